@@ -1,0 +1,60 @@
+// korvan-cli: the command-line station for scripts and production lines.
+#include <cstdio>
+#include <iostream>
+
+#include "cli/command.h"
+#include "core/util/version.h"
+
+namespace korvan::cli {
+
+namespace {
+std::vector<CommandFactory>& Registry() {
+  static std::vector<CommandFactory> registry;
+  return registry;
+}
+}  // namespace
+
+bool RegisterCommand(CommandFactory factory) {
+  Registry().push_back(factory);
+  return true;
+}
+
+const std::vector<CommandFactory>& RegisteredCommands() { return Registry(); }
+
+}  // namespace korvan::cli
+
+int main(int argc, char** argv) {
+  using namespace korvan::cli;
+  CLI::App app{"Korvan200NAT programmer station, command line.\n\n"
+               "Exit status: 0 success, 1 a step or channel failed, 2 usage error,\n"
+               "3 a file could not be read or written, or no programmer answered.",
+               "korvan-cli"};
+  app.set_version_flag("--version", std::string("korvan-cli ") + korvan::kStationVersion);
+  app.require_subcommand(0, 1);
+
+  std::vector<std::unique_ptr<Command>> commands;
+  std::vector<std::pair<CLI::App*, Command*>> bound;
+  for (CommandFactory factory : RegisteredCommands()) {
+    commands.push_back(factory());
+    bound.emplace_back(commands.back()->Setup(app), commands.back().get());
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+
+  for (auto& [sub, command] : bound) {
+    if (sub->parsed()) return command->Run();
+  }
+  std::cout << app.help();
+  return kExitOk;
+}

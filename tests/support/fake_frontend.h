@@ -1,0 +1,46 @@
+// A scripted Frontend for tests: answers come from queues set up by the test (a default
+// when a queue is empty), and every question is recorded with its exact text.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/util/frontend.h"
+
+namespace korvan::testing {
+
+class FakeFrontend : public Frontend {
+ public:
+  struct Question {
+    MessageKind kind;
+    std::string text;
+    Buttons buttons;
+  };
+
+  // Scripted answers, consumed in order.
+  std::deque<Answer> answers;
+  std::deque<std::optional<FileChoice>> openChoices;
+  std::deque<std::optional<FileChoice>> saveChoices;
+  std::deque<std::optional<std::string>> loadOffsets;
+  std::deque<std::optional<ReadAddressEntry>> readAddresses;
+
+  // What was asked, in order.
+  std::vector<Question> questions;
+  std::vector<FileDialog> openDialogs;
+  std::vector<FileDialog> saveDialogs;
+  std::vector<std::string> loadOffsetPrompts;
+
+  // Texts of the questions asked, for compact assertions.
+  std::vector<std::string> Texts() const;
+
+  Answer Ask(MessageKind kind, const std::string& text, Buttons buttons) override;
+  std::optional<FileChoice> ChooseOpenFile(const FileDialog& dialog) override;
+  std::optional<FileChoice> ChooseSaveFile(const FileDialog& dialog) override;
+  std::optional<std::string> AskLoadOffset(const std::string& shown) override;
+  std::optional<ReadAddressEntry> AskReadAddress(const std::string& shownAddress,
+                                                 int shownLength) override;
+};
+
+}  // namespace korvan::testing
