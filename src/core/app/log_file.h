@@ -1,0 +1,51 @@
+// Log files of the information panel: one per run at shutdown ("Log" folder,
+// NAT_yyyy_MM_dd_HH_mm_ss.log) and one every 500 stand-alone results (NATx_..., beside the
+// executable). A log file is written whole or not at all.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/app/clock.h"
+
+namespace korvan {
+
+// Where the station writes its logs.
+struct LogLocation {
+  std::filesystem::path shutdownDir;  // the "Log" folder
+  std::filesystem::path periodicDir;  // its parent
+  // False when the executable's folder cannot be written and the logs go to the user's state
+  // folder instead; the station says so in the information panel.
+  bool besideExecutable = true;
+};
+
+// The folder of the running executable (/proc/self/exe); empty when it cannot be read.
+std::filesystem::path ExecutableDirectory();
+
+// Creates the "Log" folder beside the executable when that folder can be written; otherwise
+// under $XDG_STATE_HOME/korvan200nat (or $HOME/.local/state/korvan200nat when XDG_STATE_HOME is
+// unset or empty). `xdgStateHome` and `home` are the environment's values (nullptr when unset).
+// The folders are created as needed; a failure to create them shows up when a log is written.
+LogLocation PrepareLogLocation(const std::filesystem::path& exeDir, const char* xdgStateHome,
+                               const char* home);
+
+// The same with the real executable folder and environment.
+LogLocation PrepareLogLocation();
+
+// "NAT_2024_01_05_14_03_22.log" for the moment of closing.
+std::string ShutdownLogName(const LocalTime& t);
+// "NATx_2024_01_05_14_03_22.log" for the periodic log.
+std::string PeriodicLogName(const LocalTime& t);
+
+// Writes `lines` with CR LF line ends to `file`, replacing an existing file. The text goes to
+// a temporary file in the same folder that is renamed over `file` only when complete, so a
+// failure leaves no partial log. Returns the error text on failure.
+std::optional<std::string> WriteLogFile(const std::filesystem::path& file,
+                                        const std::vector<std::string>& lines);
+
+// A panel with more lines than this is written at shutdown.
+inline constexpr std::size_t kShutdownLogMinLines = 6;
+
+}  // namespace korvan
