@@ -2,28 +2,28 @@
 
 namespace korvan {
 
-void InfoPanel::AddInfoLine(std::string_view text) {
+void InfoMemo::AddInfoLine(std::string_view text) {
   std::string line = "> " + TimeText(clock_()) + " ";
   line += text;
   lines_.push_back(std::move(line));
   if (listener_) listener_->InfoLineAdded(lines_.back());
 }
 
-void InfoPanel::AddLine(std::string_view text) {
+void InfoMemo::AddLine(std::string_view text) {
   lines_.emplace_back(text);
   if (listener_) listener_->InfoLineAdded(lines_.back());
 }
 
-void InfoPanel::ClearInformation1Click() {
+void InfoMemo::ClearInformation1Click() {
   lines_.clear();
   if (listener_) listener_->InfoCleared();
 }
 
-std::string InfoPanel::CopytoCli1Click(std::string_view selectedText) const {
+std::string InfoMemo::CopytoCli1Click(std::string_view selectedText) const {
   return selectedText.empty() ? Text() : std::string(selectedText);
 }
 
-std::string InfoPanel::Text() const {
+std::string InfoMemo::Text() const {
   std::string text;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     if (i) text += '\n';

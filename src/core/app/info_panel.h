@@ -1,5 +1,5 @@
-// The information panel: everything the station tells the operator during work, one line at a
-// time, appended at the end and never trimmed; emptied only by "Clear Information". At
+// The information panel (InfoMemo): everything the station tells the operator during work, one line
+// at a time, appended at the end and never trimmed; emptied only by "Clear Information". At
 // shutdown its lines become the log file of the run (core/app/log_file.h).
 #pragma once
 
@@ -14,9 +14,9 @@ namespace korvan {
 
 // The window implements this to follow the panel; every call comes on the station's thread,
 // right after the change.
-class InfoPanelListener {
+class InfoMemoListener {
  public:
-  virtual ~InfoPanelListener() = default;
+  virtual ~InfoMemoListener() = default;
   virtual void InfoLineAdded(const std::string& line) = 0;
   virtual void InfoCleared() = 0;
 };
@@ -24,11 +24,11 @@ class InfoPanelListener {
 // The separator: 43 dots.
 inline constexpr std::string_view kSeparator = "...........................................";
 
-class InfoPanel {
+class InfoMemo {
  public:
-  explicit InfoPanel(Clock clock = SystemLocalTime) : clock_(std::move(clock)) {}
+  explicit InfoMemo(Clock clock = SystemLocalTime) : clock_(std::move(clock)) {}
 
-  void SetListener(InfoPanelListener* listener) { listener_ = listener; }
+  void SetListener(InfoMemoListener* listener) { listener_ = listener; }
 
   // Appends "> " + HH:mm:ss + " " + text.
   void AddInfoLine(std::string_view text);
@@ -53,7 +53,7 @@ class InfoPanel {
 
  private:
   Clock clock_;
-  InfoPanelListener* listener_ = nullptr;
+  InfoMemoListener* listener_ = nullptr;
   std::vector<std::string> lines_;
 };
 

@@ -20,9 +20,9 @@ LocalTime At(int hour, int minute, int second) {
   return {2024, 1, 5, hour, minute, second};
 }
 
-TEST(InfoPanel, TimedLinesUntimedLinesAndTheSeparator) {
+TEST(InfoMemo, TimedLinesUntimedLinesAndTheSeparator) {
   LocalTime now = At(9, 3, 7);
-  InfoPanel panel([&] { return now; });
+  InfoMemo panel([&] { return now; });
   panel.AddInfoLine("Hello! Korvan200NAT User!");
   panel.AddLine("");
   now = At(14, 3, 22);
@@ -37,8 +37,8 @@ TEST(InfoPanel, TimedLinesUntimedLinesAndTheSeparator) {
   EXPECT_EQ(panel.Lines()[3].size(), 43u);
 }
 
-TEST(InfoPanel, CopyTakesTheSelectionOrElseEverythingAndClearEmpties) {
-  InfoPanel panel([] { return At(1, 2, 3); });
+TEST(InfoMemo, CopyTakesTheSelectionOrElseEverythingAndClearEmpties) {
+  InfoMemo panel([] { return At(1, 2, 3); });
   panel.AddLine("one");
   panel.AddLine("two");
   EXPECT_EQ(panel.CopytoCli1Click("tw"), "tw");
