@@ -1,0 +1,79 @@
+// The state of one channel (one programmer on its serial port), four of them side by side.
+// Every command and reply handler works on it through the begin- and end-operation steps.
+// The channel's link buffers (receive count, receive, packet and frame buffers) live with the
+// protocol code (protocol::LinkBuffers), its port with the serial code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvan {
+
+inline constexpr int kChannelCount = 4;
+
+// Code of the operation awaiting a reply on a channel.
+enum PendingCommand : std::uint8_t {
+  kPendingDownload = 0,
+  kPendingErase = 3,
+  kPendingBlankCheck = 5,  // also the first step of Auto
+  kPendingProgram = 7,
+  kPendingVerify = 9,
+  kPendingReadChipMemory = 13,
+  kPendingWriteOptionBytes = 19,
+  kPendingReadOptionBytes = 21,
+  kPendingReadChipId = 22,
+  kPendingWriteOtp = 25,
+  kPendingReadOtp = 27,
+  kPendingReadAddress = 37,
+  kPendingIdle = 48,
+  kPendingFirmwareUpgrade = 160,
+};
+
+// Ticks of the 10 ms timer an operation may wait for a reply.
+inline constexpr std::int16_t kOperationTimeout = 1000;
+
+enum class GaugeColour { Blue, Red };
+
+// A channel's progress gauge (Gauge1..Gauge4).
+struct GaugeState {
+  bool enabled = true;
+  int progress = 0;
+  int maximum = 100;
+  GaugeColour colour = GaugeColour::Blue;
+};
+
+struct ChannelState {
+  std::uint8_t connected = 0;  // the programmer answered the identity request
+  std::uint8_t busy = 0;       // an operation runs and a reply is awaited
+  std::uint8_t autoFlag = 0;   // the running blank check is the first step of Auto
+  std::uint8_t pendingCommand = kPendingIdle;
+  std::int16_t timeout = 0;      // remaining ticks of the 10 ms timer
+  std::uint8_t dataPhase = 0;    // 0 at the start of every operation; picks first or follow-on
+  std::uint16_t blockCount = 0;  // flash size in KiB, set at the start of every operation
+  std::uint16_t blockIndex = 0;  // next block to send or expect
+  std::string portName;          // port bound to the channel by the last device search
+  GaugeState gauge;
+
+  // Before the first request of an operation: busy, block index 0, block count = flash size in
+  // KiB, time-out 1000 ticks, gauge at 1 of `gaugeMaximum`, blue.
+  void BeginOperation(std::uint16_t gaugeMaximum, std::uint16_t flashSizeKB) {
+    dataPhase = 0;
+    blockIndex = 0;
+    busy = 1;
+    blockCount = flashSizeKB;
+    timeout = kOperationTimeout;
+    gauge.progress = 1;
+    gauge.maximum = gaugeMaximum;
+    gauge.colour = GaugeColour::Blue;
+  }
+
+  // After the last reply, or a failure: idle again, gauge full, red when failed.
+  void EndOperation(bool failed) {
+    busy = 0;
+    pendingCommand = kPendingIdle;
+    gauge.colour = failed ? GaugeColour::Red : GaugeColour::Blue;
+    gauge.progress = gauge.maximum;
+  }
+};
+
+}  // namespace korvan
