@@ -55,7 +55,20 @@ std::optional<std::string> FakeFrontend::AskLoadOffset(const std::string& shown)
 
 std::optional<ReadAddressEntry> FakeFrontend::AskReadAddress(const std::string& shownAddress,
                                                              int shownLength) {
-  return Take(readAddresses, std::optional<ReadAddressEntry>{ReadAddressEntry{shownAddress, shownLength}});
+  return Take(readAddresses,
+              std::optional<ReadAddressEntry>{ReadAddressEntry{shownAddress, shownLength}});
+}
+
+void FakeFrontend::ShowChipDialog(TNChipSelectForm& dialog) {
+  ++chipDialogsShown;
+  auto action = Take(chipDialogActions, std::function<void(TNChipSelectForm&)>{});
+  if (action) action(dialog);
+}
+
+void FakeFrontend::ShowOptionByteEditor(OptionByteEditor& editor) {
+  ++optionByteEditorsShown;
+  auto action = Take(optionByteEditorActions, std::function<void(OptionByteEditor&)>{});
+  if (action) action(editor);
 }
 
 }  // namespace korvan::testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,12 +26,18 @@ class FakeFrontend : public Frontend {
   std::deque<std::optional<FileChoice>> saveChoices;
   std::deque<std::optional<std::string>> loadOffsets;
   std::deque<std::optional<ReadAddressEntry>> readAddresses;
+  // What the operator does in the chip dialog and the option-byte editors, one entry per
+  // opening; an opening with nothing scripted closes the dialog untouched.
+  std::deque<std::function<void(TNChipSelectForm&)>> chipDialogActions;
+  std::deque<std::function<void(OptionByteEditor&)>> optionByteEditorActions;
 
   // What was asked, in order.
   std::vector<Question> questions;
   std::vector<FileDialog> openDialogs;
   std::vector<FileDialog> saveDialogs;
   std::vector<std::string> loadOffsetPrompts;
+  int chipDialogsShown = 0;
+  int optionByteEditorsShown = 0;
 
   // Texts of the questions asked, for compact assertions.
   std::vector<std::string> Texts() const;
@@ -41,6 +48,8 @@ class FakeFrontend : public Frontend {
   std::optional<std::string> AskLoadOffset(const std::string& shown) override;
   std::optional<ReadAddressEntry> AskReadAddress(const std::string& shownAddress,
                                                  int shownLength) override;
+  void ShowChipDialog(TNChipSelectForm& dialog) override;
+  void ShowOptionByteEditor(OptionByteEditor& editor) override;
 };
 
 }  // namespace korvan::testing

@@ -14,6 +14,10 @@
 
 namespace korvan {
 
+// Models of the dialogs a front end renders (core/chips).
+class TNChipSelectForm;
+class OptionByteEditor;
+
 // The look of a message box; the window picks its icon and title from it.
 enum class MessageKind {
   Plain,        // no icon
@@ -76,6 +80,17 @@ class Frontend {
   // The read-address dialog: opens with `shownAddress` and `shownLength`; nullopt without OK.
   virtual std::optional<ReadAddressEntry> AskReadAddress(const std::string& shownAddress,
                                                          int shownLength) = 0;
+
+  // The chip selection dialog, modal. The model has run its FormShow; the front end renders
+  // it, forwards the operator's clicks to its handlers and returns when the dialog closes.
+  // What the dialog confirmed is already in the chip record then. A front end without dialogs
+  // closes it at once, confirming nothing.
+  virtual void ShowChipDialog(TNChipSelectForm& dialog) { (void)dialog; }
+
+  // One of the option-byte editors (TN32xOptBForm, TNxM0OptBForm, TN32G430xOptBForm), modal,
+  // the same way: the editor changes the option-byte image while it is open; OK keeps, Cancel
+  // restores. Without dialogs it closes at once and the image stays as it was.
+  virtual void ShowOptionByteEditor(OptionByteEditor& editor) { (void)editor; }
 
   // Convenience: an information box with one OK button.
   void Inform(const std::string& text) { Ask(MessageKind::Information, text, Buttons::Ok); }
