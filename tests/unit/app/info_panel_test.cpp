@@ -10,6 +10,7 @@
 
 #include "core/app/hex_view.h"
 #include "core/app/log_file.h"
+#include "unit/app/app_test_support.h"
 
 namespace korvan {
 namespace {
@@ -48,23 +49,8 @@ TEST(InfoMemo, CopyTakesTheSelectionOrElseEverythingAndClearEmpties) {
   EXPECT_EQ(panel.CopytoCli1Click(""), "");
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "korvan-app-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing::ReadAll;
+using testing::TempDir;
 
 TEST(LogFile, NamesCarryTheMomentWithUnderscores) {
   const LocalTime t{2024, 1, 5, 14, 3, 22};
