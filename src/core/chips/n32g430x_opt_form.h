@@ -22,7 +22,7 @@ class TN32G430xOptBForm : public OptionByteEditor {
   PanelView N32xOptD0, N32xOptD1, N32xOptWP0, N32xOptWP1;
   PanelView N32GxOptUSER2;
 
-  // User byte (byte 2): left radio = bit 0, right radio = bit 1.
+  // User byte (byte 2): the left radio of each pair writes 0, the right one 1.
   RadioView RadBtnSWSLP, RadBtnNtSWSLPN;    // bit 6 IWDG in Sleep
   RadioView RadBtnIWFRZDB, RadBtnIWFRZNDB;  // bit 5 IWDG in Standby
   RadioView RadBtnIWFRZ2, RadBtnIWNFRZ2;    // bit 4 IWDG in Stop2

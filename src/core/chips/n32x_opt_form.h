@@ -30,7 +30,7 @@ class TN32xOptBForm : public OptionByteEditor {
   PanelView ATR32xOptWP0, ATR32xOptWP1, ATR32xOptWP2, ATR32xOptWP3;
   PanelView NATxOptUSER2;
 
-  // User byte 1 (byte 2): left radio = bit 0, right radio = bit 1.
+  // User byte 1 (byte 2): the left radio of each pair writes 0, the right one 1.
   RadioView RadioButton2, RadioButton1;    // bit 3 nRST_PD
   RadioView RadBtnRstStb, RadBtnNtRstStb;  // bit 2 nRST_STDBY
   RadioView RadBtnRstStp, RadBtnNtRstStp;  // bit 1 nRST_STOP

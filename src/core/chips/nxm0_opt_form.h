@@ -25,7 +25,7 @@ class TNxM0OptBForm : public OptionByteEditor {
   PanelView ATR32xOptUSER;
   PanelView ATR32xOptD0, ATR32xOptD1, ATR32xOptWP0, ATR32xOptWP1;
 
-  // User byte (byte 2): left radio = bit 0, right radio = bit 1.
+  // User byte (byte 2): the left radio of each pair writes 0, the right one 1.
   RadioView RadBtnSWBT1, RadBtnNtSWBT1;     // bit 5 nSWBOOT0 (PanelG03X)
   RadioView RadBtnBT1, RadBtnNtBT1;         // bit 4 nBOOT1 (PanelG03X)
   RadioView RadBtnBT0, RadBtnNtBT0;         // bit 3 nBOOT0 (PanelG03X)
