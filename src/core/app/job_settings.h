@@ -100,6 +100,8 @@ struct JobSettings {
   // Name of the last loaded object file without its directory; the download carries at most 48
   // characters of it, a project file stores it.
   std::string loadedFileName;
+
+  bool operator==(const JobSettings&) const = default;
 };
 
 }  // namespace korvan
