@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -144,7 +145,22 @@ void Emulator::Serve(Port& port, TimePoint now) {
     port.blocked = true;  // the station is not reading: wait until it does
     break;
   }
-  if (programmer.HangupDue()) ClosePort(port);
+  if (programmer.HangupDue()) {
+    // Close only once the station has read the last reply (closing the master drops what
+    // the slave has not read yet), or when it has not read it within a second.
+    int unread = 0;
+    if (port.slave >= 0 && ioctl(port.slave, FIONREAD, &unread) != 0) unread = 0;
+    // The bytes reach the slave's queue a moment after the write: give them that moment.
+    if (port.hangupBy == TimePoint{}) {
+      port.hangupFrom = now + std::chrono::milliseconds(20);
+      port.hangupBy = now + std::chrono::seconds(1);
+    }
+    if ((unread == 0 && now >= port.hangupFrom) || now >= port.hangupBy) {
+      ClosePort(port);
+    } else {
+      port.recheck = now + std::chrono::milliseconds(5);
+    }
+  }
 }
 
 void Emulator::Run() {
@@ -163,9 +179,10 @@ void Emulator::Run() {
         short events = POLLIN;
         if (port.blocked) events |= POLLOUT;
         fds.push_back({port.master, events, 0});
-        if (auto due = port.programmer->NextDue(!port.blocked); due && (!next || *due < *next)) {
-          next = due;
-        }
+        auto due = port.programmer->NextDue(!port.blocked);
+        if (port.recheck != TimePoint{} && (!due || port.recheck < *due)) due = port.recheck;
+        port.recheck = TimePoint{};
+        if (due && (!next || *due < *next)) next = due;
       }
     }
     timespec timeout{};

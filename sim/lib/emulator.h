@@ -51,8 +51,11 @@ class Emulator {
  private:
   struct Port {
     int master = -1;
-    int slave = -1;        // held open so that the master never sees a hang-up between openers
-    bool blocked = false;  // the last write found the pseudo-terminal full
+    int slave = -1;          // held open so that the master never sees a hang-up between openers
+    bool blocked = false;    // the last write found the pseudo-terminal full
+    TimePoint hangupFrom{};  // the hang-up fault closes the port not before then
+    TimePoint hangupBy{};    // and by then at the latest
+    TimePoint recheck{};     // when to look again whether the station read the last reply
     std::unique_ptr<Programmer> programmer;
   };
 

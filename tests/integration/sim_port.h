@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -67,13 +69,16 @@ inline Bytes SettingsHeader(const HeaderFields& f = {}) {
 
 // A request packet: command, parameter, chip identity, body length, body, CRC.
 inline Bytes Request(std::uint8_t command, std::uint16_t parameter, const Bytes& body) {
-  Bytes p = {command, 0, 0, 0x1A, 0x10, 0x03, 0, 0};
+  Bytes p(8 + body.size() + 2, 0);
+  p[0] = command;
   PutLe16(p, 1, parameter);
+  p[3] = 0x1A;
+  p[4] = 0x10;
+  p[5] = 0x03;
   PutLe16(p, 6, static_cast<unsigned>(body.size()));
-  p.insert(p.end(), body.begin(), body.end());
-  const std::uint16_t crc = protocol::PacketCrc(p);
-  p.push_back(static_cast<std::uint8_t>(crc));
-  p.push_back(static_cast<std::uint8_t>(crc >> 8));
+  std::copy(body.begin(), body.end(), p.begin() + 8);
+  const std::uint16_t crc = protocol::PacketCrc(std::span(p).first(8 + body.size()));
+  PutLe16(p, 8 + body.size(), crc);
   return p;
 }
 
@@ -194,10 +199,6 @@ class SimPort {
       if (left.count() <= 0) break;
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-      if (p.revents & (POLLHUP | POLLERR)) {
-        hungUp_ = true;
-        break;
-      }
       std::uint8_t buffer[4096];
       const ssize_t n = read(fd_, buffer, sizeof buffer);
       if (n <= 0) {
@@ -229,9 +230,9 @@ class SimPort {
     const auto frames = ReadFrames(1, timeout);
     return frames.empty() ? Bytes{} : Decode(frames[0]);
   }
-  Bytes Identity() {
+  Bytes Identity(milliseconds timeout = milliseconds(2000)) {
     WriteRaw(Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
-    const auto frames = ReadFrames(1);
+    const auto frames = ReadFrames(1, timeout);
     return frames.empty() ? Bytes{} : Decode(frames[0]);
   }
   static std::string IdentityText(const Bytes& reply) {
