@@ -3,6 +3,8 @@
 //
 // The first line printed is KORVAN_PORTS=/dev/pts/a:/dev/pts/b:..., the variable the
 // station's port list reads; then it serves until SIGINT or SIGTERM.
+// Exit status: 0 after a signal, 2 for a bad command line, 3 when no pseudo-terminal could be
+// had or the dump could not be written.
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
@@ -47,7 +49,12 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--dump-dir", options.dumpDir,
                  "On exit write chipN.bin, chipN.ob, chipN.otp and chipN.txt here");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help answers 0; a bad command line is a usage error, 2.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   std::string error;
   for (const auto& text : faults) {
