@@ -56,18 +56,19 @@ bool Emulator::Start(std::string* error) {
     port.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     char name[128] = {};
     if (port.master < 0 || grantpt(port.master) != 0 || unlockpt(port.master) != 0 ||
-        ptsname_r(port.master, name, sizeof name) != 0) {
+        ptsname_r(port.master, name, sizeof name) != 0 ||
+        (port.slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0) {
       *error = ErrnoText("pseudo-terminal");
-      if (port.master >= 0) close(port.master);
+      ClosePort(port);
       for (auto& p : ports_) ClosePort(p);
       ports_.clear();
+      paths_.clear();
       close(wake_);
       wake_ = -1;
       return false;
     }
-    port.slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     SetRaw(port.master);
-    if (port.slave >= 0) SetRaw(port.slave);
+    SetRaw(port.slave);
     port.programmer = std::make_unique<Programmer>(channel, options_);
     paths_.emplace_back(name);
     ports_.push_back(std::move(port));
