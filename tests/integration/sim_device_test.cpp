@@ -378,3 +378,39 @@ TEST(SimDevice, StandaloneCyclesReportCountAndWriteSerialNumbers) {
 
 }  // namespace
 }  // namespace korvan::sim
+
+namespace korvan::sim {
+namespace {
+
+// A part that arrives protected is erased first; without the option-byte flag there is no
+// option-byte stage.
+TEST(SimDevice, StandaloneErasesAProtectedPart) {
+  Options options;
+  options.count = 1;
+  options.standaloneParts = 1;
+  options.chipStates = {{ChipState::Protected, 0}};
+  Running sim(options);
+  SimPort port(sim.emulator.Paths()[0]);
+
+  JobFields job;
+  job.header.flashKb = 8;
+  job.header.targetCtrl = 0x20;  // option bytes not programmed
+  ASSERT_EQ(Status(port.Exchange(DownloadSettings(SettingsBlock(job)))), p::kStatusOk);
+  ASSERT_EQ(Status(port.Exchange(Request(p::kCmdDownloadImage, 0, Block(0x77)))), p::kStatusOk);
+  port.Send({0x8A, 0x52, 0x45, 0x53, 0x54, 0xA8, 0x02, 0x00, 0x00, 0x00, 0xCD, 0x02});
+  const auto frames = port.ReadFrames(1 + 8 + 1, milliseconds(1000));
+  ASSERT_GE(frames.size(), 1u);
+  const auto reports = Reports(std::vector<Bytes>(frames.begin() + 1, frames.end()));
+  std::vector<std::uint8_t> stages;
+  for (const auto& r : reports) stages.push_back(r.stage);
+  EXPECT_EQ(stages, (std::vector<std::uint8_t>{0x10, 0x20, 0x30, 0x40, 0x40, 0x40, 0x70, 0xF0}));
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back().result, p::kResultPartOk);
+  const ChannelSnapshot s = sim.emulator.Snapshot(1);
+  EXPECT_FALSE(s.target.ReadProtected());
+  EXPECT_EQ(s.target.flash[0], 0x77);
+  EXPECT_EQ(s.target.flash[4096], 0xFF);  // no image block 4 was sent
+}
+
+}  // namespace
+}  // namespace korvan::sim
