@@ -1,0 +1,105 @@
+// korvan-sim: emulated Korvan200NAT programmers on pseudo-terminals, for trying the station,
+// training operators and testing scripts without programmer hardware.
+//
+// The first line printed is KORVAN_PORTS=/dev/pts/a:/dev/pts/b:..., the variable the
+// station's port list reads; then it serves until SIGINT or SIGTERM.
+// Exit status: 0 after a signal, 2 for a bad command line, 3 when no pseudo-terminal could be
+// had or the dump could not be written.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "lib/emulator.h"
+
+int main(int argc, char** argv) {
+  using namespace korvan::sim;
+  Options options;
+  std::vector<std::string> faults;
+  std::vector<std::string> chipStates;
+
+  CLI::App app{
+      "Emulated Korvan200NAT programmers on pseudo-terminals.\n"
+      "Prints KORVAN_PORTS=<slave paths, colon separated> and serves until SIGINT/SIGTERM.",
+      "korvan-sim"};
+  app.add_option("--count", options.count, "Number of programmers (channels)")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
+  app.add_option("--version", options.version, "Firmware version reported after the model name")
+      ->capture_default_str();
+  app.add_option("--model", options.model,
+                 "NAT (Korvan200NAT), or MMN (Korvan200MMN, a programmer that needs firmware)")
+      ->check(CLI::IsMember({"NAT", "MMN"}))
+      ->capture_default_str();
+  app.add_option("--standalone-parts", options.standaloneParts,
+                 "Parts programmed stand-alone after each restart (0: none)")
+      ->capture_default_str();
+  app.add_option("--ng-every", options.ngEvery,
+                 "Every K-th stand-alone part fails with result 0x2C (0: none)")
+      ->capture_default_str();
+  app.add_option("--chip-state", chipStates,
+                 "Target part: blank|programmed|protected[@CHANNEL] (repeatable; default blank)");
+  app.add_option("--fault", faults,
+                 "KIND[@CHANNEL][:N], KIND one of silent, drop, crc, escape, garbage, split, "
+                 "hangup, duplicate (repeatable)");
+  app.add_flag("--realtime", options.realtime,
+               "Emulate the wire time of 1,000,000 baud 8N2 and the flash time");
+  app.add_option("--flash-ms", options.flashMs,
+                 "With --realtime: milliseconds per 4 KiB programmed or verified")
+      ->capture_default_str();
+  app.add_option("--dump-dir", options.dumpDir,
+                 "On exit write chipN.bin, chipN.ob, chipN.otp and chipN.txt here");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help answers 0; a bad command line is a usage error, 2.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+
+  std::string error;
+  for (const auto& text : faults) {
+    const auto fault = ParseFault(text, &error);
+    if (!fault) {
+      std::cerr << "korvan-sim: " << error << "\n";
+      return 2;
+    }
+    options.faults.push_back(*fault);
+  }
+  for (const auto& text : chipStates) {
+    const auto state = ParseChipState(text, &error);
+    if (!state) {
+      std::cerr << "korvan-sim: " << error << "\n";
+      return 2;
+    }
+    options.chipStates.push_back(*state);
+  }
+
+  // Block the stop signals before the emulator's thread starts, so that only sigwait below
+  // takes them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  Emulator emulator(options);
+  if (!emulator.Start(&error)) {
+    std::cerr << "korvan-sim: " << error << "\n";
+    return 3;
+  }
+  std::string line = "KORVAN_PORTS=";
+  for (std::size_t i = 0; i < emulator.Paths().size(); ++i) {
+    if (i > 0) line += ':';
+    line += emulator.Paths()[i];
+  }
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  if (!emulator.Stop(&error)) {
+    std::cerr << "korvan-sim: " << error << "\n";
+    return 3;
+  }
+  return 0;
+}
