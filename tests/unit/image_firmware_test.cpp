@@ -4,6 +4,10 @@
 #include <vector>
 
 #include "core/image/firmware_cipher.h"
+#include "core/image/firmware_image.h"
+#include "core/util/atomic_file.h"
+
+#include <filesystem>
 
 namespace korvan {
 namespace {
@@ -42,6 +46,127 @@ TEST(FirmwareCipher, PinnedVectorsAndRoundTrips) {
   std::vector<std::uint8_t> text = {'a', 'b'};
   kfw::CipherDescription(text, 0x0102);
   EXPECT_EQ(text, (std::vector<std::uint8_t>{'a' ^ 0x02 ^ 0x3C, 'b' ^ 0x04 ^ 0x81}));
+}
+
+class FirmwareFile : public ::testing::Test {
+ protected:
+  FirmwareFile() {
+    path = (std::filesystem::temp_directory_path() /
+            (std::string("korvan_kfw_") +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".KFW"))
+               .string();
+  }
+  ~FirmwareFile() override { std::filesystem::remove(path); }
+  void Save(const std::vector<std::uint8_t>& file) {
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(
+        path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()), error));
+  }
+  std::string path;
+};
+
+std::vector<std::uint8_t> Firmware(std::size_t n) {
+  std::vector<std::uint8_t> firmware(n);
+  for (std::size_t i = 0; i < n; ++i) firmware[i] = static_cast<std::uint8_t>(i * 13 + (i >> 8));
+  return firmware;
+}
+
+TEST_F(FirmwareFile, PackedThenLoadedGivesBackTheFirmware) {
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{1}, std::size_t{2048}, std::size_t{5001}, kfw::kMaxPayload}) {
+    SCOPED_TRACE(size);
+    const auto firmware = Firmware(size);
+    std::string error;
+    FirmwarePackOptions options{"V3.0", "line 2 programmer", 0x1234, 0xBEEF, 99};
+    const auto file = PackFirmwareImage(firmware, options, error);
+    ASSERT_FALSE(file.empty()) << error;
+    EXPECT_LE(file.size(), kFirmwareBufferSize);
+    Save(file);
+    FirmwareImage image;
+    ASSERT_TRUE(LoadFirmwareImage(path, image));
+    EXPECT_TRUE(image.present);
+    EXPECT_EQ(image.VersionText(), "V3.0");
+    EXPECT_EQ(image.description, "line 2 programmer");
+    EXPECT_EQ(image.startAddress, 0x2000);
+    EXPECT_EQ(image.endAddress, 0x2000 + (size + 1) / 2);
+    EXPECT_EQ(image.payloadLength, size);
+    EXPECT_EQ(image.parameter1, 0x1234);
+    EXPECT_EQ(image.parameter2, 0xBEEF);
+    EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), image.buffer.begin()));
+    EXPECT_TRUE(std::all_of(image.buffer.begin() + size, image.buffer.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+    // The payload is not stored in the clear.
+    if (size >= 64) {
+      EXPECT_FALSE(
+          std::equal(firmware.begin(), firmware.begin() + 64, file.begin() + kfw::kPayloadOffset));
+    }
+  }
+}
+
+TEST_F(FirmwareFile, DamageClearsThePresentFlag) {
+  std::string error;
+  const auto good = PackFirmwareImage(Firmware(3000), {"V2.1", "", 0, 0, 5}, error);
+  struct Row {
+    const char* what;
+    std::size_t offset;  // byte changed; SIZE_MAX: file cut short
+    bool present;
+  } rows[] = {
+      {"signature", 0, false},
+      {"unused bytes 8..9 are outside the checksum", 8, true},
+      {"version", 12, false},
+      {"key block", 200, false},
+      {"payload", kfw::kPayloadOffset + 7, false},
+      {"filler", good.size() - 5, false},
+      {"stored checksum", good.size() - 1, false},
+      {"file cut short", SIZE_MAX, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    auto file = good;
+    if (row.offset == SIZE_MAX) {
+      file.resize(file.size() - 10);
+    } else {
+      file[row.offset] ^= 0x01;
+    }
+    Save(file);
+    FirmwareImage image;
+    EXPECT_EQ(LoadFirmwareImage(path, image), row.present);
+    EXPECT_EQ(image.present, row.present);
+  }
+  FirmwareImage image;
+  EXPECT_FALSE(LoadFirmwareImage(path + ".missing", image));
+}
+
+TEST(FirmwareImagePack, RefusesWhatTheLayoutCannotHold) {
+  std::string error;
+  EXPECT_TRUE(
+      PackFirmwareImage(Firmware(kfw::kMaxPayload + 1), {"V1", "", 0, 0, 0}, error).empty());
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(PackFirmwareImage(Firmware(4), {std::string(23, 'V'), "", 0, 0, 0}, error).empty());
+  EXPECT_TRUE(PackFirmwareImage(Firmware(4), {"V1", std::string(65, 'd'), 0, 0, 0}, error).empty());
+}
+
+TEST(FirmwareIsOlder, ComparesTheVersionAfterTheFirstBlankV) {
+  struct Row {
+    const char* identity;
+    const char* image;
+    int result;
+  } rows[] = {
+      {"Korvan200NAT V2.1", "V2.3", 3},
+      {"Korvan200NAT V2.1", "V2.1", 0},
+      {"Korvan200NAT V2.1", "V1.9", 0},
+      {"Korvan200NAT", "V1.0", 3},   // no version: older than any image version
+      {"Korvan200NAT V2.1", "", 0},  // no image version: nothing is older
+      {"Korvan200NAT", "", 0},
+      {"Korvan200NAT V2.1", "V2.10", 3},  // a prefix sorts lower
+      {"Korvan200NAT V2.1 build", "V2.1", 0},
+      {"Korvan200NAT v2.1", "V2.0", 3},        // lower-case v is no version
+      {"Korvan200NATX V3.0 V1.0", "V2.0", 0},  // the first " V" counts
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(FirmwareIsOlder(row.identity, row.image), row.result)
+        << row.identity << " / " << row.image;
+  }
 }
 
 }  // namespace
