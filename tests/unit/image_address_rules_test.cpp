@@ -23,7 +23,9 @@ TEST(AddressRules, LoadOffset) {
     SCOPED_TRACE(row.text);
     const auto offset = LoadOffsetFromText(row.text, 0x08000000);
     EXPECT_EQ(offset, row.offset);
-    if (offset) EXPECT_EQ(LoadOffsetIndex(*offset), row.index);
+    if (offset) {
+      EXPECT_EQ(LoadOffsetIndex(*offset), row.index);
+    }
   }
   EXPECT_EQ(LoadOffsetShownText(0x08000000), "0x08000000");
   EXPECT_EQ(LoadOffsetShownText(0x0004C000), "0x0004C000");

@@ -21,9 +21,20 @@ inline constexpr std::array<std::uint8_t, 256> kHexDigitValue = [] {
   return table;
 }();
 
+// Every pair of characters at once: one lookup per byte of a record (64 KiB, read-only).
+inline constexpr std::array<std::uint8_t, 65536> kHexPairValue = [] {
+  std::array<std::uint8_t, 65536> table{};
+  for (int high = 0; high < 256; ++high) {
+    for (int low = 0; low < 256; ++low) {
+      table[high << 8 | low] =
+          static_cast<std::uint8_t>((kHexDigitValue[high] << 4) + kHexDigitValue[low]);
+    }
+  }
+  return table;
+}();
+
 inline std::uint8_t HexPair(char high, char low) {
-  return static_cast<std::uint8_t>((kHexDigitValue[static_cast<unsigned char>(high)] << 4) +
-                                   kHexDigitValue[static_cast<unsigned char>(low)]);
+  return kHexPairValue[static_cast<unsigned char>(high) << 8 | static_cast<unsigned char>(low)];
 }
 
 }  // namespace korvan::detail

@@ -1,6 +1,7 @@
 #include "core/image/readers.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -267,6 +268,51 @@ LoadResult IoFailure(std::string message) {
   return result;
 }
 
+// A whole input file as bytes: a regular file is mapped (and its pages brought in at once),
+// anything else is read. At most `limit` bytes.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes() {
+    if (map_ != nullptr) ::munmap(map_, mapLength_);
+  }
+
+  bool Open(const std::string& path, std::string& error, std::uint64_t limit = UINT64_MAX) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      error = korvan::Format("Cannot open file \"%s\": %s", path.c_str(), std::strerror(errno));
+      return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      const auto length = static_cast<std::size_t>(
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit));
+      void* map = length ? ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0)
+                         : MAP_FAILED;
+      if (map != MAP_FAILED) {
+        ::close(fd);
+        map_ = map;
+        mapLength_ = length;
+        view_ = std::string_view(static_cast<const char*>(map), length);
+        return true;
+      }
+    }
+    ::close(fd);
+    if (!ReadWholeFile(path, copy_, error, limit)) return false;
+    view_ = copy_;
+    return true;
+  }
+  std::string_view View() const { return view_; }
+
+ private:
+  void* map_ = nullptr;
+  std::size_t mapLength_ = 0;
+  std::string copy_;
+  std::string_view view_;
+};
+
 }  // namespace
 
 LoadResult LoadHexText(std::string_view text, const ReadTarget& target, Frontend& frontend,
@@ -312,16 +358,18 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string& error
 
 LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
                        ReadExtent& extent) {
-  std::string text, error;
-  if (!ReadWholeFile(path, text, error)) return IoFailure(error);
-  return LoadHexText(text, target, frontend, extent);
+  FileBytes file;
+  std::string error;
+  if (!file.Open(path, error)) return IoFailure(error);
+  return LoadHexText(file.View(), target, frontend, extent);
 }
 
 LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Frontend& frontend,
                        ReadExtent& extent) {
-  std::string text, error;
-  if (!ReadWholeFile(path, text, error)) return IoFailure(error);
-  return LoadS19Text(text, target, frontend, extent);
+  FileBytes file;
+  std::string error;
+  if (!file.Open(path, error)) return IoFailure(error);
+  return LoadS19Text(file.View(), target, frontend, extent);
 }
 
 namespace {
@@ -353,10 +401,11 @@ LoadResult LoadBinFile(const std::string& path, std::span<std::uint8_t> destinat
 LoadResult LoadBinFileSum(const std::string& path, std::span<std::uint8_t> destination,
                           std::int64_t destinationOffset, std::uint32_t& highestIndex,
                           std::uint32_t& fileChecksum) {
-  std::string bytes, error;
-  if (!ReadWholeFile(path, bytes, error, kBinFileLimit)) return IoFailure(error);
-  highestIndex = static_cast<std::uint32_t>(bytes.size()) - 1;
-  fileChecksum = PlaceBinary(bytes, destination, destinationOffset);
+  FileBytes file;
+  std::string error;
+  if (!file.Open(path, error, kBinFileLimit)) return IoFailure(error);
+  highestIndex = static_cast<std::uint32_t>(file.View().size()) - 1;
+  fileChecksum = PlaceBinary(file.View(), destination, destinationOffset);
   return {};
 }
 
@@ -381,7 +430,8 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                           ObjectFileKind kind) {
   LoadResult result;
   const ImageWindows& w = image.windows;
-  std::string contents, error;
+  FileBytes file;
+  std::string error;
 
   std::int32_t loadOffset = 0;
   if (kind == ObjectFileKind::Binary) {
@@ -401,8 +451,9 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
   }
   if (kind != ObjectFileKind::Unknown) {
     const std::uint64_t limit = kind == ObjectFileKind::Binary ? kBinFileLimit : UINT64_MAX;
-    if (!ReadWholeFile(path, contents, error, limit)) return IoFailure(error);
+    if (!file.Open(path, error, limit)) return IoFailure(error);
   }
+  const std::string_view contents = file.View();
 
   if (mode == LoadMode::NewImage) image.EraseAll();
   image.dataLoaded = true;
