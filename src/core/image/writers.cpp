@@ -132,23 +132,25 @@ std::string FormatS19File(std::span<const std::uint8_t> bytes, std::uint32_t bas
 }
 
 bool SaveBinFile(const std::string& path, std::span<const std::uint8_t> bytes, std::uint32_t first,
-                 std::uint32_t last, std::string& error) {
+                 std::uint32_t last, std::string& error, Durability durability) {
   std::string_view contents;
   if (last >= first && first < bytes.size()) {
     const std::size_t stop = std::min<std::size_t>(std::size_t{last} + 1, bytes.size());
     contents = std::string_view(reinterpret_cast<const char*>(bytes.data()) + first, stop - first);
   }
-  return WriteFileAtomically(path, contents, error);
+  return WriteFileAtomically(path, contents, error, durability);
 }
 
 bool SaveHexFile(const std::string& path, std::span<const std::uint8_t> bytes, std::uint32_t base,
-                 std::uint32_t start, std::uint32_t end, std::string& error) {
-  return WriteFileAtomically(path, FormatHexFile(bytes, base, start, end), error);
+                 std::uint32_t start, std::uint32_t end, std::string& error,
+                 Durability durability) {
+  return WriteFileAtomically(path, FormatHexFile(bytes, base, start, end), error, durability);
 }
 
 bool SaveS19File(const std::string& path, std::span<const std::uint8_t> bytes, std::uint32_t base,
-                 std::uint32_t start, std::uint32_t end, std::string& error) {
-  return WriteFileAtomically(path, FormatS19File(bytes, base, start, end), error);
+                 std::uint32_t start, std::uint32_t end, std::string& error,
+                 Durability durability) {
+  return WriteFileAtomically(path, FormatS19File(bytes, base, start, end), error, durability);
 }
 
 }  // namespace korvan

@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "core/util/atomic_file.h"
+
 namespace korvan {
 
 // The texts the writers produce. The byte for target address a is bytes[a - base]; an address
@@ -22,14 +24,18 @@ std::string FormatHexFile(std::span<const std::uint8_t> bytes, std::uint32_t bas
 std::string FormatS19File(std::span<const std::uint8_t> bytes, std::uint32_t base,
                           std::uint32_t start, std::uint32_t end);
 
-// Each returns true on success, or false with the file layer's message in `error`.
+// Each returns true on success, or false with the file layer's message in `error`. The station
+// saves synced; the command-line conversion, like other tools, leaves syncing to the system.
 // Bytes [first, last] of `bytes` (an empty file when last < first; indices past the array are
 // not written).
 bool SaveBinFile(const std::string& path, std::span<const std::uint8_t> bytes, std::uint32_t first,
-                 std::uint32_t last, std::string& error);
+                 std::uint32_t last, std::string& error,
+                 Durability durability = Durability::Synced);
 bool SaveHexFile(const std::string& path, std::span<const std::uint8_t> bytes, std::uint32_t base,
-                 std::uint32_t start, std::uint32_t end, std::string& error);
+                 std::uint32_t start, std::uint32_t end, std::string& error,
+                 Durability durability = Durability::Synced);
 bool SaveS19File(const std::string& path, std::span<const std::uint8_t> bytes, std::uint32_t base,
-                 std::uint32_t start, std::uint32_t end, std::string& error);
+                 std::uint32_t start, std::uint32_t end, std::string& error,
+                 Durability durability = Durability::Synced);
 
 }  // namespace korvan

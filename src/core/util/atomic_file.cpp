@@ -21,7 +21,8 @@ std::string FolderOf(const std::string& path) {
 }
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string& error) {
+bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string& error,
+                         Durability durability) {
   const std::string folder = FolderOf(path);
   std::string temp = path + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
@@ -50,7 +51,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, std
     p += written;
     left -= static_cast<std::size_t>(written);
   }
-  if (::fsync(fd) != 0) return fail("write");
+  if (durability == Durability::Synced && ::fsync(fd) != 0) return fail("write");
   if (::close(fd) != 0) {
     error = Format("Cannot write file \"%s\": %s", path.c_str(), std::strerror(errno));
     ::unlink(temp.c_str());
@@ -61,6 +62,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, std
     ::unlink(temp.c_str());
     return false;
   }
+  if (durability == Durability::Flushed) return true;
   // Make the rename itself durable.
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
