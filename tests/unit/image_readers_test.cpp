@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -283,6 +284,47 @@ TEST_F(ReaderFixture, SRecordLineNumbersDoNotWrapAt65536) {
   ReadExtent extent;
   LoadS19Text(text, Target(), frontend, extent);
   EXPECT_EQ(frontend.Texts(), std::vector<std::string>{"Line 70001 Data Error : 2."});
+}
+
+// Hostile lines: random characters, random counts and types, lines cut anywhere. Nothing may be
+// stored outside the arrays the reader was given.
+TEST_F(ReaderFixture, RandomLinesStoreOnlyInsideTheirArrays) {
+  std::vector<std::uint8_t> guarded(kFlashImageSize + 2 * 4096, 0xEE);
+  std::vector<std::uint8_t> optionGuarded(128 + 2 * 64, 0xEE);
+  const std::span<std::uint8_t> destination(guarded.data() + 4096, kFlashImageSize);
+  const std::span<std::uint8_t> options(optionGuarded.data() + 64, 128);
+  image.windows.flashEnd = 0x0BFFFFFF;  // a window larger than the image
+  const ReadTarget target{destination, 0x08000000, &image, options};
+  std::uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245 + 12345, (seed >> 8) & 0xFFFF; };
+  const char alphabet[] = "0123456789ABCDEFabcdefS:GZz \t";
+  for (int round = 0; round < 20000; ++round) {
+    std::string line(1, round % 2 ? ':' : 'S');
+    if (round % 3 == 0) {
+      // A plausible record: a count, an address near a window edge, a type, some data.
+      line += round % 2 ? Format("%02X%04X%02X", next() & 0xFF, next(), next() % 7)
+                        : Format("%c%02X%08X", static_cast<char>('0' + next() % 10), next() & 0xFF,
+                                 0x08000000u + 0x3FFF00u + (next() & 0x1FF));
+    }
+    const int extra = static_cast<int>(next() % 600);
+    for (int i = 0; i < extra; ++i) line += alphabet[next() % (sizeof alphabet - 1)];
+    ReadCursor cursor;
+    cursor.linearOffset = (next() % 4 == 0) ? 0x1FFF0000 : 0x083F0000;
+    if (round % 2) {
+      ParseHexLine(line, target, cursor);
+    } else {
+      ParseS19Line(line, target, cursor);
+    }
+  }
+  EXPECT_TRUE(
+      std::all_of(guarded.begin(), guarded.begin() + 4096, [](auto b) { return b == 0xEE; }));
+  EXPECT_TRUE(std::all_of(guarded.end() - 4096, guarded.end(), [](auto b) { return b == 0xEE; }));
+  EXPECT_TRUE(std::all_of(optionGuarded.begin(), optionGuarded.begin() + 64,
+                          [](auto b) { return b == 0xEE; }));
+  EXPECT_TRUE(
+      std::all_of(optionGuarded.end() - 64, optionGuarded.end(), [](auto b) { return b == 0xEE; }));
+  EXPECT_NE(std::count(destination.begin(), destination.end(), 0xEE),
+            static_cast<std::ptrdiff_t>(kFlashImageSize));  // the lines did store something
 }
 
 class ObjectFileFixture : public ReaderFixture {
