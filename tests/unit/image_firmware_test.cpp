@@ -7,6 +7,9 @@
 #include "core/image/firmware_image.h"
 #include "core/util/atomic_file.h"
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 
 namespace korvan {
@@ -167,6 +170,33 @@ TEST(FirmwareIsOlder, ComparesTheVersionAfterTheFirstBlankV) {
     EXPECT_EQ(FirmwareIsOlder(row.identity, row.image), row.result)
         << row.identity << " / " << row.image;
   }
+}
+
+// korvan-kfw as an operator runs it: pack, then info on the packed image and on a damaged one.
+TEST_F(FirmwareFile, ToolPacksAndShowsImages) {
+  const std::string tool = KORVAN_BINARY_DIR "/tools/kfw/korvan-kfw";
+  const std::string raw = path + ".bin";
+  std::string error;
+  const auto firmware = Firmware(4000);
+  ASSERT_TRUE(WriteFileAtomically(
+      raw, std::string_view(reinterpret_cast<const char*>(firmware.data()), firmware.size()),
+      error));
+  auto run = [](const std::string& command) {
+    const int raw = std::system((command + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  };
+  EXPECT_EQ(run(tool + " pack --version V3.1 --description 'line A' " + raw + " " + path), 0);
+  FirmwareImage image;
+  ASSERT_TRUE(LoadFirmwareImage(path, image));
+  EXPECT_EQ(image.VersionText(), "V3.1");
+  EXPECT_EQ(image.description, "line A");
+  EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), image.buffer.begin()));
+  EXPECT_EQ(run(tool + " info " + path), 0);
+  EXPECT_EQ(run(tool + " info " + raw), 1);  // not an image
+  EXPECT_EQ(run(tool + " info " + path + ".missing"), 3);
+  EXPECT_EQ(run(tool + " pack " + raw + " " + path), 2);  // no version
+  EXPECT_EQ(run(tool + " pack --version " + std::string(23, 'V') + " " + raw + " " + path), 2);
+  std::filesystem::remove(raw);
 }
 
 }  // namespace
