@@ -218,7 +218,6 @@ LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& f
                     ReadExtent& extent) {
   LoadResult result;
   ReadCursor cursor;
-  extent.fileChecksum = 0;
   bool parsedAny = false;
   std::uint32_t lineNumber = 0;  // 32-bit for both formats: no wrap after 65535
   const char* p = text.data();
@@ -239,11 +238,8 @@ LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& f
     const int code = kFormat == TextFormat::Hex ? ParseHexLine(line, target, cursor)
                                                 : ParseS19Line(line, target, cursor);
     parsedAny = true;
-    extent.fileChecksum = cursor.fileChecksum;
     if (code != kRecordOk) {
       ++result.lineErrors;
-      extent.lowest = cursor.lowest;
-      extent.highest = cursor.highest;
       const Answer answer = frontend.Ask(
           MessageKind::Error, korvan::Format("Line %u Data Error : %d.", lineNumber, code),
           Buttons::OkAbort);
@@ -253,6 +249,8 @@ LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& f
       }
     }
   }
+  // The caller's extent takes the running values after each parsed line; the values after the
+  // last parsed line are the ones that stand.
   extent.fileChecksum = cursor.fileChecksum;
   if (parsedAny) {
     extent.lowest = cursor.lowest;
