@@ -1,0 +1,487 @@
+#include "core/image/readers.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/image/address_rules.h"
+#include "core/image/hex_digits.h"
+#include "core/util/format.h"
+
+namespace korvan {
+
+namespace {
+
+using detail::HexPair;
+
+// Where a record's first address sends its bytes.
+enum class Placement {
+  Flash,    // destination[A - base + i]
+  Eep,      // OTP data image[A - eepStart + i]
+  Otp,      // OTP data image[A - otpStart + i]
+  Option,   // option-byte image[A - optionStart + i]
+  Outside,  // near the image but in no window: code 16, bytes counted
+  Far,      // far from the image (HEX only): ignored, bytes not counted
+};
+
+struct Store {
+  std::uint8_t* data = nullptr;
+  std::int64_t size = 0;
+  std::int64_t index = 0;  // index of the record's first byte (may lie outside the array)
+};
+
+Placement Place(std::uint32_t a, const ReadTarget& t, std::uint32_t optionLength, bool farIgnored,
+                Store& store) {
+  const ImageWindows& w = t.image->windows;
+  if (w.InFlash(a)) {
+    store = {t.destination.data(), static_cast<std::int64_t>(t.destination.size()),
+             static_cast<std::int64_t>(a) - static_cast<std::int64_t>(t.base)};
+    return Placement::Flash;
+  }
+  if (w.InEep(a)) {
+    store = {t.image->otp.data(), kOtpImageSize, static_cast<std::int64_t>(a - w.eepStart)};
+    return Placement::Eep;
+  }
+  if (w.InOtp(a)) {
+    store = {t.image->otp.data(), kOtpImageSize, static_cast<std::int64_t>(a - w.otpStart)};
+    return Placement::Otp;
+  }
+  if (ImageWindows::InSpan(a, w.optionStart, optionLength)) {
+    store = {t.optionBytes.data(), static_cast<std::int64_t>(t.optionBytes.size()),
+             static_cast<std::int64_t>(a - w.optionStart)};
+    return Placement::Option;
+  }
+  if (farIgnored && static_cast<std::uint32_t>(a - t.base) >= kFlashImageSize) {
+    return Placement::Far;
+  }
+  return Placement::Outside;
+}
+
+// Decodes `count` data bytes from `digits` (2 characters each), adds them to the line sum and,
+// for a window, stores the ones whose index falls inside the array. Returns their sum.
+std::uint32_t TakeData(const char* digits, std::uint32_t count, const Store& store, bool stores) {
+  std::uint32_t sum = 0;
+  if (!stores) {
+    for (std::uint32_t i = 0; i < count; ++i) sum += HexPair(digits[2 * i], digits[2 * i + 1]);
+    return sum;
+  }
+  if (store.index >= 0 && store.index + count <= store.size) {
+    std::uint8_t* out = store.data + store.index;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint8_t b = HexPair(digits[2 * i], digits[2 * i + 1]);
+      out[i] = b;
+      sum += b;
+    }
+    return sum;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t b = HexPair(digits[2 * i], digits[2 * i + 1]);
+    const std::int64_t index = store.index + i;
+    if (index >= 0 && index < store.size) store.data[index] = b;
+    sum += b;
+  }
+  return sum;
+}
+
+// The extent's highest address; a record that would run past 0xFFFFFFFF ends there.
+std::uint32_t LastAddress(std::uint32_t first, std::uint32_t count) {
+  const std::uint64_t last = static_cast<std::uint64_t>(first) + count - 1;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF));
+}
+
+}  // namespace
+
+int ParseHexLine(std::string_view line, const ReadTarget& target, ReadCursor& cursor) {
+  const char* c = line.data();
+  const std::size_t length = line.size();
+  if (length == 0 || c[0] != ':') return kRecordBadStart;
+  if (length < 3) return kRecordBadChecksum;
+  const std::uint32_t n = HexPair(c[1], c[2]);
+  if (n == 0) return kRecordOk;  // an empty record is ignored whatever its type
+  if (length < 9) return kRecordBadChecksum;
+  const std::uint8_t a1 = HexPair(c[3], c[4]);
+  const std::uint8_t a0 = HexPair(c[5], c[6]);
+  const std::uint8_t type = HexPair(c[7], c[8]);
+  std::uint32_t s = n + a1 + a0 + type;
+
+  switch (type) {
+    case 0x00: {
+      if (length < 11 + 2 * static_cast<std::size_t>(n)) return kRecordBadChecksum;
+      const std::uint32_t a = cursor.linearOffset + cursor.segmentOffset + (a1 << 8 | a0);
+      cursor.lowest = std::min(cursor.lowest, a);
+      cursor.highest = std::max(cursor.highest, LastAddress(a, n));
+      Store store;
+      const Placement place = Place(a, target, kOptionWindowLengthHex, true, store);
+      const bool stores = place != Placement::Outside && place != Placement::Far;
+      const std::uint32_t dataSum = TakeData(c + 9, n, store, stores);
+      s += dataSum;
+      if (place != Placement::Far) cursor.fileChecksum += dataSum;
+      if (place == Placement::Option) target.image->programOptionBytes = true;
+      s += HexPair(c[9 + 2 * n], c[10 + 2 * n]);
+      if ((s & 0xFF) != 0) return kRecordBadChecksum;
+      return place == Placement::Outside ? kRecordOutsideWindows : kRecordOk;
+    }
+    case 0x02:
+    case 0x04: {
+      if (a1 != 0 || a0 != 0) return kRecordBadAddressField;
+      if (length < 15) return kRecordBadChecksum;
+      const std::uint8_t v1 = HexPair(c[9], c[10]);
+      const std::uint8_t v0 = HexPair(c[11], c[12]);
+      const std::uint32_t v = static_cast<std::uint32_t>(v1) << 8 | v0;
+      if (type == 0x02) {
+        cursor.segmentOffset = v << 4;
+      } else {
+        cursor.linearOffset = v << 16;
+      }
+      s += v1 + v0 + HexPair(c[13], c[14]);
+      return (s & 0xFF) != 0 ? kRecordBadChecksum : kRecordOk;
+    }
+    case 0x01:
+    case 0x03:
+    case 0x05:
+      return kRecordOk;
+    default:
+      return kRecordBadHexType;
+  }
+}
+
+int ParseS19Line(std::string_view line, const ReadTarget& target, ReadCursor& cursor) {
+  const char* c = line.data();
+  const std::size_t length = line.size();
+  if (length == 0 || c[0] != 'S') return kRecordBadStart;
+  if (length < 2) return kRecordBadS19Type;
+  std::uint32_t addressBytes = 0;
+  switch (c[1]) {
+    case '1':
+      addressBytes = 2;
+      break;
+    case '2':
+      addressBytes = 3;
+      break;
+    case '3':
+      addressBytes = 4;
+      break;
+    case '0':
+    case '5':
+    case '7':
+    case '8':
+    case '9':
+      return kRecordOk;
+    default:
+      return kRecordBadS19Type;
+  }
+  if (length < 4) return kRecordBadChecksum;
+  const std::uint32_t m = HexPair(c[2], c[3]);
+  // The count covers address, data and checksum; a count too small for the address is as
+  // broken as a wrong checksum, and the line must hold every character the count promises.
+  if (m < addressBytes + 1 || length < 4 + 2 * static_cast<std::size_t>(m)) {
+    return kRecordBadChecksum;
+  }
+  std::uint32_t s = m;
+  std::uint32_t a = 0;
+  for (std::uint32_t i = 0; i < addressBytes; ++i) {
+    const std::uint8_t b = HexPair(c[4 + 2 * i], c[5 + 2 * i]);
+    a = a << 8 | b;
+    s += b;
+  }
+  const std::uint32_t d = m - addressBytes - 1;
+  const char* data = c + 4 + 2 * addressBytes;
+  if (d > 0) {
+    cursor.lowest = std::min(cursor.lowest, a);
+    cursor.highest = std::max(cursor.highest, LastAddress(a, d));
+  }
+  Store store;
+  const Placement place = Place(a, target, kOptionWindowLengthS19, false, store);
+  const bool stores = place != Placement::Outside;
+  const std::uint32_t dataSum = TakeData(data, d, store, stores);
+  s += dataSum;
+  cursor.fileChecksum += dataSum;
+  if (place == Placement::Option && d > 0) target.image->programOptionBytes = true;
+  s += HexPair(data[2 * d], data[2 * d + 1]);
+  if ((s & 0xFF) != 0xFF) return kRecordBadChecksum;
+  // A record without data places nothing, so it cannot lie outside the windows.
+  return place == Placement::Outside && d > 0 ? kRecordOutsideWindows : kRecordOk;
+}
+
+namespace {
+
+enum class TextFormat { Hex, S19 };
+
+// Walks the lines of `text`, parses each and asks about the failing ones.
+template <TextFormat kFormat>
+LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+                    ReadExtent& extent) {
+  LoadResult result;
+  ReadCursor cursor;
+  bool parsedAny = false;
+  std::uint32_t lineNumber = 0;  // 32-bit for both formats: no wrap after 65535
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const char* eol = static_cast<const char*>(std::memchr(p, '\n', end - p));
+    const char* next = eol ? eol + 1 : end;
+    if (!eol) eol = end;
+    std::size_t length = eol - p;
+    if (length > 0 && p[length - 1] == '\r') --length;
+    const std::string_view line(p, length);
+    p = next;
+    ++lineNumber;
+    if (length < 3) continue;
+    if constexpr (kFormat == TextFormat::Hex) {
+      if (length == 11 && (line == ":00000001FF" || line == ":00FFFF0101")) break;
+    }
+    const int code = kFormat == TextFormat::Hex ? ParseHexLine(line, target, cursor)
+                                                : ParseS19Line(line, target, cursor);
+    parsedAny = true;
+    if (code != kRecordOk) {
+      ++result.lineErrors;
+      const Answer answer = frontend.Ask(
+          MessageKind::Error, korvan::Format("Line %u Data Error : %d.", lineNumber, code),
+          Buttons::OkAbort);
+      if (answer == Answer::Abort) {
+        result.status = LoadStatus::Aborted;
+        break;
+      }
+    }
+  }
+  // The caller's extent takes the running values after each parsed line; the values after the
+  // last parsed line are the ones that stand.
+  extent.fileChecksum = cursor.fileChecksum;
+  if (parsedAny) {
+    extent.lowest = cursor.lowest;
+    extent.highest = cursor.highest;
+  }
+  return result;
+}
+
+LoadResult IoFailure(std::string message) {
+  LoadResult result;
+  result.status = LoadStatus::IoError;
+  result.message = std::move(message);
+  return result;
+}
+
+// A whole input file as bytes: a regular file is mapped (and its pages brought in at once),
+// anything else is read. At most `limit` bytes.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes() {
+    if (map_ != nullptr) ::munmap(map_, mapLength_);
+  }
+
+  bool Open(const std::string& path, std::string& error, std::uint64_t limit = UINT64_MAX) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      error = korvan::Format("Cannot open file \"%s\": %s", path.c_str(), std::strerror(errno));
+      return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      const auto length = static_cast<std::size_t>(
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit));
+      void* map = length ? ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0)
+                         : MAP_FAILED;
+      if (map != MAP_FAILED) {
+        ::close(fd);
+        map_ = map;
+        mapLength_ = length;
+        view_ = std::string_view(static_cast<const char*>(map), length);
+        return true;
+      }
+    }
+    ::close(fd);
+    if (!ReadWholeFile(path, copy_, error, limit)) return false;
+    view_ = copy_;
+    return true;
+  }
+  std::string_view View() const { return view_; }
+
+ private:
+  void* map_ = nullptr;
+  std::size_t mapLength_ = 0;
+  std::string copy_;
+  std::string_view view_;
+};
+
+}  // namespace
+
+LoadResult LoadHexText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+                       ReadExtent& extent) {
+  return LoadText<TextFormat::Hex>(text, target, frontend, extent);
+}
+
+LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, Frontend& frontend,
+                       ReadExtent& extent) {
+  return LoadText<TextFormat::S19>(text, target, frontend, extent);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, std::string& error,
+                   std::uint64_t limit) {
+  out.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = korvan::Format("Cannot open file \"%s\": %s", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    out.reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit)));
+  }
+  char chunk[65536];
+  while (out.size() < limit) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, limit - out.size()));
+    const ssize_t got = ::read(fd, chunk, want);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = korvan::Format("Cannot read file \"%s\": %s", path.c_str(), std::strerror(errno));
+      ::close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    out.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return true;
+}
+
+LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
+                       ReadExtent& extent) {
+  FileBytes file;
+  std::string error;
+  if (!file.Open(path, error)) return IoFailure(error);
+  return LoadHexText(file.View(), target, frontend, extent);
+}
+
+LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Frontend& frontend,
+                       ReadExtent& extent) {
+  FileBytes file;
+  std::string error;
+  if (!file.Open(path, error)) return IoFailure(error);
+  return LoadS19Text(file.View(), target, frontend, extent);
+}
+
+namespace {
+
+// Copies `bytes` to destination[offset + j], dropping what falls outside; returns their sum.
+std::uint32_t PlaceBinary(std::string_view bytes, std::span<std::uint8_t> destination,
+                          std::int64_t offset) {
+  std::uint32_t sum = 0;
+  const std::int64_t size = static_cast<std::int64_t>(destination.size());
+  const std::int64_t first = std::max<std::int64_t>(0, -offset);
+  const std::int64_t last =
+      std::min<std::int64_t>(static_cast<std::int64_t>(bytes.size()), size - offset);
+  for (std::int64_t j = first; j < last; ++j) {
+    const auto b = static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(j)]);
+    destination[static_cast<std::size_t>(offset + j)] = b;
+    sum += b;
+  }
+  return sum;
+}
+
+}  // namespace
+
+LoadResult LoadBinFile(const std::string& path, std::span<std::uint8_t> destination,
+                       std::int64_t destinationOffset, std::uint32_t& highestIndex) {
+  std::uint32_t ignored = 0;
+  return LoadBinFileSum(path, destination, destinationOffset, highestIndex, ignored);
+}
+
+LoadResult LoadBinFileSum(const std::string& path, std::span<std::uint8_t> destination,
+                          std::int64_t destinationOffset, std::uint32_t& highestIndex,
+                          std::uint32_t& fileChecksum) {
+  FileBytes file;
+  std::string error;
+  if (!file.Open(path, error, kBinFileLimit)) return IoFailure(error);
+  highestIndex = static_cast<std::uint32_t>(file.View().size()) - 1;
+  fileChecksum = PlaceBinary(file.View(), destination, destinationOffset);
+  return {};
+}
+
+ObjectFileKind ObjectFileKindOf(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
+    return ObjectFileKind::Unknown;
+  }
+  std::string ext(path.substr(dot));
+  for (char& ch : ext) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  if (ext == ".HEX") return ObjectFileKind::IntelHex;
+  if (ext.size() >= 4 && ext[1] == 'S' && ext[2] == '1' && ext[3] >= '0' && ext[3] <= '9') {
+    return ObjectFileKind::SRecord;
+  }
+  if (ext == ".BIN") return ObjectFileKind::Binary;
+  return ObjectFileKind::Unknown;
+}
+
+LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
+                          std::span<std::uint8_t> optionBytes, Frontend& frontend, LoadMode mode,
+                          ObjectFileKind kind) {
+  LoadResult result;
+  const ImageWindows& w = image.windows;
+  FileBytes file;
+  std::string error;
+
+  std::int32_t loadOffset = 0;
+  if (kind == ObjectFileKind::Binary) {
+    // Asked before anything changes: declining leaves the image as it was.
+    const auto entered = frontend.AskLoadOffset(LoadOffsetShownText(w.flashStart));
+    if (!entered) {
+      result.status = LoadStatus::Cancelled;
+      return result;
+    }
+    const auto offset = LoadOffsetFromText(*entered, w.flashStart);
+    if (!offset) {
+      frontend.Ask(MessageKind::Error, NotAnIntegerMessage(*entered), Buttons::Ok);
+      result.status = LoadStatus::Cancelled;
+      return result;
+    }
+    loadOffset = *offset;
+  }
+  if (kind != ObjectFileKind::Unknown) {
+    const std::uint64_t limit = kind == ObjectFileKind::Binary ? kBinFileLimit : UINT64_MAX;
+    if (!file.Open(path, error, limit)) return IoFailure(error);
+  }
+  const std::string_view contents = file.View();
+
+  if (mode == LoadMode::NewImage) image.EraseAll();
+  image.dataLoaded = true;
+  const ReadTarget target{image.flash, w.flashStart, &image, optionBytes};
+  ReadExtent extent{image.fileChecksum, image.highest, image.lowest};
+  switch (kind) {
+    case ObjectFileKind::IntelHex:
+      result = LoadHexText(contents, target, frontend, extent);
+      break;
+    case ObjectFileKind::SRecord:
+      result = LoadS19Text(contents, target, frontend, extent);
+      break;
+    case ObjectFileKind::Binary: {
+      extent.fileChecksum = PlaceBinary(contents, image.flash, LoadOffsetIndex(loadOffset));
+      const auto size = static_cast<std::uint32_t>(contents.size());
+      extent.lowest = w.flashStart + static_cast<std::uint32_t>(loadOffset);
+      extent.highest = extent.lowest + size - 1;
+      break;
+    }
+    case ObjectFileKind::Unknown:
+      result.status = LoadStatus::NotRead;
+      return result;
+  }
+  image.fileChecksum = extent.fileChecksum;
+  image.lowest = extent.lowest;
+  image.highest = extent.highest;
+  if (image.lowest < w.flashStart || image.highest > w.flashEnd) {
+    frontend.Ask(MessageKind::Warning, kOutsideChipWarning, Buttons::Ok);
+  }
+  return result;
+}
+
+}  // namespace korvan
