@@ -1,0 +1,584 @@
+#include "core/app/station.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "core/app/serial_numbers.h"
+#include "core/chips/catalogue.h"
+#include "core/chips/chip_select_form.h"
+#include "core/chips/n32g430x_opt_form.h"
+#include "core/chips/n32x_opt_form.h"
+#include "core/chips/nxm0_opt_form.h"
+#include "core/image/readers.h"
+#include "core/image/writers.h"
+#include "core/util/format.h"
+
+namespace korvan {
+
+namespace fs = std::filesystem;
+
+StationEnvironment StationEnvironment::Current() {
+  const char* xdg = std::getenv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  return {ExecutableDirectory(), xdg ? xdg : "", home ? home : ""};
+}
+
+FileDialog OpenDialog1() {
+  return {"",
+          "All Files (*.*)|*.*|All Binary Files (*.Bin)|*.Bin|All Intel Hex Files (*.Hex)|*.Hex|"
+          "All Motorola Hex Files(*.S19)|*.S19;|"
+          "All Hex/Binary Files (*.Hex,*.S1*,*.Bin)|*.Hex;*.S1*;*.Bin",
+          5, "*.BIN", ""};
+}
+
+FileDialog SaveDialog1() {
+  return {"",
+          "All Binary Files(*.BIN)|*.BIN|Intel Hex Files(*.HEX)|*.HEX|"
+          "Motorola S-record Files(*.mot)|*.S19",
+          1, "", ""};
+}
+
+FileDialog OpenDialogPrj() {
+  return {"Open Korvan200xx Project File", "Korvanxx Project Files(*.kvn)|*.kvn", 1, ".kvn", ""};
+}
+
+FileDialog SaveDialogPrj() {
+  return {"Save to Korvan200xx Project File", "Korvanxx Project File(*.kvn)|*.kvn", 1, ".kvn", ""};
+}
+
+FileDialog OpenDialogOTP() {
+  return {"",
+          "All Binary Files (*.Bin)|*.bin|All Object Files(*.S19,*.HEX)|*.S19;*.HEX|"
+          "All Hex/Binary Files (*.HEX,*.S1*,*.Bin)|*.Hex;*.S1*;*.Bin",
+          1, "*.bin", ""};
+}
+
+namespace {
+
+constexpr std::uint8_t kCheckShortFlash = 0x02;  // checkCtrl bit 1: last 512 bytes left out
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The characters after the last dot of the file name, upper-cased ("" without a dot).
+std::string ExtensionOf(const std::string& path) {
+  const std::string name = fs::path(path).filename().string();
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : Upper(name.substr(dot + 1));
+}
+
+// The file's modification time as the window shows it, "yyyy-MM-dd HH:mm:ss".
+std::string ModificationText(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  std::tm tm{};
+  localtime_r(&st.st_mtime, &tm);
+  const LocalTime t{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return DateText(t) + " " + TimeText(t);
+}
+
+}  // namespace
+
+Station::Station(Frontend& frontend, Clock clock)
+    : frontend_(frontend), clock_(clock), info_(std::move(clock)) {}
+
+void Station::SetListener(StationListener* listener) {
+  listener_ = listener;
+  info_.SetListener(listener);
+}
+
+void Station::Notify(ViewPart part) {
+  if (listener_) listener_->ViewChanged(part);
+}
+
+ChipControlBytes Station::ControlBytes() {
+  return {settings_.linkCtrl, settings_.eraseCtrl, settings_.checkCtrl, settings_.familyCtrl};
+}
+
+void Station::SyncWindows() {
+  image_.windows.flashStart = chip_.flashStart;
+  image_.windows.flashEnd = chip_.flashEnd;
+  image_.windows.eepStart = chip_.eepStart;
+  image_.windows.eepEnd = chip_.eepEnd;
+}
+
+void Station::ShowError(const std::string& text) {
+  frontend_.Ask(MessageKind::Error, text, Buttons::Ok);
+}
+
+bool Station::RequireChip() {
+  if (chip_.chipConfirmed) return true;
+  frontend_.Inform("请先选择芯片型号！");
+  return false;
+}
+
+void Station::SetTotalCounter(std::int32_t value) {
+  totalCounter_ = value;
+  window_.StatusBar1[3] = Format("计数器：%d", value);
+  Notify(ViewPart::StatusBar);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up and shutdown
+
+void Station::FormShow(const StationEnvironment& environment) {
+  exeDir_ = environment.exeDir;
+  form_.PageControlSet = SettingsTab::SerialNumbers;
+  info_.AddInfoLine("Hello! Korvan200NAT User!");
+  info_.AddLine("");
+
+  logs_ = PrepareLogLocation(
+      exeDir_, environment.xdgStateHome.empty() ? nullptr : environment.xdgStateHome.c_str(),
+      environment.home.empty() ? nullptr : environment.home.c_str());
+  if (!logs_.besideExecutable) {
+    info_.AddInfoLine(Format("Log files are written to \"%s\"", logs_.shutdownDir.c_str()));
+  }
+
+  totalCounter_ = 0;
+  for (ChannelState& ch : channels_) {
+    ch.connected = 0;
+    ch.autoFlag = 0;
+    ch.busy = 0;
+    ch.blockCount = 0;
+    ch.blockIndex = 0;
+  }
+  InitView();
+  SetOptionByteDefaults(optionBytes_, chip_);
+  SyncWindows();
+
+  const fs::path firmwarePath = exeDir_ / kFirmwareFileName;
+  std::error_code ec;
+  if (fs::exists(firmwarePath, ec)) {
+    firmwarePresent_ = LoadFirmwareImage(firmwarePath.string(), firmware_);
+  } else {
+    firmwarePresent_ = false;
+    info_.AddInfoLine("File of \"" + firmwarePath.string() + "\" not Found!");
+    frontend_.Ask(MessageKind::Plain, "文件\"" + firmwarePath.string() + "\"没有找到，请确认！",
+                  Buttons::Ok);
+  }
+  Notify(ViewPart::Form);
+  Notify(ViewPart::Gauges);
+}
+
+void Station::InitView() {
+  window_.ViewPageCtrl = MainTab::ChipSetting;
+  chip_.chipConfirmed = 0;
+  image_.dataLoaded = false;
+  fileLoaded_ = false;
+
+  chip_.flashSizeKB = 128;
+  chip_.blockSize = 1024;
+  chip_.blockCount = 128;
+  chip_.familyCode = 0;
+  chip_.partIndex = 0;
+  chip_.chipGroup = kChipGroup;
+  chip_.otpSize = 0;
+  settings_ = JobSettings{};
+  image_.windows.otpStart = kWindowUnset;
+  image_.windows.optionStart = kWindowUnset;
+
+  form_.MCUNameEdit.text = kNoChipText;
+  window_.TabSheetEEPVisible = false;
+  Notify(ViewPart::Window);
+  Notify(ViewPart::Form);
+}
+
+void Station::SpdBtnExitClick() {
+  if (listener_) listener_->CloseRequested();
+}
+
+std::optional<fs::path> Station::FormClose() {
+  if (info_.LineCount() <= kShutdownLogMinLines) return std::nullopt;
+  const fs::path file = logs_.shutdownDir / ShutdownLogName(clock_());
+  if (WriteLogFile(file, info_.Lines())) {
+    frontend_.Ask(MessageKind::Plain, "Write Log File error!", Buttons::Ok);
+    return std::nullopt;
+  }
+  return file;
+}
+
+std::optional<fs::path> Station::WritePeriodicLog() {
+  const fs::path file = logs_.periodicDir / PeriodicLogName(clock_());
+  if (auto error = WriteLogFile(file, info_.Lines())) {
+    ShowError(*error);
+    return std::nullopt;
+  }
+  return file;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Chip
+
+void Station::DevButtonClick() {
+  {
+    TNChipSelectForm dialog(chip_, ControlBytes());
+    dialog.FormShow();
+    frontend_.ShowChipDialog(dialog);
+  }
+  SetMCUNameEdit(chip_.chipName);
+  form_.CheckBoxOpt.checked = false;
+  form_.lbFlashSize.caption = Format("%dK", chip_.flashSizeKB);
+  form_.lbEEPSize.caption = chip_.otpSize ? Format("%dByte", chip_.otpSize) : "NILL";
+  Notify(ViewPart::Form);
+}
+
+void Station::SetMCUNameEdit(const std::string& text) {
+  form_.MCUNameEdit.text = text;
+  MCUNameEditChange();
+}
+
+void Station::MCUNameEditChange() {
+  if (chip_.chipConfirmed) {
+    image_.dataLoaded = false;
+    flashView_.Clear();
+    info_.AddInfoLine("Chip \"" + chip_.chipName + "\" is Selected!");
+    SetOptionByteDefaults(optionBytes_, chip_);
+    ApplyChip(chip_, ControlBytes(), form_);
+    SyncWindows();
+    window_.TabSheetEEPVisible = false;
+    form_.CheckBoxOpt.enabled = !chip_.isN32G020;
+    form_.ButtonOpt.enabled = !chip_.isN32G020;
+    const bool otp = chip_.otpPresent != 0;
+    window_.ReadOTPMemory1 = otp;
+    window_.WriteOTPDataMemory1 = otp;
+    window_.SaveOTPDatatoFile1 = otp;
+    window_.LoadOTPDataFile1 = otp;
+    Notify(ViewPart::FlashView);
+  }
+  const bool optionBytes = chip_.optionByteLength != 0;
+  form_.CheckBoxOpt.visible = optionBytes;
+  form_.CheckBoxOpt.checked = optionBytes;
+  window_.WriteOptionByte1 = optionBytes;
+  window_.ReadOptionByte1 = optionBytes;
+  form_.ButtonOpt.visible = chip_.chipConfirmed && optionBytes;
+  Notify(ViewPart::Window);
+  Notify(ViewPart::Form);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Job settings and serial numbers
+
+bool Station::AssembleJobSettings() {
+  if (auto error = korvan::AssembleJobSettings(form_, chip_, settings_)) {
+    ShowError(*error);
+    return false;
+  }
+  info_.AddLine(ControlSettingLine(chip_, settings_));
+  Notify(ViewPart::Form);
+  return true;
+}
+
+void Station::ChkBoxAutoClick() {
+  korvan::ChkBoxAutoClick(form_);
+  Notify(ViewPart::Form);
+}
+
+void Station::CheckBoxCtrlClick() {
+  korvan::CheckBoxCtrlClick(form_, settings_);
+  Notify(ViewPart::Form);
+}
+
+void Station::CheckBoxSNClick() {
+  korvan::CheckBoxSNClick(form_, settings_);
+  Notify(ViewPart::Form);
+}
+
+void Station::ChkBoxSNDPClick() {
+  if (auto error = korvan::ChkBoxSNDPClick(form_)) ShowError(*error);
+  Notify(ViewPart::Form);
+}
+
+void Station::AdvanceSerialNumbers() {
+  korvan::AdvanceSerialNumbers(form_, settings_);
+  Notify(ViewPart::Form);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Information panel and views
+
+void Station::ShowImageSummary(std::uint32_t from, std::uint32_t to) {
+  std::uint32_t last = to - chip_.flashStart;
+  if (settings_.checkCtrl & kCheckShortFlash) last -= 512;
+  const std::uint32_t first = from - chip_.flashStart;
+  settings_.fileCrc = CRC(image_.flash, first, last);
+  settings_.fileSum = static_cast<std::uint16_t>(ACC(image_.flash, first, last));
+
+  if (chip_.flashStart < chip_.flashEnd) {
+    info_.AddSeparator();
+    info_.AddInfoLine(Format("目标Flash首地址 = 0x%.4X.", chip_.flashStart));
+    info_.AddInfoLine(Format("目标Flash尾地址 = 0x%.4X.", chip_.flashEnd));
+    if (chip_.otpSize != 0) {
+      info_.AddSeparator();
+      info_.AddInfoLine(Format("目标EEP Data首地址 = 0x%.4X.", chip_.eepStart));
+      info_.AddInfoLine(Format("目标EEP Data尾地址 = 0x%.4X.", chip_.eepEnd));
+    }
+  }
+  if (fileLoaded_) {
+    info_.AddSeparator();
+    info_.AddInfoLine(Format("目标文件首地址 = 0x%.4X.", image_.lowest));
+    info_.AddInfoLine(Format("目标文件尾地址 = 0x%.4X.", image_.highest));
+  }
+  info_.AddSeparator();
+  if (chip_.chipConfirmed) {
+    image_.fileChecksum =
+        ACC(image_.flash, image_.lowest - chip_.flashStart, image_.highest - chip_.flashStart);
+    info_.AddInfoLine(Format("主 Flash CRC CheckSum = 0x%.4X", settings_.fileCrc));
+    info_.AddInfoLine(Format("主 Flash ACC CheckSum = 0x%.4X", settings_.fileSum));
+    window_.StatusBar1[0] = Format("文件校验和：0x%.4X", image_.fileChecksum);
+    window_.StatusBar1[1] = Format("芯片校验和：0x%.4X", settings_.fileSum);
+  } else {
+    info_.AddInfoLine(Format("File CRC CheckSum = 0x%.4X", settings_.fileCrc));
+    info_.AddInfoLine(Format("File ACC CheckSum  = 0x%.4X", settings_.fileSum));
+    window_.StatusBar1[0] = Format("文件校验和：0x%.4X", settings_.fileSum);
+    window_.StatusBar1[1] = "芯片校验和：0x0000";
+  }
+  info_.AddSeparator();
+  Notify(ViewPart::StatusBar);
+}
+
+void Station::FillFlashView(std::uint32_t from, std::uint32_t to) {
+  const std::uint64_t length = std::uint64_t{to} - from + 1;
+  const std::uint64_t firstRow = (from - chip_.flashStart) / 16u;
+  std::int64_t rows = static_cast<std::int64_t>(length / 16 + (length % 16 ? 1 : 0));
+  if (settings_.checkCtrl & kCheckShortFlash) rows -= 32;
+  const std::span<const std::uint8_t> flash(image_.flash);
+  if (rows <= 0 || firstRow * 16 >= flash.size()) {
+    flashView_.Clear();
+  } else {
+    flashView_.Show(flash.subspan(firstRow * 16), from & ~0xFu, static_cast<std::size_t>(rows));
+  }
+  Notify(ViewPart::FlashView);
+}
+
+void Station::FillOtpView() {
+  if (chip_.otpPresent) {
+    ShowOtpData();
+    return;
+  }
+  if (chip_.otpSize != 0) {
+    window_.TabSheetEEPVisible = true;
+    window_.TabSheetEEPCaption = "OTP Data";
+    otpView_.Show(image_.otp, chip_.eepStart, chip_.otpSize / 16u);
+  } else {
+    window_.TabSheetEEPVisible = false;
+  }
+  Notify(ViewPart::Window);
+  Notify(ViewPart::OtpView);
+}
+
+void Station::ShowOtpData() {
+  window_.TabSheetEEPVisible = true;
+  window_.TabSheetEEPCaption = "OTP Data";
+  const std::uint32_t last = std::uint32_t{chip_.otpSize} - 1;
+  settings_.otpCrc = CRC(image_.otp, 0, last);
+  settings_.otpSum = static_cast<std::uint16_t>(ACC(image_.otp, 0, last));
+  info_.AddInfoLine(Format("OTP Data CRC  Sum = 0x%.4X", settings_.otpCrc));
+  info_.AddInfoLine(Format("OTP Data CheckSum = 0x%.4X", settings_.otpSum));
+  otpView_.Show(image_.otp, image_.windows.otpStart, chip_.otpSize / 16u);
+  Notify(ViewPart::Window);
+  Notify(ViewPart::OtpView);
+}
+
+void Station::RefreshView(bool withViews) {
+  ShowImageSummary(chip_.flashStart, chip_.flashEnd);
+  if (withViews) {
+    FillFlashView(chip_.flashStart, chip_.flashEnd);
+    FillOtpView();
+  }
+  window_.ViewPageCtrl = MainTab::ChipSetting;
+  Notify(ViewPart::Window);
+}
+
+// ---------------------------------------------------------------------------------------------
+// File commands
+
+void Station::FileOpenBtnClick() {
+  LoadObjectFileCommand(false);
+}
+
+void Station::SpdBtnLoadMoreClick() {
+  LoadObjectFileCommand(true);
+}
+
+void Station::LoadObjectFileCommand(bool more) {
+  if (!RequireChip()) return;
+  const auto choice = frontend_.ChooseOpenFile(OpenDialog1());
+  if (!choice) return;
+  const std::string& path = choice->path;
+  info_.AddInfoLine(Format("File \"%s\" has been loaded!", path.c_str()));
+
+  const LoadResult result = LoadObjectFile(path, image_, optionBytes_, frontend_,
+                                           more ? LoadMode::Overlay : LoadMode::NewImage);
+  if (result.status == LoadStatus::IoError) ShowError(result.message);
+  if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) return;
+
+  if (!more) {
+    window_.DateEdit = ModificationText(path);
+    settings_.loadedFileName = fs::path(path).filename().string();
+    window_.StatusBar1[2] = path;
+  }
+  fileLoaded_ = true;
+  RefreshView(true);
+  UpdateProgramOptionByteBox();
+}
+
+void Station::LoadOptionByteFile1Click() {
+  if (!RequireChip()) return;
+  const auto choice = frontend_.ChooseOpenFile(OpenDialog1());
+  if (!choice) return;
+  const std::string& path = choice->path;
+  const std::string ext = ExtensionOf(path).substr(0, 3);
+
+  std::string contents, error;
+  const bool text = ext == "HEX" || (ext.size() == 3 && ext[0] == 'S' && ext[1] == '1' &&
+                                     std::isdigit(static_cast<unsigned char>(ext[2])));
+  if ((text || ext == "BIN") && !ReadWholeFile(path, contents, error)) {
+    ShowError(error);
+    return;
+  }
+  optionBytes_.fill(0xFF);
+  if (text) {
+    // The option-byte window lies at the option bytes' own address while an option-byte file
+    // is read, so that its records land in the image rather than outside every window.
+    const std::uint32_t savedStart = image_.windows.optionStart;
+    image_.windows.optionStart = kOptionByteAddress;
+    const ReadTarget target{optionBytes_, kOptionByteAddress, &image_, optionBytes_};
+    ReadExtent extent;
+    if (ext == "HEX") {
+      LoadHexText(contents, target, frontend_, extent);
+    } else {
+      LoadS19Text(contents, target, frontend_, extent);
+    }
+    image_.windows.optionStart = savedStart;
+  } else if (ext == "BIN") {
+    const std::size_t n = std::min(contents.size(), optionBytes_.size());
+    std::copy_n(contents.begin(), n, optionBytes_.begin());
+  }
+  ShowOptionBytes();
+}
+
+namespace {
+
+// Saves `bytes` (target address `base` + i for byte i, `count` bytes) in the format of the
+// chosen SaveDialog1 entry: 1 raw binary, 2 Intel HEX, 3 S-record.
+bool SaveByFilter(const FileChoice& choice, std::span<const std::uint8_t> bytes, std::uint32_t base,
+                  std::uint32_t count, std::string& error) {
+  const std::uint32_t last = count - 1;
+  if (count == 0) return SaveBinFile(choice.path, bytes, 1, 0, error);
+  switch (choice.filterIndex) {
+    case 2:
+      return SaveHexFile(choice.path, bytes, base, base, base + last, error);
+    case 3:
+      return SaveS19File(choice.path, bytes, base, base, base + last, error);
+    default:
+      return SaveBinFile(choice.path, bytes, 0, last, error);
+  }
+}
+
+}  // namespace
+
+void Station::SaveOptionByte1Click() {
+  const auto choice = frontend_.ChooseSaveFile(SaveDialog1());
+  if (!choice) return;
+  std::string error;
+  if (!SaveByFilter(*choice, optionBytes_, kOptionByteAddress, kOptionByteImageSize, error)) {
+    ShowError(error);
+  }
+}
+
+void Station::FileSaveBtnClick() {
+  if (!image_.dataLoaded) return;
+  const auto choice = frontend_.ChooseSaveFile(SaveDialog1());
+  if (!choice) return;
+  std::string error;
+  bool ok = true;
+  switch (choice->filterIndex) {
+    case 2:
+      ok = SaveHexFile(choice->path, image_.flash, chip_.flashStart, chip_.flashStart,
+                       chip_.flashEnd, error);
+      break;
+    case 3:
+      ok = SaveS19File(choice->path, image_.flash, chip_.flashStart, chip_.flashStart,
+                       chip_.flashEnd, error);
+      break;
+    default:
+      ok = SaveBinFile(choice->path, image_.flash, 0, chip_.flashEnd - chip_.flashStart, error);
+      break;
+  }
+  if (!ok) ShowError(error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// OTP data and option bytes
+
+void Station::LoadOTPDataFile1Click() {
+  if (!RequireChip()) return;
+  const auto choice = frontend_.ChooseOpenFile(OpenDialogOTP());
+  if (!choice) return;
+  const std::string& path = choice->path;
+  const std::string ext = ExtensionOf(path);
+
+  std::string contents, error;
+  const std::uint64_t limit = (ext == "HEX" || ext == "S19") ? UINT64_MAX : kBinFileLimit;
+  if (!ReadWholeFile(path, contents, error, limit)) {
+    ShowError(error);
+    return;
+  }
+  image_.otp.fill(0xFF);
+  const LocalTime now = clock_();
+  info_.AddLine(Format("> Load OTP Data file of \"%s\" at ", path.c_str()) + DateText(now) + "," +
+                TimeText(now));
+  const ReadTarget target{image_.otp, image_.windows.otpStart, &image_, optionBytes_};
+  ReadExtent extent;
+  if (ext == "HEX") {
+    LoadHexText(contents, target, frontend_, extent);
+  } else if (ext == "S19") {
+    LoadS19Text(contents, target, frontend_, extent);
+  } else {
+    std::copy_n(contents.begin(), std::min(contents.size(), image_.otp.size()), image_.otp.begin());
+  }
+  ShowOtpData();
+}
+
+void Station::SaveOTPDatatoFile1Click() {
+  const auto choice = frontend_.ChooseSaveFile(SaveDialog1());
+  if (!choice) return;
+  std::string error;
+  if (!SaveByFilter(*choice, image_.otp, chip_.eepStart, chip_.otpSize, error)) ShowError(error);
+}
+
+void Station::ShowOptionBytes() {
+  if (chip_.isN32G020) return;
+  for (const std::string& line : DumpOptionBytes(optionBytes_, chip_.optionByteLength)) {
+    info_.AddInfoLine(line);
+  }
+}
+
+void Station::ButtonOptClick() {
+  std::unique_ptr<OptionByteEditor> editor;
+  if (chip_.familyCode == kFamilyM0) {
+    editor = std::make_unique<TNxM0OptBForm>(optionBytes_, chip_, frontend_);
+  } else if (chip_.isN32G430G401) {
+    editor = std::make_unique<TN32G430xOptBForm>(optionBytes_, chip_, frontend_);
+  } else {
+    editor = std::make_unique<TN32xOptBForm>(optionBytes_, chip_, frontend_);
+  }
+  editor->FormShow();
+  frontend_.ShowOptionByteEditor(*editor);
+  editor.reset();
+  UpdateProgramOptionByteBox();
+}
+
+void Station::UpdateProgramOptionByteBox() {
+  form_.CheckBoxOpt.checked = OptionBytesChanged(optionBytes_);
+  Notify(ViewPart::Form);
+}
+
+}  // namespace korvan
