@@ -14,6 +14,7 @@
 #include "core/chips/n32g430x_opt_form.h"
 #include "core/chips/n32x_opt_form.h"
 #include "core/chips/nxm0_opt_form.h"
+#include "core/image/project_file.h"
 #include "core/image/readers.h"
 #include "core/image/writers.h"
 #include "core/util/format.h"
@@ -513,6 +514,72 @@ void Station::FileSaveBtnClick() {
       break;
   }
   if (!ok) ShowError(error);
+}
+
+void Station::SavetoProjectFile1Click() {
+  if (!chip_.chipConfirmed) {
+    frontend_.Inform("未选择芯片型号！");
+    return;
+  }
+  if (!image_.dataLoaded) {
+    frontend_.Inform("未加载目标文件！");
+    return;
+  }
+  const auto choice = frontend_.ChooseSaveFile(SaveDialogPrj());
+  if (!choice) return;
+  settings_.snDisplayFlags =
+      (form_.ChkBoxSNDP.checked ? 0x01 : 0) | (form_.SNOrderChk.checked ? 0x04 : 0);
+  const OptionChecksum sum = OptionSum(optionBytes_);
+  settings_.optionSum = sum.optionSum;
+  settings_.optionSumInv = sum.optionSumInv;
+  if (!AssembleJobSettings()) return;
+
+  ProjectContent content;
+  std::string error;
+  if (!MakeProjectContent(image_, chip_, settings_, optionBytes_, chip_.chipGroup, projectMode_,
+                          DefaultRandomBytes(), content, error) ||
+      !WriteProjectFile(choice->path, content, frontend_, error)) {
+    ShowError(error);
+    return;
+  }
+  info_.AddInfoLine(kProjectCreatedPrefix + choice->path);
+}
+
+void Station::SpdBtnLdPrjClick() {
+  const auto choice = frontend_.ChooseOpenFile(OpenDialogPrj());
+  if (!choice) return;
+  fileLoaded_ = false;
+  info_.AddInfoLine(Format("Load Tobrin Project file of \"%s\" at ", choice->path.c_str()) +
+                    DateText(clock_()));
+  ProjectContent content;
+  std::string error;
+  const int result = ReadProjectFile(choice->path, frontend_, content, error);
+  if (result == kProjectIoError) ShowError(error);
+  if (result != kProjectOk) return;
+
+  projectMode_ = RestoreProject(content, image_, chip_, settings_, optionBytes_);
+  // The part-name change resets option bytes, flash window and control bytes for a newly
+  // chosen part; a project brings its own, so they are taken from the project once more.
+  const ChipRecord chip = chip_;
+  const JobSettings settings = settings_;
+  const OptionByteImage optionBytes = optionBytes_;
+  const ImageWindows windows = image_.windows;
+  SetMCUNameEdit(chip_.chipName);
+  window_.StatusBar1[2] = content.objectFileName;
+  chip_ = chip;
+  settings_ = settings;
+  optionBytes_ = optionBytes;
+  image_.windows = windows;
+
+  RefreshView(true);
+  image_.dataLoaded = true;
+  chip_.chipConfirmed = 1;
+  SetFormFromSettings(form_, settings_);
+  ShowOptionBytes();
+  chip_.isN32G020 = (settings_.familyCtrl & 0x01) ? 1 : 0;
+  chip_.isN32G430G401 = (settings_.familyCtrl & 0x04) ? 1 : 0;
+  Notify(ViewPart::Form);
+  Notify(ViewPart::StatusBar);
 }
 
 // ---------------------------------------------------------------------------------------------

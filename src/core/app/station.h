@@ -22,6 +22,7 @@
 #include "core/app/job_form.h"
 #include "core/app/job_settings.h"
 #include "core/app/log_file.h"
+#include "core/app/project_job.h"
 #include "core/chips/chip_record.h"
 #include "core/chips/option_bytes.h"
 #include "core/image/firmware_image.h"
@@ -154,6 +155,8 @@ class Station {
   void LoadOptionByteFile1Click();
   void SaveOptionByte1Click();
   void FileSaveBtnClick();
+  void SavetoProjectFile1Click();
+  void SpdBtnLdPrjClick();
 
   // --- OTP data and option bytes ---
   void LoadOTPDataFile1Click();
@@ -189,6 +192,7 @@ class Station {
   bool dataLoaded() const { return image_.dataLoaded; }
   std::int32_t totalCounter() const { return totalCounter_; }
   const LogLocation& logLocation() const { return logs_; }
+  const ProjectMode& projectMode() const { return projectMode_; }
   const std::filesystem::path& exeDir() const { return exeDir_; }
 
   // Sets the total counter and its status-bar panel "计数器：%d".
@@ -225,6 +229,7 @@ class Station {
   LogLocation logs_;
   bool fileLoaded_ = false;
   bool firmwarePresent_ = false;
+  ProjectMode projectMode_;
   std::int32_t totalCounter_ = 0;
 };
 

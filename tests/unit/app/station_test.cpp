@@ -431,6 +431,105 @@ TEST_F(StationTest, SaveMemoryWritesTheFlashWindowInTheChosenFormat) {
   EXPECT_TRUE(ReadAll(hex).starts_with(":020000040800F2\r\n:20000000000102030405"));
 }
 
+TEST_F(StationTest, SavingAProjectWantsAChipAndData) {
+  station.SavetoProjectFile1Click();
+  ChooseChip("N32G452CBL7");
+  station.SavetoProjectFile1Click();
+  EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"未选择芯片型号！", "未加载目标文件！"}));
+  EXPECT_TRUE(fe.saveDialogs.empty());
+}
+
+TEST_F(StationTest, AProjectRestoresChipImageOptionBytesAndEveryControl) {
+  ChooseChip("N32G452CBL7");
+  Open(dir.Write("app.hex", kHexAt08000000));
+  station.FileOpenBtnClick();
+  station.optionBytes()[6] = 0x34;
+  station.optionBytes()[7] = 0xCB;
+  JobForm& f = station.form();
+  f.RadioGpVolt.itemIndex = 1;
+  f.CheckBoxOpt.checked = true;
+  f.ChkBoxBlkEr.checked = true;
+  f.ChkBoxAuto.checked = false;
+  f.SpinEditIn.Set(900);
+  f.SpinEditOut.Set(1200);
+  f.SpinEditVddTim.Set(250);
+  f.SpinEditRstTim.Set(30);
+  f.SpinEditRTM.Set(1000);
+  f.ChkBoxVDD.checked = false;
+  f.RadioGrpRST.itemIndex = 2;
+  f.CheckBoxRun.checked = true;
+  f.ChkBoxRunSHT.checked = true;
+  f.CheckBoxCtrl.checked = true;
+  f.SpinEditNum.Set(5000);
+  f.CheckBoxSN.checked = true;
+  f.ChkBoxSNDP.checked = true;
+  f.SNEdit1.text = "3000000000";
+  f.SNEdit2.text = "2";
+  f.SNEdit3.text = "3";
+  f.SNEdit4.text = "4";
+  f.GainEdit.text = "16";
+  f.AddrEdit.text = "0x08001000";
+  const std::string project = (dir.path() / "job.kvn").string();
+  SaveAs(project, 1);
+  fe.questions.clear();
+  station.SavetoProjectFile1Click();
+  ASSERT_EQ(fe.Texts(), (std::vector<std::string>{"Created Project File : " + project}));
+  EXPECT_EQ(fe.saveDialogs[0].title, "Save to Korvan200xx Project File");
+  const JobSettings saved = station.settings();
+  const OptionByteImage savedOptionBytes = station.optionBytes();
+
+  FakeFrontend frontend;
+  Station other(frontend, [this] { return now; });
+  other.FormShow({dir.path(), "", ""});
+  frontend.questions.clear();
+  frontend.openChoices.push_back(FileChoice{project, 1});
+  other.SpdBtnLdPrjClick();
+  ASSERT_EQ(frontend.Texts(), (std::vector<std::string>{"Project File Open Success!"}));
+  EXPECT_EQ(other.info().Lines()[3],
+            "> 14:03:22 Load Tobrin Project file of \"" + project + "\" at 2024-01-05");
+
+  EXPECT_EQ(other.chip().chipName, "N32G452CBL7");
+  EXPECT_EQ(other.chip().chipConfirmed, 1);
+  EXPECT_TRUE(other.dataLoaded());  // ready for Program and Verify without choosing again
+  EXPECT_FALSE(other.fileLoaded());
+  EXPECT_EQ(other.form().MCUNameEdit.text, "N32G452CBL7");
+  EXPECT_EQ(other.window().StatusBar1[2], "app.hex");
+  EXPECT_EQ(other.image().flash[0x0F], 0x0F);
+  EXPECT_EQ(other.image().flash[0x10], 0xFF);
+  EXPECT_EQ(other.optionBytes(), savedOptionBytes);
+  EXPECT_EQ(other.settings().fileCrc, 0x02D0);
+  EXPECT_EQ(other.HexViewer().RowCount(), 0x20000u / 16);
+
+  const JobForm& g = other.form();
+  EXPECT_EQ(g.RadioGpVolt.itemIndex, 1);
+  EXPECT_TRUE(g.CheckBoxOpt.checked);
+  EXPECT_TRUE(g.ChkBoxBlkEr.checked);
+  EXPECT_FALSE(g.ChkBoxAuto.checked);
+  EXPECT_EQ(g.SpinEditIn.value, 900);
+  EXPECT_EQ(g.SpinEditOut.value, 1200);
+  EXPECT_EQ(g.SpinEditVddTim.value, 250);
+  EXPECT_EQ(g.SpinEditRstTim.value, 30);
+  EXPECT_EQ(g.SpinEditRTM.value, 1000);
+  EXPECT_FALSE(g.ChkBoxVDD.checked);
+  EXPECT_EQ(g.RadioGrpRST.itemIndex, 2);
+  EXPECT_TRUE(g.CheckBoxRun.checked);
+  EXPECT_TRUE(g.ChkBoxRunSHT.checked);
+  EXPECT_TRUE(g.CheckBoxCtrl.checked);
+  EXPECT_EQ(g.SpinEditNum.value, 5000);
+  EXPECT_TRUE(g.CheckBoxSN.checked);
+  EXPECT_TRUE(g.ChkBoxSNDP.checked);
+  EXPECT_TRUE(g.SNOrderChk.checked);
+  EXPECT_EQ(g.SNEdit1.text, "3000000000");
+  EXPECT_EQ(g.SNEdit2.text, "2");
+  EXPECT_EQ(g.SNEdit4.text, "4");
+  EXPECT_EQ(g.GainEdit.text, "16");
+  EXPECT_EQ(g.AddrEdit.text, "0x08001000");
+
+  // Assembling again from the restored window gives the job that was saved.
+  ASSERT_TRUE(other.AssembleJobSettings());
+  EXPECT_EQ(other.settings(), saved);
+}
+
 TEST_F(StationTest, ANumberTextThatIsNoNumberStopsTheAssemblyWithItsMessage) {
   ChooseChip("N32G452CBL7");
   station.ClearInformation1Click();
