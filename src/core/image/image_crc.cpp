@@ -1,16 +1,14 @@
 #include "core/image/image_buffer.h"
 
-// PacketCrc comes from the packet codec; the image checksum is the same computation.
+#if __has_include("core/protocol/codec.h")
+#include "core/protocol/codec.h"
+
 namespace korvan {
-std::uint16_t PacketCrc(std::span<const std::uint8_t> bytes);
 
-namespace detail {
-bool RangeIsValid(std::span<const std::uint8_t> bytes, std::uint32_t start, std::uint32_t end);
-}
-
+// The image checksum is the packet CRC: one implementation serves both.
 std::uint16_t CRC(std::span<const std::uint8_t> bytes, std::uint32_t start, std::uint32_t end) {
-  if (!detail::RangeIsValid(bytes, start, end)) return 0;
-  return PacketCrc(bytes.subspan(start, end - start + 1));
+  return protocol::PacketCrc(bytes, start, end);
 }
 
 }  // namespace korvan
+#endif
