@@ -22,11 +22,11 @@
 #include "core/app/job_form.h"
 #include "core/app/job_settings.h"
 #include "core/app/log_file.h"
-#include "core/app/project_job.h"
 #include "core/chips/chip_record.h"
 #include "core/chips/option_bytes.h"
 #include "core/image/firmware_image.h"
 #include "core/image/image_buffer.h"
+#include "core/image/project.h"
 #include "core/util/frontend.h"
 
 namespace korvan {

@@ -1,6 +1,6 @@
 // The station's side of the settings header (64 bytes, carried by almost every request) and the
-// settings block (512 bytes, carried by the download and stored in project files), and the
-// inverse of the block for restoring a job from a project file.
+// settings block (512 bytes, carried by the download and stored in project files), and their
+// inverse for restoring a job from a project file.
 //
 // Settings block: "KVSB", the settings header, serial-number and count fields, the 128-byte
 // option-byte image at 0x070, chipName (16) and the object file name (48) as GBK text fields
@@ -8,6 +8,12 @@
 // of 0x000..0x1FD at 0x1FE.
 #pragma once
 
+// Built once the chip, job-settings and codec modules are in the tree.
+#if __has_include("core/chips/chip_setup.h") && __has_include(                    \
+                                                    "core/app/job_settings.h") && \
+                                                    __has_include("core/protocol/codec.h")
+
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -20,6 +26,10 @@ namespace korvan::protocol {
 
 inline constexpr std::size_t kSettingsHeaderSize = 64;
 inline constexpr std::size_t kSettingsBlockSize = 512;
+inline constexpr std::size_t kSettingsBlockHeaderOffset = 0x004;
+inline constexpr std::size_t kSettingsBlockOptionOffset = 0x070;
+inline constexpr std::size_t kSettingsBlockChipNameOffset = 0x0F0;
+inline constexpr std::size_t kSettingsBlockFileNameOffset = 0x100;
 
 // Random bytes 0..254 for the fields the programmer ignores.
 using RandomByte = std::function<std::uint8_t()>;
@@ -35,9 +45,11 @@ void BuildSettingsBlock(std::span<std::uint8_t, kSettingsBlockSize> out, const C
 
 // The inverse of BuildSettingsBlock for channel 1, as a project restores a job: the chip
 // identity and geometry (eepStart from its low 16 bits only), the control bytes, timings,
-// checksum words, serial-number and count fields, and the option-byte image. Names and the
-// windows' ends are left alone.
+// checksum words, serial-number and count fields, and the option-byte image. Names, windows
+// that the block does not carry, and the remaining settings are left alone.
 void UnpackSettingsBlock(std::span<const std::uint8_t, kSettingsBlockSize> block, ChipRecord& chip,
                          JobSettings& job, OptionByteImage& optionBytes);
 
 }  // namespace korvan::protocol
+
+#endif

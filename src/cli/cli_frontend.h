@@ -1,0 +1,39 @@
+// The command-line station's answers to the core's questions: error and warning boxes are
+// written to stderr, the other boxes to stdout, and each is answered with its first button, except
+// the reader's line-error box, which is answered Abort when the operator asked to stop at the first
+// error. The load-offset question is answered with the address given on the command line (the flash
+// start when none was given).
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "core/util/frontend.h"
+
+namespace korvan::cli {
+
+class CliFrontend : public Frontend {
+ public:
+  CliFrontend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+  bool abortOnError = false;
+  std::optional<std::string> loadOffset;  // nullopt: the dialog's own text (the flash start)
+
+  // How many boxes of each kind were shown.
+  int errorBoxes = 0;
+  int warningBoxes = 0;
+
+  Answer Ask(MessageKind kind, const std::string& text, Buttons buttons) override;
+  std::optional<FileChoice> ChooseOpenFile(const FileDialog& dialog) override;
+  std::optional<FileChoice> ChooseSaveFile(const FileDialog& dialog) override;
+  std::optional<std::string> AskLoadOffset(const std::string& shown) override;
+  std::optional<ReadAddressEntry> AskReadAddress(const std::string& shownAddress,
+                                                 int shownLength) override;
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+}  // namespace korvan::cli
