@@ -408,17 +408,22 @@ void Station::SpdBtnLoadMoreClick() {
   LoadObjectFileCommand(true);
 }
 
-void Station::LoadObjectFileCommand(bool more) {
-  if (!RequireChip()) return;
+LoadResult Station::LoadObjectFileCommand(bool more, std::optional<ObjectFileKind> kind) {
+  LoadResult refused;
+  refused.status = LoadStatus::Cancelled;
+  if (!RequireChip()) return refused;
   const auto choice = frontend_.ChooseOpenFile(OpenDialog1());
-  if (!choice) return;
+  if (!choice) return refused;
   const std::string& path = choice->path;
   info_.AddInfoLine(Format("File \"%s\" has been loaded!", path.c_str()));
 
   const LoadResult result = LoadObjectFile(path, image_, optionBytes_, frontend_,
-                                           more ? LoadMode::Overlay : LoadMode::NewImage);
+                                           more ? LoadMode::Overlay : LoadMode::NewImage,
+                                           kind.value_or(ObjectFileKindOf(path)));
   if (result.status == LoadStatus::IoError) ShowError(result.message);
-  if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) return;
+  if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) {
+    return result;
+  }
 
   if (!more) {
     window_.DateEdit = ModificationText(path);
@@ -428,6 +433,7 @@ void Station::LoadObjectFileCommand(bool more) {
   fileLoaded_ = true;
   RefreshView(true);
   UpdateProgramOptionByteBox();
+  return result;
 }
 
 void Station::LoadOptionByteFile1Click() {
@@ -494,10 +500,10 @@ void Station::SaveOptionByte1Click() {
   }
 }
 
-void Station::FileSaveBtnClick() {
-  if (!image_.dataLoaded) return;
+bool Station::FileSaveBtnClick() {
+  if (!image_.dataLoaded) return false;
   const auto choice = frontend_.ChooseSaveFile(SaveDialog1());
-  if (!choice) return;
+  if (!choice) return false;
   std::string error;
   bool ok = true;
   switch (choice->filterIndex) {
@@ -514,25 +520,26 @@ void Station::FileSaveBtnClick() {
       break;
   }
   if (!ok) ShowError(error);
+  return ok;
 }
 
-void Station::SavetoProjectFile1Click() {
+bool Station::SavetoProjectFile1Click() {
   if (!chip_.chipConfirmed) {
     frontend_.Inform("未选择芯片型号！");
-    return;
+    return false;
   }
   if (!image_.dataLoaded) {
     frontend_.Inform("未加载目标文件！");
-    return;
+    return false;
   }
   const auto choice = frontend_.ChooseSaveFile(SaveDialogPrj());
-  if (!choice) return;
+  if (!choice) return false;
   settings_.snDisplayFlags =
       (form_.ChkBoxSNDP.checked ? 0x01 : 0) | (form_.SNOrderChk.checked ? 0x04 : 0);
   const OptionChecksum sum = OptionSum(optionBytes_);
   settings_.optionSum = sum.optionSum;
   settings_.optionSumInv = sum.optionSumInv;
-  if (!AssembleJobSettings()) return;
+  if (!AssembleJobSettings()) return false;
 
   ProjectContent content;
   std::string error;
@@ -540,14 +547,15 @@ void Station::SavetoProjectFile1Click() {
                           DefaultRandomBytes(), content, error) ||
       !WriteProjectFile(choice->path, content, frontend_, error)) {
     ShowError(error);
-    return;
+    return false;
   }
   info_.AddInfoLine(kProjectCreatedPrefix + choice->path);
+  return true;
 }
 
-void Station::SpdBtnLdPrjClick() {
+bool Station::SpdBtnLdPrjClick() {
   const auto choice = frontend_.ChooseOpenFile(OpenDialogPrj());
-  if (!choice) return;
+  if (!choice) return false;
   fileLoaded_ = false;
   info_.AddInfoLine(Format("Load Tobrin Project file of \"%s\" at ", choice->path.c_str()) +
                     DateText(clock_()));
@@ -555,7 +563,7 @@ void Station::SpdBtnLdPrjClick() {
   std::string error;
   const int result = ReadProjectFile(choice->path, frontend_, content, error);
   if (result == kProjectIoError) ShowError(error);
-  if (result != kProjectOk) return;
+  if (result != kProjectOk) return false;
 
   projectMode_ = RestoreProject(content, image_, chip_, settings_, optionBytes_);
   // The part-name change resets option bytes, flash window and control bytes for a newly
@@ -580,6 +588,7 @@ void Station::SpdBtnLdPrjClick() {
   chip_.isN32G430G401 = (settings_.familyCtrl & 0x04) ? 1 : 0;
   Notify(ViewPart::Form);
   Notify(ViewPart::StatusBar);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

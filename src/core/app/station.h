@@ -27,6 +27,7 @@
 #include "core/image/firmware_image.h"
 #include "core/image/image_buffer.h"
 #include "core/image/project.h"
+#include "core/image/readers.h"
 #include "core/util/frontend.h"
 
 namespace korvan {
@@ -152,11 +153,16 @@ class Station {
   // --- File commands ---
   void FileOpenBtnClick();
   void SpdBtnLoadMoreClick();
+  // Load Object File (`more` false) or Load More Data (true) with the reader chosen by `kind`,
+  // by the file's extension when not given. Returns the reader's result; Cancelled when the
+  // command was refused or the dialog cancelled.
+  LoadResult LoadObjectFileCommand(bool more, std::optional<ObjectFileKind> kind = std::nullopt);
   void LoadOptionByteFile1Click();
   void SaveOptionByte1Click();
-  void FileSaveBtnClick();
-  void SavetoProjectFile1Click();
-  void SpdBtnLdPrjClick();
+  // The save and project commands return false when they were refused, cancelled or failed.
+  bool FileSaveBtnClick();
+  bool SavetoProjectFile1Click();
+  bool SpdBtnLdPrjClick();
 
   // --- OTP data and option bytes ---
   void LoadOTPDataFile1Click();
@@ -205,8 +211,6 @@ class Station {
   void Notify(ViewPart part);
   // "请先选择芯片型号！" when no part is confirmed; true when one is.
   bool RequireChip();
-  // Load Object File and Load More Data.
-  void LoadObjectFileCommand(bool more);
   void ShowError(const std::string& text);
 
   Frontend& frontend_;
