@@ -14,6 +14,7 @@
 #include "core/chips/n32g430x_opt_form.h"
 #include "core/chips/n32x_opt_form.h"
 #include "core/chips/nxm0_opt_form.h"
+#include "core/image/image_summary.h"
 #include "core/image/project_file.h"
 #include "core/image/readers.h"
 #include "core/image/writers.h"
@@ -304,43 +305,20 @@ void Station::AdvanceSerialNumbers() {
 // ---------------------------------------------------------------------------------------------
 // Information panel and views
 
-void Station::ShowImageSummary(std::uint32_t from, std::uint32_t to) {
-  std::uint32_t last = to - chip_.flashStart;
-  if (settings_.checkCtrl & kCheckShortFlash) last -= 512;
-  const std::uint32_t first = from - chip_.flashStart;
-  settings_.fileCrc = CRC(image_.flash, first, last);
-  settings_.fileSum = static_cast<std::uint16_t>(ACC(image_.flash, first, last));
-
-  if (chip_.flashStart < chip_.flashEnd) {
-    info_.AddSeparator();
-    info_.AddInfoLine(Format("目标Flash首地址 = 0x%.4X.", chip_.flashStart));
-    info_.AddInfoLine(Format("目标Flash尾地址 = 0x%.4X.", chip_.flashEnd));
-    if (chip_.otpSize != 0) {
-      info_.AddSeparator();
-      info_.AddInfoLine(Format("目标EEP Data首地址 = 0x%.4X.", chip_.eepStart));
-      info_.AddInfoLine(Format("目标EEP Data尾地址 = 0x%.4X.", chip_.eepEnd));
+void Station::ShowImageSummary() {
+  const ImageSummary summary = SummarizeImage(image_, chip_, settings_.checkCtrl, fileLoaded_);
+  for (const ImageSummary::Line& line : summary.lines) {
+    if (line.timed) {
+      info_.AddInfoLine(line.text);
+    } else {
+      info_.AddLine(line.text);
     }
   }
-  if (fileLoaded_) {
-    info_.AddSeparator();
-    info_.AddInfoLine(Format("目标文件首地址 = 0x%.4X.", image_.lowest));
-    info_.AddInfoLine(Format("目标文件尾地址 = 0x%.4X.", image_.highest));
-  }
-  info_.AddSeparator();
-  if (chip_.chipConfirmed) {
-    image_.fileChecksum =
-        ACC(image_.flash, image_.lowest - chip_.flashStart, image_.highest - chip_.flashStart);
-    info_.AddInfoLine(Format("主 Flash CRC CheckSum = 0x%.4X", settings_.fileCrc));
-    info_.AddInfoLine(Format("主 Flash ACC CheckSum = 0x%.4X", settings_.fileSum));
-    window_.StatusBar1[0] = Format("文件校验和：0x%.4X", image_.fileChecksum);
-    window_.StatusBar1[1] = Format("芯片校验和：0x%.4X", settings_.fileSum);
-  } else {
-    info_.AddInfoLine(Format("File CRC CheckSum = 0x%.4X", settings_.fileCrc));
-    info_.AddInfoLine(Format("File ACC CheckSum  = 0x%.4X", settings_.fileSum));
-    window_.StatusBar1[0] = Format("文件校验和：0x%.4X", settings_.fileSum);
-    window_.StatusBar1[1] = "芯片校验和：0x0000";
-  }
-  info_.AddSeparator();
+  settings_.fileCrc = summary.fileCrc;
+  settings_.fileSum = summary.fileSum;
+  image_.fileChecksum = summary.fileChecksum;
+  window_.StatusBar1[0] = summary.panel0;
+  window_.StatusBar1[1] = summary.panel1;
   Notify(ViewPart::StatusBar);
 }
 
@@ -388,7 +366,7 @@ void Station::ShowOtpData() {
 }
 
 void Station::RefreshView(bool withViews) {
-  ShowImageSummary(chip_.flashStart, chip_.flashEnd);
+  ShowImageSummary();
   if (withViews) {
     FillFlashView(chip_.flashStart, chip_.flashEnd);
     FillOtpView();

@@ -144,7 +144,9 @@ class Station {
   std::string CopytoCli1Click(std::string_view selectedText) const {
     return info_.CopytoCli1Click(selectedText);
   }
-  void ShowImageSummary(std::uint32_t from, std::uint32_t to);
+  // Ranges and checksums of the flash window after a load; the checksums feed the job settings
+  // and the status bar.
+  void ShowImageSummary();
   void FillFlashView(std::uint32_t from, std::uint32_t to);
   void FillOtpView();
   void ShowOtpData();

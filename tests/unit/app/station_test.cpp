@@ -181,7 +181,7 @@ TEST_F(StationTest, TheShortN32G003LeavesItsLast512BytesOutOfViewAndChecksums) {
 }
 
 TEST_F(StationTest, TheSummaryWithoutAConfirmedChipReportsTheFileChecksums) {
-  station.ShowImageSummary(station.chip().flashStart, station.chip().flashEnd);
+  station.ShowImageSummary();
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          kSep,
                          "目标Flash首地址 = 0x8000000.",
