@@ -2,6 +2,9 @@
 
 #include <ostream>
 
+#include "core/chips/chip_select_form.h"
+#include "core/chips/chip_setup.h"
+
 namespace korvan::cli {
 
 Answer CliFrontend::Ask(MessageKind kind, const std::string& text, Buttons buttons) {
@@ -23,10 +26,27 @@ Answer CliFrontend::Ask(MessageKind kind, const std::string& text, Buttons butto
 }
 
 std::optional<FileChoice> CliFrontend::ChooseOpenFile(const FileDialog&) {
-  return std::nullopt;
+  if (openPaths.empty()) return std::nullopt;
+  FileChoice choice{openPaths.front(), 1};
+  openPaths.pop_front();
+  return choice;
 }
 std::optional<FileChoice> CliFrontend::ChooseSaveFile(const FileDialog&) {
-  return std::nullopt;
+  auto choice = saveChoice;
+  saveChoice.reset();
+  return choice;
+}
+
+void CliFrontend::ShowChipDialog(TNChipSelectForm& dialog) {
+  if (!chipPart) return;
+  // The series and position the operator would click, then the name as typed.
+  const CatalogueEntry selection = DialogSelectionFor(*chipPart, chipSeries);
+  dialog.ListBoxSeries.itemIndex = selection.series;
+  dialog.ListBoxSeriesClick();
+  dialog.ListBoxChips.itemIndex = selection.position;
+  dialog.ListBoxChipsClick();
+  dialog.EditSelChip.text = *chipPart;
+  dialog.BitBtnOKClick();
 }
 
 std::optional<std::string> CliFrontend::AskLoadOffset(const std::string& shown) {

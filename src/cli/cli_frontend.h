@@ -5,6 +5,7 @@
 // start when none was given).
 #pragma once
 
+#include <deque>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -19,6 +20,13 @@ class CliFrontend : public Frontend {
 
   bool abortOnError = false;
   std::optional<std::string> loadOffset;  // nullopt: the dialog's own text (the flash start)
+  // The files the open dialogs choose, in order, and the save dialog's choice; without one a
+  // dialog is cancelled.
+  std::deque<std::string> openPaths;
+  std::optional<FileChoice> saveChoice;
+  // The part the chip dialog confirms, picked in `chipSeries` when given (as --chip/--series).
+  std::optional<std::string> chipPart;
+  std::optional<int> chipSeries;
 
   // How many boxes of each kind were shown.
   int errorBoxes = 0;
@@ -30,6 +38,7 @@ class CliFrontend : public Frontend {
   std::optional<std::string> AskLoadOffset(const std::string& shown) override;
   std::optional<ReadAddressEntry> AskReadAddress(const std::string& shownAddress,
                                                  int shownLength) override;
+  void ShowChipDialog(TNChipSelectForm& dialog) override;
 
  private:
   std::ostream& out_;

@@ -7,8 +7,9 @@
 // and saves the flash window, or a project, by the output's extension.
 //   korvan-cli convert --chip PART [--series I] [--offset ADDR] [--abort-on-error] IN... OUT
 // The first IN is loaded as "Load Object File" (image erased first), each further IN as "Load
-// More Data"; an IN ending in .kvn is loaded as a project. The summary lines of each load go to
-// stdout; reader line errors and the out-of-chip warning go to stderr.
+// More Data"; an IN ending in .kvn is loaded as a project. Everything runs through the station's
+// own handlers, as the window's commands do: the information panel's lines go to stdout; reader
+// line errors, the out-of-chip warning and file errors go to stderr.
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -17,12 +18,9 @@
 
 #include "cli/cli_frontend.h"
 #include "cli/command.h"
-#include "core/app/job_settings.h"
-#include "core/chips/chip_setup.h"
-#include "core/image/image_summary.h"
-#include "core/image/project.h"
+#include "core/app/station.h"
+#include "core/chips/catalogue.h"
 #include "core/image/readers.h"
-#include "core/image/writers.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
@@ -57,11 +55,6 @@ ObjectFileKind InputKindOf(const std::string& path) {
   const std::string ext = LowerExtension(path);
   if (ext == ".srec" || ext == ".mot") return ObjectFileKind::SRecord;
   return ObjectFileKind::Unknown;
-}
-
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 class ConvertCommand : public Command {
@@ -109,112 +102,67 @@ class ConvertCommand : public Command {
       return kExitUsage;
     }
 
-    state_ = std::make_unique<State>();
-    State& s = *state_;
     CliFrontend frontend(std::cout, std::cerr);
     frontend.abortOnError = abortOnError_;
     frontend.loadOffset = offset_;
-    if (part_) {
-      ConfirmAndApplyChip(s.chip,
-                          {s.job.linkCtrl, s.job.eraseCtrl, s.job.checkCtrl, s.job.familyCtrl},
-                          s.optionBytes, s.view, *part_, series_);
-      ApplyChipWindows(s.image.windows, s.chip);
-    }
+    frontend.chipPart = part_;
+    frontend.chipSeries = series_;
+    Station station(frontend);
+    PanelPrinter printer;
+    station.SetListener(&printer);
+    station.InitView();
+    if (part_) station.DevButtonClick();
 
     int lineErrors = 0;
     bool firstObject = true;
     for (const auto& in : inputs) {
+      frontend.openPaths.push_back(in);
       if (LowerExtension(in) == ".kvn") {
-        ProjectContent project;
-        std::string error;
-        const int result = ReadProjectFile(in, frontend, project, error);
-        if (result == kProjectIoError) std::cerr << error << '\n';
-        if (result != kProjectOk) return kExitIo;
-        s.mode = RestoreProject(project, s.image, s.chip, s.job, s.optionBytes);
-      } else {
-        std::cout << Format("File \"%s\" has been loaded!", in.c_str()) << '\n';
-        const LoadResult result =
-            LoadObjectFile(in, s.image, s.optionBytes, frontend,
-                           firstObject ? LoadMode::NewImage : LoadMode::Overlay, InputKindOf(in));
-        if (result.status == LoadStatus::IoError) {
-          std::cerr << result.message << '\n';
-          return kExitIo;
-        }
-        if (firstObject) s.job.loadedFileName = BaseName(in);
-        firstObject = false;
-        lineErrors += result.lineErrors;
+        if (!station.SpdBtnLdPrjClick()) return kExitIo;
+        continue;
       }
-      PrintSummary();
+      const LoadResult result = station.LoadObjectFileCommand(!firstObject, InputKindOf(in));
+      if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) {
+        return kExitIo;
+      }
+      firstObject = false;
+      lineErrors += result.lineErrors;
     }
 
-    if (!Save(output, outKind, frontend)) return kExitIo;
+    bool saved = false;
+    switch (outKind) {
+      case OutputKind::Project:
+        frontend.saveChoice = FileChoice{output, 1};
+        saved = station.SavetoProjectFile1Click();
+        break;
+      case OutputKind::Binary:
+      case OutputKind::IntelHex:
+      case OutputKind::SRecord:
+        // The entries of the save dialog: 1 binary, 2 Intel HEX, 3 S-record.
+        frontend.saveChoice = FileChoice{output, outKind == OutputKind::Binary     ? 1
+                                                 : outKind == OutputKind::IntelHex ? 2
+                                                                                   : 3};
+        saved = station.FileSaveBtnClick();
+        break;
+      case OutputKind::Unknown:
+        break;
+    }
+    if (!saved) return kExitIo;
     return lineErrors > 0 ? kExitFailed : kExitOk;
   }
 
  private:
-  void PrintSummary() {
-    State& s = *state_;
-    const ImageSummary summary = SummarizeImage(s.image, s.chip, s.job.checkCtrl, true);
-    for (const auto& line : summary.lines) std::cout << line.text << '\n';
-    s.job.fileCrc = summary.fileCrc;
-    s.job.fileSum = summary.fileSum;
-  }
-
-  bool Save(const std::string& path, OutputKind kind, Frontend& frontend) {
-    State& s = *state_;
-    std::string error;
-    bool saved = false;
-    const std::uint32_t start = s.chip.flashStart, end = s.chip.flashEnd;
-    switch (kind) {
-      case OutputKind::Binary:
-        saved = SaveBinFile(path, s.image.flash, 0, end - start, error, Durability::Flushed);
-        break;
-      case OutputKind::IntelHex:
-        saved = SaveHexFile(path, s.image.flash, start, start, end, error, Durability::Flushed);
-        break;
-      case OutputKind::SRecord:
-        saved = SaveS19File(path, s.image.flash, start, start, end, error, Durability::Flushed);
-        break;
-      case OutputKind::Project: {
-        const OptionChecksum sums = OptionSum(s.optionBytes);
-        s.job.optionSum = sums.optionSum;
-        s.job.optionSumInv = sums.optionSumInv;
-        const std::uint32_t otpLast = s.chip.otpSize ? s.chip.otpSize - 1u : 0u;
-        s.job.otpCrc = s.chip.otpSize ? CRC(s.image.otp, 0, otpLast) : 0;
-        s.job.otpSum =
-            s.chip.otpSize ? static_cast<std::uint16_t>(ACC(s.image.otp, 0, otpLast)) : 0;
-        ProjectMode mode = s.mode;
-        mode.otpMode = mode.otpMode || s.chip.otpPresent;
-        ProjectContent content;
-        saved = MakeProjectContent(s.image, s.chip, s.job, s.optionBytes, s.chip.chipGroup, mode,
-                                   DefaultRandomBytes(), content, error) &&
-                WriteProjectFile(path, content, frontend, error);
-        break;
-      }
-      case OutputKind::Unknown:
-        break;
-    }
-    if (!saved) std::cerr << error << '\n';
-    return saved;
-  }
+  // Every line of the information panel goes to stdout as it is added.
+  class PanelPrinter : public StationListener {
+   public:
+    void InfoLineAdded(const std::string& line) override { std::cout << line << '\n'; }
+  };
 
   std::optional<std::string> part_;
   std::optional<int> series_;
   std::optional<std::string> offset_;
   bool abortOnError_ = false;
   std::vector<std::string> files_;
-
-  // The station's state for one conversion, made only when the command runs (every command
-  // object exists for every run of korvan-cli).
-  struct State {
-    ImageBuffer image;
-    ChipRecord chip;
-    JobSettings job;
-    OptionByteImage optionBytes{};
-    ChipView view;
-    ProjectMode mode;
-  };
-  std::unique_ptr<State> state_;
 };
 
 }  // namespace
