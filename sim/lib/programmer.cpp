@@ -365,14 +365,6 @@ void Programmer::HandleRestart(std::span<const std::uint8_t> packet, TimePoint a
     return;
   }
   ReplyStatus(packet, p::kStatusOk, now);
-  if (!firmwareVersion_.empty() &&
-      std::all_of(firmwareBlocks_.begin(), firmwareBlocks_.end(), [](bool b) { return b; })) {
-    // The new firmware starts: the programmer now identifies with the image's version.
-    model_ = std::string(p::kModelName);
-    version_ = firmwareVersion_;
-    firmwareVersion_.clear();
-    firmwareBlocks_.clear();
-  }
   if (job_.present) StartStandalone(now);
 }
 
@@ -573,6 +565,8 @@ void Programmer::HandleWriteOtp(std::span<const std::uint8_t> packet, TimePoint 
   ReplyStatus(packet, p::kStatusOk, Busy(now, FlashTime(1)));
 }
 
+// Firmware upgrades are not emulated: an upgrade block gets a well-formed reply saying the
+// command is not known, and the identity stays as it was.
 void Programmer::HandleFirmwareBlock(std::span<const std::uint8_t> packet, TimePoint at) {
   ReplyStatus(packet, p::kStatusUnknownCommand, Busy(at, microseconds{0}));
 }

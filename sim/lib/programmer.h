@@ -174,11 +174,6 @@ class Programmer {
   std::string model_;
   std::string version_;
 
-  // Firmware received block by block; it takes effect at the next restart.
-  std::vector<std::uint8_t> firmware_;
-  std::vector<bool> firmwareBlocks_;
-  std::string firmwareVersion_;
-
   // Stand-alone work.
   Stage stage_ = Stage::Idle;
   TimePoint stageDue_{};
