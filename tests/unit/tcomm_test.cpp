@@ -276,6 +276,40 @@ TEST_F(TCommTest, TheFarSideClosingRaisesHangupAndNoThreadSpins) {
   EXPECT_FALSE(comm.IsOpen());
 }
 
+TEST_F(TCommTest, AHangupOfAnEarlierOpeningDoesNotReachTheReopenedPort) {
+  int hangups = 0;
+  comm.OnRequestHangup = [&](TComm& sender) {
+    ++hangups;
+    sender.ClosePort();
+  };
+  comm.OpenPort();
+  pty.CloseMaster();
+  // Both threads notice the loss before the owner's thread looks.
+  const std::uint8_t byte = 1;
+  comm.SendBlock(&byte, 1);
+  std::this_thread::sleep_for(100ms);
+  PumpUntil(
+      queue, [] { return false; }, 100ms);
+  EXPECT_EQ(hangups, 1);
+
+  // A new device search: the port is closed while a hang-up is still queued, then reopened.
+  PtyPair fresh;
+  comm.SetCommName(fresh.SlavePath());
+  comm.OpenPort();
+  fresh.CloseMaster();
+  std::this_thread::sleep_for(100ms);
+  comm.ClosePort();
+  PtyPair third;
+  comm.SetCommName(third.SlavePath());
+  comm.OpenPort();
+  PumpUntil(
+      queue, [] { return false; }, 100ms);
+  EXPECT_EQ(hangups, 1);
+  EXPECT_TRUE(comm.IsOpen());
+  ASSERT_TRUE(comm.SendBlock(&byte, 1));
+  EXPECT_EQ(third.ReadMaster(1, 2000), std::vector<std::uint8_t>{1});
+}
+
 TEST_F(TCommTest, EventsStillQueuedWhenTheComponentGoesAwayAreDropped) {
   auto doomed = std::make_unique<TComm>(queue);
   ConfigureAsStation(*doomed, pty.SlavePath());

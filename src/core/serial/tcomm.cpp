@@ -131,8 +131,9 @@ bool Signalled(int eventFd) {
 // What both worker threads share: where they report, and the port they serve.
 class WorkerThread {
  protected:
-  WorkerThread(int fd, int closeFd, EventQueue& events, EventReceiver* receiver)
-      : fd_(fd), closeFd_(closeFd), events_(events), receiver_(receiver) {}
+  WorkerThread(int fd, int closeFd, EventQueue& events, EventReceiver* receiver,
+               std::uint32_t session)
+      : fd_(fd), closeFd_(closeFd), events_(events), receiver_(receiver), session_(session) {}
 
   // Posts an event; false when it could not be queued.
   bool Post(EventKind kind, std::uint32_t value = 0) {
@@ -143,6 +144,7 @@ class WorkerThread {
     return Post(std::move(event));
   }
   bool Post(Event event) {
+    event.tag = session_;
     try {
       events_.Post(std::move(event));
       return true;
@@ -162,13 +164,14 @@ class WorkerThread {
   int closeFd_;
   EventQueue& events_;
   EventReceiver* receiver_;
+  std::uint32_t session_;
 };
 
 class TReadThread : WorkerThread {
  public:
   TReadThread(int fd, int closeFd, EventQueue& events, EventReceiver* receiver,
-              const std::atomic<bool>& dropNulls)
-      : WorkerThread(fd, closeFd, events, receiver), dropNulls_(dropNulls) {}
+              std::uint32_t session, const std::atomic<bool>& dropNulls)
+      : WorkerThread(fd, closeFd, events, receiver, session), dropNulls_(dropNulls) {}
 
   void Run() {
     LineCounters counters;
@@ -280,7 +283,7 @@ class TReadThread : WorkerThread {
 class TWriteThread : WorkerThread {
  public:
   TWriteThread(int fd, int closeFd, EventQueue& events, TComm& comm)
-      : WorkerThread(fd, closeFd, events, &comm),
+      : WorkerThread(fd, closeFd, events, &comm, comm.session_),
         queue_(comm.sendQueue_),
         empty_(comm.sendQueueEmpty_),
         running_(comm.writerRunning_) {}
@@ -398,6 +401,7 @@ void TComm::OpenPort() {
   }
   (void)::ioctl(fd, TIOCEXCL);
   fd_ = fd;
+  ++session_;
 
   ::tcflush(fd_, TCIOFLUSH);
   sendQueue_.Clear();
@@ -419,8 +423,8 @@ void TComm::OpenPort() {
   // The threads run at the normal priority: raising it needs privileges the station does not
   // ask for, and the workers only sleep in poll between blocks.
   try {
-    readThread_ = std::thread([reader = TReadThread(fd_, closeFd_, events_, this,
-                                                    dropNulls_)]() mutable { reader.Run(); });
+    TReadThread reader(fd_, closeFd_, events_, this, session_, dropNulls_);
+    readThread_ = std::thread([reader]() mutable { reader.Run(); });
   } catch (const std::system_error& e) {
     ::close(closeFd_);
     closeFd_ = -1;
@@ -429,8 +433,8 @@ void TComm::OpenPort() {
   }
   try {
     writerRunning_.store(true);
-    writeThread_ = std::thread(
-        [writer = TWriteThread(fd_, closeFd_, events_, *this)]() mutable { writer.Run(); });
+    TWriteThread writer(fd_, closeFd_, events_, *this);
+    writeThread_ = std::thread([writer]() mutable { writer.Run(); });
   } catch (const std::system_error& e) {
     writerRunning_.store(false);
     const std::uint64_t one = 1;
@@ -493,7 +497,10 @@ void TComm::HandleEvent(Event& event) {
       if (OnReceiveError) OnReceiveError(*this, event.value);
       break;
     case EventKind::RequestHangup:
-      if (OnRequestHangup) OnRequestHangup(*this);
+      // Both threads may report the same loss, and the owner's handler closes the port on the
+      // first report. A report about an earlier opening must not reach the owner: it would
+      // close a port that has since been opened again and works.
+      if (fd_ >= 0 && event.tag == session_ && OnRequestHangup) OnRequestHangup(*this);
       break;
     case EventKind::ModemStateChange:
       if (OnModemStateChange) OnModemStateChange(*this, event.value);

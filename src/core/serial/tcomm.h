@@ -41,6 +41,7 @@ class ECommsError : public std::runtime_error {
 inline constexpr char kCommsAlreadyOpened[] = "This serial port already opened";
 inline constexpr char kCommsOpenFailed[] = "Error opening serial port:%s";  // %s: CommName
 inline constexpr char kCommsNotACommHandle[] = "File handle is not a comm handle ";
+// Terminal devices have no driver queue sizes to set, so this one is never raised here.
 inline constexpr char kCommsCannotSetupBuffer[] = "Cannot setup comm buffer";
 inline constexpr char kCommsUnableToCreateEvent[] = "Unable to create event";
 inline constexpr char kCommsUnableToCreateReadThread[] = "Unable to create read thread";
@@ -86,6 +87,7 @@ class TComm final : private EventReceiver {
   // owner's thread drains; it must outlive the component. No port is opened here.
   explicit TComm(EventQueue& events);
   // Closes the port if it is open and forgets the events still queued for this component.
+  // Owner's thread.
   ~TComm();
   TComm(const TComm&) = delete;
   TComm& operator=(const TComm&) = delete;
@@ -108,7 +110,9 @@ class TComm final : private EventReceiver {
   // Stops both threads (each ends at once on the close signal, and is joined), discards what
   // was still queued for sending, flushes both directions and closes the device. Does nothing
   // when the port is not open. Events queued before the close are still delivered. Owner's
-  // thread; may be called from inside an event handler of this component.
+  // thread; may be called from inside an event handler of this component. A hang-up reported
+  // before the close is not raised any more: OnRequestHangup is raised only while the port is
+  // still open in the opening that reported it.
   void ClosePort();
 
   // Queues a copy of `length` bytes from `buffer` for the write thread and returns true; the
@@ -235,6 +239,7 @@ class TComm final : private EventReceiver {
   std::atomic<bool> sendQueueEmpty_{true};
   std::atomic<bool> writerRunning_{false};
   std::atomic<bool> dropNulls_{false};
+  std::uint32_t session_ = 0;  // counts the openings; events carry the one that raised them
 
   std::string commName_ = "COM2";
   std::int32_t baudRate_ = 9600;

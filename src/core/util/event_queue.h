@@ -125,6 +125,7 @@ struct Event {
   EventKind kind = EventKind::RequestHangup;
   std::uint32_t value = 0;
   std::uint32_t length = 0;
+  std::uint32_t tag = 0;  // the poster's own mark (the serial port: which opening raised it)
   std::unique_ptr<std::uint8_t[]> block;
 };
 
