@@ -1,0 +1,56 @@
+#include "core/app/event_loop.h"
+
+#include <poll.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace korvan {
+
+void TickSchedule::Advance(Clock::time_point now) {
+  next_ += period_;
+  // Less than a period behind: the tick is only late and runs at once. Further behind: jump to
+  // the last grid point already reached, so one tick runs at once and the rest are dropped.
+  if (now - next_ >= period_) next_ += ((now - next_) / period_) * period_;
+}
+
+bool EventLoop::RunUntil(const std::function<bool()>& done, Clock::time_point deadline) {
+  auto isDone = [&done] { return done && done(); };
+  if (isDone()) return true;
+  if (tick_ && !started_) {
+    schedule_.Start(Clock::now());
+    started_ = true;
+  }
+  std::vector<pollfd> fds;
+  for (const EventQueue* q : queues_) fds.push_back({q->NotifyFd(), POLLIN, 0});
+
+  for (;;) {
+    auto now = Clock::now();
+    auto wake = deadline;
+    if (tick_) wake = std::min(wake, schedule_.Next());
+    const auto wait = std::max(wake - now, Clock::duration::zero());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    const timespec timeout{static_cast<time_t>(ns / 1000000000),
+                           static_cast<long>(ns % 1000000000)};
+    const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
+    if (ready > 0) {
+      // Replies are handled as they arrive, before a tick that fell due meanwhile.
+      for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (fds[i].revents & POLLIN) queues_[i]->Drain();
+      }
+      if (isDone()) return true;
+    }
+    now = Clock::now();
+    if (tick_ && schedule_.Due(now)) {
+      tick_();
+      ++ticks_;
+      schedule_.Advance(Clock::now());
+      if (isDone()) return true;
+      now = Clock::now();
+    }
+    if (now >= deadline) return false;
+  }
+}
+
+}  // namespace korvan

@@ -1,0 +1,75 @@
+// The small loop of the core: what the command-line station and the tests run in place of the
+// window's loop. It drains the serial event queues the moment events arrive and calls the
+// station's 10 ms tick on time, until the caller's condition holds or a deadline passes.
+//
+// The window does not use it: there a socket notifier watches each queue's NotifyFd and a
+// QTimer calls the tick.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "core/util/event_queue.h"
+
+namespace korvan {
+
+// When the next tick is due. Ticks sit on a fixed grid (start + k * period) so that late
+// wake-ups never add up to drift; after a stall longer than a period (a modal question, a slow
+// file) the missed ticks are dropped rather than fired in a burst, as a window timer does.
+class TickSchedule {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit TickSchedule(Clock::duration period) : period_(period) {}
+
+  // Starts the grid: the first tick is due one period after `now`.
+  void Start(Clock::time_point now) { next_ = now + period_; }
+  Clock::time_point Next() const { return next_; }
+  bool Due(Clock::time_point now) const { return now >= next_; }
+  // Call after a tick ran, with the time it finished: moves to the next grid point. When that
+  // is more than a period in the past, moves to the latest grid point not after `now` instead,
+  // so one tick is due at once and the others missed are dropped.
+  void Advance(Clock::time_point now);
+  Clock::duration Period() const { return period_; }
+
+ private:
+  Clock::duration period_;
+  Clock::time_point next_{};
+};
+
+class EventLoop {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kTickPeriod{10};
+
+  explicit EventLoop(Clock::duration tickPeriod = kTickPeriod) : schedule_(tickPeriod) {}
+
+  // Adds a queue to drain. The queue must outlive every later Run call.
+  void AddQueue(EventQueue& queue) { queues_.push_back(&queue); }
+
+  // The station's tick (Timer1Timer); empty for none. Called on the loop's thread.
+  void SetTick(std::function<void()> tick) { tick_ = std::move(tick); }
+
+  // Drains the queues and ticks until `done` returns true or `deadline` passes; returns true
+  // when `done` held. `done` is checked before the first wait and after every drain and tick;
+  // an empty `done` runs to the deadline. The tick grid starts with the first call and carries
+  // on across calls. Runs handlers and the tick on the calling thread (the owner's thread).
+  bool RunUntil(const std::function<bool()>& done, Clock::time_point deadline);
+  bool RunFor(Clock::duration duration, const std::function<bool()>& done = {}) {
+    return RunUntil(done, Clock::now() + duration);
+  }
+
+  // Ticks called so far.
+  std::uint64_t Ticks() const { return ticks_; }
+
+ private:
+  std::vector<EventQueue*> queues_;
+  std::function<void()> tick_;
+  TickSchedule schedule_;
+  bool started_ = false;
+  std::uint64_t ticks_ = 0;
+};
+
+}  // namespace korvan

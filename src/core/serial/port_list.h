@@ -1,0 +1,44 @@
+// The serial ports that may carry a programmer.
+//
+// Two sources: the terminal devices whose driver is one of the USB-serial adapters the
+// programmers use (`/sys/class/tty/<name>/device/driver` is `ftdi_sio` or `cp210x`, device
+// `/dev/<name>`), and every path listed in the environment variable KORVAN_PORTS (colon
+// separated; this is how emulated programmers on pseudo-terminals are found). A port is listed
+// only when it can be opened for exclusive use at that moment, so a port held by another
+// program (or by a channel of this station) does not appear.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace korvan {
+
+// Adapter drivers whose ports are listed.
+inline constexpr const char* kProgrammerPortDrivers[] = {"ftdi_sio", "cp210x"};
+
+// Where the port list looks. Tests point the roots at a fake tree.
+struct PortSources {
+  std::filesystem::path sysfsRoot = "/sys";
+  std::filesystem::path devDir = "/dev";
+  std::string extraPorts;  // colon-separated device paths
+};
+
+// /sys, /dev and the value of KORVAN_PORTS (empty when unset).
+PortSources SystemPortSources();
+
+// The paths named by the two sources, before any trial open: devDir/<name> for each adapter
+// port in sysfs, then the non-empty entries of extraPorts. A missing or unreadable sysfs tree
+// gives no adapter ports.
+std::vector<std::string> CandidatePorts(const PortSources& sources);
+
+// True when `path` is a terminal device that could be opened for reading and writing and
+// locked for exclusive use; it is closed again at once. Never throws.
+bool TrialOpenPort(const std::string& path);
+
+// The ports a device search may bind to channels: the candidates that pass the trial open,
+// sorted as text, each device once (two names of one device keep the first in text order).
+// Blocks only for the opens. Any thread, though the station calls it on its own.
+std::vector<std::string> ListPortNames(const PortSources& sources = SystemPortSources());
+
+}  // namespace korvan
