@@ -1,7 +1,3 @@
-// Built once the chip, job-settings and codec modules are in the tree.
-#if __has_include("core/chips/chip_setup.h") && __has_include(                    \
-                                                    "core/app/job_settings.h") && \
-                                                    __has_include("core/protocol/codec.h")
 
 // korvan-cli convert: loads object files (or a project) the way the window's file commands do
 // and saves the flash window, or a project, by the output's extension.
@@ -171,5 +167,3 @@ class ConvertCommand : public Command {
 
 using korvan::cli::ConvertCommand;
 KORVAN_REGISTER_COMMAND(ConvertCommand)
-
-#endif

@@ -33,7 +33,7 @@ TEST(ParseInteger, AcceptsTheThreeWaysAnEditBoxWritesANumber) {
 }
 
 TEST(Format, UpperCaseHexAndLongOutput) {
-  EXPECT_EQ(Format("0x%0.2X", 254), "0xFE");
+  EXPECT_EQ(Format("0x%02X", 254), "0xFE");
   EXPECT_EQ(Format("Line %d Data Error : %d.", 3, 4), "Line 3 Data Error : 4.");
   const std::string longText(1000, 'a');
   EXPECT_EQ(Format("%s!", longText.c_str()), longText + "!");

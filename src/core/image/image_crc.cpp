@@ -1,6 +1,5 @@
 #include "core/image/image_buffer.h"
 
-#if __has_include("core/protocol/codec.h")
 #include "core/protocol/codec.h"
 
 namespace korvan {
@@ -11,4 +10,3 @@ std::uint16_t CRC(std::span<const std::uint8_t> bytes, std::uint32_t start, std:
 }
 
 }  // namespace korvan
-#endif

@@ -1,7 +1,3 @@
-// Built once the chip, job-settings and codec modules are in the tree.
-#if __has_include("core/chips/chip_setup.h") && __has_include(                    \
-                                                    "core/app/job_settings.h") && \
-                                                    __has_include("core/protocol/codec.h")
 
 #include "core/image/image_summary.h"
 
@@ -63,5 +59,3 @@ ImageSummary SummarizeImage(const ImageBuffer& image, const ChipRecord& chip,
 }
 
 }  // namespace korvan
-
-#endif

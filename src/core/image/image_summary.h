@@ -2,10 +2,6 @@
 // extent and the image checksums (which also feed the job settings).
 #pragma once
 
-// Built once the chip, job-settings and codec modules are in the tree.
-#if __has_include("core/chips/chip_setup.h") && __has_include(                    \
-                                                    "core/app/job_settings.h") && \
-                                                    __has_include("core/protocol/codec.h")
 
 #include <cstdint>
 #include <string>
@@ -38,5 +34,3 @@ ImageSummary SummarizeImage(const ImageBuffer& image, const ChipRecord& chip,
 std::string Hex4(std::uint32_t value);
 
 }  // namespace korvan
-
-#endif

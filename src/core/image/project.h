@@ -2,10 +2,6 @@
 // the file (MakeProjectContent) and what a successfully read file gives back (RestoreProject).
 #pragma once
 
-// Built once the chip, job-settings and codec modules are in the tree.
-#if __has_include("core/chips/chip_setup.h") && __has_include(                    \
-                                                    "core/app/job_settings.h") && \
-                                                    __has_include("core/protocol/codec.h")
 
 #include <cstdint>
 
@@ -43,5 +39,3 @@ ProjectMode RestoreProject(const ProjectContent& project, ImageBuffer& image, Ch
                            JobSettings& job, OptionByteImage& optionBytes);
 
 }  // namespace korvan
-
-#endif

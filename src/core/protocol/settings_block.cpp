@@ -1,7 +1,3 @@
-// Built once the chip, job-settings and codec modules are in the tree.
-#if __has_include("core/chips/chip_setup.h") && __has_include(                    \
-                                                    "core/app/job_settings.h") && \
-                                                    __has_include("core/protocol/codec.h")
 
 #include "core/protocol/settings_block.h"
 
@@ -147,5 +143,3 @@ void UnpackSettingsBlock(std::span<const std::uint8_t, kSettingsBlockSize> b, Ch
 }
 
 }  // namespace korvan::protocol
-
-#endif

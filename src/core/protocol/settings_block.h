@@ -8,10 +8,6 @@
 // of 0x000..0x1FD at 0x1FE.
 #pragma once
 
-// Built once the chip, job-settings and codec modules are in the tree.
-#if __has_include("core/chips/chip_setup.h") && __has_include(                    \
-                                                    "core/app/job_settings.h") && \
-                                                    __has_include("core/protocol/codec.h")
 
 #include <array>
 #include <cstdint>
@@ -51,5 +47,3 @@ void UnpackSettingsBlock(std::span<const std::uint8_t, kSettingsBlockSize> block
                          JobSettings& job, OptionByteImage& optionBytes);
 
 }  // namespace korvan::protocol
-
-#endif
