@@ -2,7 +2,6 @@
 // extent and the image checksums (which also feed the job settings).
 #pragma once
 
-
 #include <cstdint>
 #include <string>
 #include <vector>

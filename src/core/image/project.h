@@ -2,7 +2,6 @@
 // the file (MakeProjectContent) and what a successfully read file gives back (RestoreProject).
 #pragma once
 
-
 #include <cstdint>
 
 #include "core/app/job_settings.h"

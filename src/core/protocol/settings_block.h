@@ -8,7 +8,6 @@
 // of 0x000..0x1FD at 0x1FE.
 #pragma once
 
-
 #include <array>
 #include <cstdint>
 #include <functional>
