@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <string_view>
 
+#include "core/image/firmware_cipher.h"
 #include "core/protocol/constants.h"
 
 namespace korvan::sim {
@@ -27,6 +29,10 @@ constexpr std::size_t kSettingsBlockSize = 512;
 constexpr std::size_t kJobOtpSize = 528;
 constexpr std::size_t kMaxJobImage = 1024 * 1024;  // block indices address the first MiB
 constexpr unsigned kMaxFlashKb = 4096;
+// Programmer firmware: blocks of 1024 address units (2048 bytes) from address unit 0x2000.
+constexpr unsigned kFirmwareStart = 0x2000;
+constexpr unsigned kFirmwareBlockUnits = 1024;
+constexpr std::size_t kMaxFirmwareIdentity = 40;
 
 std::uint16_t Le16(const std::uint8_t* b) {
   return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
@@ -365,6 +371,7 @@ void Programmer::HandleRestart(std::span<const std::uint8_t> packet, TimePoint a
     return;
   }
   ReplyStatus(packet, p::kStatusOk, now);
+  InstallFirmware();
   if (job_.present) StartStandalone(now);
 }
 
@@ -568,7 +575,57 @@ void Programmer::HandleWriteOtp(std::span<const std::uint8_t> packet, TimePoint 
 // Firmware upgrades are not emulated: an upgrade block gets a well-formed reply saying the
 // command is not known, and the identity stays as it was.
 void Programmer::HandleFirmwareBlock(std::span<const std::uint8_t> packet, TimePoint at) {
-  ReplyStatus(packet, p::kStatusUnknownCommand, Busy(at, microseconds{0}));
+  const TimePoint now = Busy(at, microseconds{0});
+  if (Le16(&packet[6]) != kfw::kTransportBlockBytes) {
+    ReplyStatus(packet, p::kStatusBadPacket, now);
+    return;
+  }
+  const unsigned address = Le16(&packet[1]);
+  const unsigned index = packet[3];
+  const unsigned count = packet[4];
+  // Blocks start every 1024 address units from 0x2000; the index must name the same block and
+  // lie within the count.
+  if (address < kFirmwareStart || (address - kFirmwareStart) % kFirmwareBlockUnits != 0 ||
+      (address - kFirmwareStart) / kFirmwareBlockUnits != index || index >= count) {
+    ReplyStatus(packet, p::kStatusAddressOutOfRange, now);
+    return;
+  }
+  if (index == 0 || count != upgradeCount_) {
+    upgradeCount_ = count;
+    upgradeReceived_.assign(count, false);
+    upgradeImage_.assign(std::size_t{count} * kfw::kTransportBlockBytes, 0xFF);
+  }
+  const std::size_t offset = std::size_t{index} * kfw::kTransportBlockBytes;
+  const std::span<std::uint8_t> data(upgradeImage_.data() + offset, kfw::kTransportBlockBytes);
+  std::copy_n(packet.begin() + 8, kfw::kTransportBlockBytes, data.begin());
+  kfw::CipherTransportBlock(data, static_cast<std::uint8_t>(index));
+  upgradeReceived_[index] = true;
+  ReplyStatus(packet, p::kStatusOk, now);
+}
+
+void Programmer::InstallFirmware() {
+  const bool complete =
+      upgradeCount_ > 0 && std::all_of(upgradeReceived_.begin(), upgradeReceived_.end(),
+                                       [](bool received) { return received; });
+  if (complete) {
+    static constexpr std::string_view kMarker = "Korvan200NAT V";
+    const auto found =
+        std::search(upgradeImage_.begin(), upgradeImage_.end(), kMarker.begin(), kMarker.end());
+    if (found != upgradeImage_.end()) {
+      std::string text;
+      for (auto it = found; it != upgradeImage_.end() && *it >= 0x20 && *it < 0x7F &&
+                            text.size() < kMaxFirmwareIdentity;
+           ++it) {
+        text += static_cast<char>(*it);
+      }
+      const std::size_t blank = text.find(' ');
+      model_ = text.substr(0, blank);
+      version_ = text.substr(blank + 1);
+    }
+  }
+  upgradeCount_ = 0;
+  upgradeReceived_.clear();
+  upgradeImage_.clear();
 }
 
 // ---------------------------------------------------------------------------------------

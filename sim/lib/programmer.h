@@ -8,6 +8,16 @@
 //
 // The request layouts are read here on their own, not through the station's senders, so that
 // a layout fault on either side shows against the other.
+//
+// Firmware upgrade: each 0xB7 block is deciphered with the transport cipher
+// (core/image/firmware_cipher.h) and kept at its place in a firmware buffer laid out as the
+// station's (two bytes per address unit from 0x2000); a block index 0, or a block count other
+// than the one in progress, starts a new upgrade. The blocks carry no version of their own: the
+// firmware holds its identity text, as the real one does. At the restart request that follows
+// a complete upgrade (every block 0..count-1 received), the received firmware is searched for
+// "Korvan200NAT V"; from then on the identity reply carries that text, up to its first byte
+// that is not printable ASCII (at most 40 characters). A restart after an incomplete upgrade,
+// or firmware without the text, discards the blocks and leaves the identity as it was.
 #pragma once
 
 #include <array>
@@ -153,6 +163,9 @@ class Programmer {
   bool VerifyAgainstJob() const;
 
   std::string IdentityText() const;
+  // At a restart: takes the identity of a completely received firmware, then forgets the
+  // received blocks.
+  void InstallFirmware();
 
   const int channel_;
   const Options& options_;
@@ -173,6 +186,11 @@ class Programmer {
 
   std::string model_;
   std::string version_;
+
+  // Firmware upgrade in progress.
+  std::vector<std::uint8_t> upgradeImage_;  // deciphered, from address unit 0x2000
+  std::vector<bool> upgradeReceived_;       // by block index
+  unsigned upgradeCount_ = 0;               // block count of the upgrade; 0 when none
 
   // Stand-alone work.
   Stage stage_ = Stage::Idle;
