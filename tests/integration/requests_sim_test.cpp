@@ -15,8 +15,8 @@ namespace {
 
 namespace p = korvan::protocol;
 
-// Sends one packet to `programmer` and returns the status byte of its reply (-1: no reply).
-int Exchange(Programmer& programmer, std::span<const std::uint8_t> packet) {
+// Sends one packet to `programmer` and returns its decoded reply (empty: none).
+std::vector<std::uint8_t> Reply(Programmer& programmer, std::span<const std::uint8_t> packet) {
   std::array<std::uint8_t, p::kFrameBufferSize> frame{};
   const std::size_t n = p::EncodePacket(packet, frame);
   const TimePoint now = Clock::now();
@@ -28,8 +28,15 @@ int Exchange(Programmer& programmer, std::span<const std::uint8_t> packet) {
   programmer.Written(out.size());
   std::array<std::uint8_t, p::kPacketBufferSize> reply{};
   const p::DecodeResult r = p::DecodeFrame(bytes, reply);
-  if (r.code != p::kStatusOk) return -1;
-  return p::CheckReply(std::span<const std::uint8_t>(reply.data(), r.length));
+  if (r.code != p::kStatusOk) return {};
+  return std::vector<std::uint8_t>(reply.begin(), reply.begin() + r.length);
+}
+
+// The status of the reply to one packet (-1: no reply).
+int Exchange(Programmer& programmer, std::span<const std::uint8_t> packet) {
+  const std::vector<std::uint8_t> reply = Reply(programmer, packet);
+  if (reply.empty()) return -1;
+  return p::CheckReply(reply);
 }
 
 TEST(RequestsAgainstSim, DownloadArrivesAsTheSameJob) {
@@ -71,6 +78,39 @@ TEST(RequestsAgainstSim, DownloadArrivesAsTheSameJob) {
 
   n = p::BuildRestartRequest(packet);
   EXPECT_EQ(Exchange(programmer, std::span(packet.data(), n)), p::kStatusOk);
+}
+
+TEST(RequestsAgainstSim, HeaderRequestsProgramAndReadThePart) {
+  ChipRecord chip;
+  chip.flashSizeKB = 8;
+  chip.blockCount = 8;
+  JobSettings job;
+  std::uint8_t next = 0;
+  const p::RandomByte random = [&] { return static_cast<std::uint8_t>(next++ % 255); };
+  std::array<std::uint8_t, p::kSettingsHeaderSize> header{};
+  p::BuildSettingsHeader(header, chip, job, 1, random);
+  std::vector<std::uint8_t> image(8 * 1024);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i % 13);
+
+  const Options simOptions;
+  Programmer programmer(1, simOptions);
+  std::array<std::uint8_t, p::kPacketBufferSize> packet{};
+  std::size_t n = p::BuildHeaderRequest(packet, p::kCmdChip, p::kSubErase, chip, header);
+  ASSERT_EQ(Exchange(programmer, std::span(packet.data(), n)), p::kStatusOk);
+  for (std::uint16_t index = 0; index < 8; index += 4) {
+    n = p::BuildProgramRequest(packet, chip, header, image, index, 8);
+    ASSERT_EQ(Exchange(programmer, std::span(packet.data(), n)), p::kStatusOk) << index;
+  }
+  n = p::BuildHeaderRequest(packet, p::ReadBackCommand(false), 4, chip, header);
+  std::vector<std::uint8_t> reply = Reply(programmer, std::span(packet.data(), n));
+  ASSERT_GE(reply.size(), 8u + 4096);
+  EXPECT_TRUE(std::equal(image.begin() + 4096, image.end(), reply.begin() + 8));
+
+  n = p::BuildReadAddressRequest(packet, chip, header, chip.flashStart + 0x1001, 5);
+  reply = Reply(programmer, std::span(packet.data(), n));
+  ASSERT_GE(reply.size(), 8u + 5);
+  EXPECT_EQ(std::vector<std::uint8_t>(reply.begin() + 8, reply.begin() + 13),
+            std::vector<std::uint8_t>(image.begin() + 0x1001, image.begin() + 0x1006));
 }
 
 }  // namespace
