@@ -168,7 +168,7 @@ class Programmer {
   void InstallFirmware();
 
   const int channel_;
-  const Options& options_;
+  const Options options_;  // a copy: a programmer outlives any temporary it was built from
   std::unique_ptr<protocol::LinkBuffers> link_;
   TargetPart target_;
   StoredJob job_;
