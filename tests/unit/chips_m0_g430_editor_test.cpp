@@ -8,6 +8,7 @@
 #include "core/chips/n32g430x_opt_form.h"
 #include "core/chips/nxm0_opt_form.h"
 #include "core/util/format.h"
+#include "support/chosen_chip.h"
 #include "support/fake_frontend.h"
 
 namespace korvan {
@@ -15,16 +16,7 @@ namespace {
 
 using testing::FakeFrontend;
 
-struct Station {
-  explicit Station(const char* part) {
-    ConfirmAndApplyChip(chip, {linkCtrl, eraseCtrl, checkCtrl, familyCtrl}, image, view, part);
-  }
-  ChipRecord chip;
-  std::uint8_t linkCtrl = 0x7C, eraseCtrl = 0x80, checkCtrl = 0, familyCtrl = 0;
-  OptionByteImage image{};
-  ChipView view;
-  FakeFrontend frontend;
-};
+using Station = testing::ChosenChip;
 
 using Bytes = std::vector<std::pair<std::size_t, std::uint8_t>>;
 

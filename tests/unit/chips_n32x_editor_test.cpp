@@ -7,6 +7,7 @@
 #include "core/chips/chip_setup.h"
 #include "core/chips/n32x_opt_form.h"
 #include "core/util/format.h"
+#include "support/chosen_chip.h"
 #include "support/fake_frontend.h"
 
 namespace korvan {
@@ -14,17 +15,7 @@ namespace {
 
 using testing::FakeFrontend;
 
-// A station's chip state after a part was chosen and applied.
-struct Station {
-  explicit Station(const char* part) {
-    ConfirmAndApplyChip(chip, {linkCtrl, eraseCtrl, checkCtrl, familyCtrl}, image, view, part);
-  }
-  ChipRecord chip;
-  std::uint8_t linkCtrl = 0x7C, eraseCtrl = 0x80, checkCtrl = 0, familyCtrl = 0;
-  OptionByteImage image{};
-  ChipView view;
-  FakeFrontend frontend;
-};
+using Station = testing::ChosenChip;
 
 // The radio pairs as (the "0" button, the "1" button).
 std::vector<std::pair<const RadioView*, const RadioView*>> Pairs(const TN32xOptBForm& f) {
