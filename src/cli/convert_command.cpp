@@ -14,6 +14,7 @@
 
 #include "cli/cli_frontend.h"
 #include "cli/command.h"
+#include "cli/job_files.h"
 #include "core/app/station.h"
 #include "core/chips/catalogue.h"
 #include "core/image/readers.h"
@@ -22,36 +23,6 @@
 namespace korvan::cli {
 
 namespace {
-
-enum class OutputKind { Binary, IntelHex, SRecord, Project, Unknown };
-
-std::string LowerExtension(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  const auto dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string ext = path.substr(dot);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
-}
-
-OutputKind OutputKindOf(const std::string& path) {
-  const std::string ext = LowerExtension(path);
-  if (ext == ".bin") return OutputKind::Binary;
-  if (ext == ".hex") return OutputKind::IntelHex;
-  if (ext == ".s19" || ext == ".srec" || ext == ".mot") return OutputKind::SRecord;
-  if (ext == ".kvn") return OutputKind::Project;
-  return OutputKind::Unknown;
-}
-
-// The window reads ".HEX", ".S1x" and ".BIN"; the command also takes the S-record extensions it
-// writes, so that its own output reads back.
-ObjectFileKind InputKindOf(const std::string& path) {
-  const ObjectFileKind kind = ObjectFileKindOf(path);
-  if (kind != ObjectFileKind::Unknown) return kind;
-  const std::string ext = LowerExtension(path);
-  if (ext == ".srec" || ext == ".mot") return ObjectFileKind::SRecord;
-  return ObjectFileKind::Unknown;
-}
 
 class ConvertCommand : public Command {
  public:
@@ -80,15 +51,11 @@ class ConvertCommand : public Command {
                 << output << '\n';
       return kExitUsage;
     }
-    for (const auto& in : inputs) {
-      if (LowerExtension(in) != ".kvn" && InputKindOf(in) == ObjectFileKind::Unknown) {
-        std::cerr << "convert: an input must end in .hex, .s19 (.s1x, .srec, .mot), .bin or "
-                     ".kvn: "
-                  << in << '\n';
-        return kExitUsage;
-      }
+    if (const std::string problem = CheckInputNames(inputs); !problem.empty()) {
+      std::cerr << "convert: " << problem << '\n';
+      return kExitUsage;
     }
-    const bool projectFirst = LowerExtension(inputs.front()) == ".kvn";
+    const bool projectFirst = IsProjectFile(inputs.front());
     if (!projectFirst && !part_) {
       std::cerr << "convert: --chip is required unless the first input is a project (.kvn)\n";
       return kExitUsage;
@@ -109,42 +76,13 @@ class ConvertCommand : public Command {
     station.InitView();
     if (part_) station.DevButtonClick();
 
-    int lineErrors = 0;
-    bool firstObject = true;
-    for (const auto& in : inputs) {
-      frontend.openPaths.push_back(in);
-      if (LowerExtension(in) == ".kvn") {
-        if (!station.SpdBtnLdPrjClick()) return kExitIo;
-        continue;
-      }
-      const LoadResult result = station.LoadObjectFileCommand(!firstObject, InputKindOf(in));
-      if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) {
-        return kExitIo;
-      }
-      firstObject = false;
-      lineErrors += result.lineErrors;
-    }
+    const LoadSummary loaded = LoadInputs(station, frontend, inputs);
+    if (loaded.outcome == LoadOutcome::Failed) return kExitIo;
 
-    bool saved = false;
-    switch (outKind) {
-      case OutputKind::Project:
-        frontend.saveChoice = FileChoice{output, 1};
-        saved = station.SavetoProjectFile1Click();
-        break;
-      case OutputKind::Binary:
-      case OutputKind::IntelHex:
-      case OutputKind::SRecord:
-        // The entries of the save dialog: 1 binary, 2 Intel HEX, 3 S-record.
-        frontend.saveChoice = FileChoice{output, outKind == OutputKind::Binary     ? 1
-                                                 : outKind == OutputKind::IntelHex ? 2
-                                                                                   : 3};
-        saved = station.FileSaveBtnClick();
-        break;
-      case OutputKind::Unknown:
-        break;
-    }
+    const bool saved = outKind == OutputKind::Project ? SaveProject(station, frontend, output)
+                                                      : SaveMemory(station, frontend, output);
     if (!saved) return kExitIo;
-    return lineErrors > 0 ? kExitFailed : kExitOk;
+    return loaded.lineErrors > 0 ? kExitFailed : kExitOk;
   }
 
  private:

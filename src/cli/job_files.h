@@ -1,0 +1,58 @@
+// Object files and projects given on korvan-cli's command line, loaded through the station's own
+// file commands exactly as the window's "Load Object File", "Load More Data" and "Load From
+// Project File" load them. Shared by every sub-command that takes IN... files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_frontend.h"
+#include "core/app/station.h"
+#include "core/image/readers.h"
+
+namespace korvan::cli {
+
+// The extension of `path`'s file name, lower case, with its dot ("" when there is none).
+std::string LowerExtension(const std::string& path);
+
+// The reader for an input file: the window's ".HEX", ".S1x" and ".BIN", plus the S-record
+// extensions korvan-cli writes (".srec", ".mot"), so that its own output reads back.
+ObjectFileKind InputKindOf(const std::string& path);
+
+bool IsProjectFile(const std::string& path);
+
+// The text of a usage error for the first input that is neither an object file nor a project,
+// "" when all are usable.
+std::string CheckInputNames(const std::vector<std::string>& inputs);
+
+enum class LoadOutcome {
+  Loaded,  // every file read (line errors may have been reported)
+  Failed,  // a file could not be read or was refused; the rest were not tried
+};
+
+struct LoadSummary {
+  LoadOutcome outcome = LoadOutcome::Loaded;
+  int lineErrors = 0;
+};
+
+// Loads `inputs` in order: a .kvn as a project, the first object file as "Load Object File"
+// (image erased first), each further one as "Load More Data". The station's questions go to
+// `frontend`, which must be the station's. The chip must already be chosen unless the first input
+// is a project.
+LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
+                       const std::vector<std::string>& inputs);
+
+enum class OutputKind { Binary, IntelHex, SRecord, Project, Unknown };
+
+// The file an output name asks for: .bin, .hex, .s19/.srec/.mot or .kvn.
+OutputKind OutputKindOf(const std::string& path);
+
+// "Save Memory to File" of the flash window to `path`, in the format its extension names (binary,
+// Intel HEX or S-record). False when the extension names none of them or the save failed (the
+// station has then reported why).
+bool SaveMemory(Station& station, CliFrontend& frontend, const std::string& path);
+
+// "Save to Project File" to `path`. False when refused or failed.
+bool SaveProject(Station& station, CliFrontend& frontend, const std::string& path);
+
+}  // namespace korvan::cli
