@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace korvan {
@@ -42,6 +43,29 @@ struct GaugeState {
   GaugeColour colour = GaugeColour::Blue;
 };
 
+// How an operation on a channel ended.
+enum class OperationResult { Ok, Failed, TimedOut };
+
+// What a caller (the command line, the production record) needs of one finished operation.
+struct OperationOutcome {
+  std::uint8_t command = kPendingIdle;  // the pending command the operation ran under
+  // True when the operation was an Auto cycle (started by Auto, ended at any of its steps).
+  bool autoCycle = false;
+  OperationResult result = OperationResult::Ok;
+  // The status code behind the result: 0 on success, the programmer's code, 0x20/0x23/0x2A
+  // from the receive path, 0x31 for a verify mismatch, 0x40 for a time-out.
+  std::uint8_t status = 0;
+  std::string message;  // the panel text that reported the end, without time prefix
+  std::string chipName;
+  // The serial number this part was given, when serial numbers are on (Auto cycles).
+  std::optional<std::uint32_t> serialNumber;
+  std::string chipUid;  // "%0.2x " of the 12 ID bytes, when the operation read them
+  // Counters after the operation.
+  std::int32_t totalCounter = 0;
+  std::uint32_t okCount = 0;  // this channel's stand-alone OK and NG counts
+  std::uint32_t ngCount = 0;
+};
+
 struct ChannelState {
   std::uint8_t connected = 0;  // the programmer answered the identity request
   std::uint8_t busy = 0;       // an operation runs and a reply is awaited
@@ -53,6 +77,13 @@ struct ChannelState {
   std::uint16_t blockIndex = 0;  // next block to send or expect
   std::string portName;          // port bound to the channel by the last device search
   GaugeState gauge;
+  std::string identity;              // the identity text of the programmer that answered
+  std::uint8_t upgrading = 0;        // a firmware upgrade runs on the channel
+  std::uint16_t upgradeAddress = 0;  // firmware block in flight, in programmer address units
+  std::uint16_t upgradeBlocks = 0;   // blocks of the upgrade
+  std::uint32_t okCount = 0;         // stand-alone parts programmed on this channel
+  std::uint32_t ngCount = 0;         // stand-alone parts failed on this channel
+  std::optional<OperationOutcome> lastOutcome;  // how the last operation ended
 
   // Before the first request of an operation: busy, block index 0, block count = flash size in
   // KiB, time-out 1000 ticks, gauge at 1 of `gaugeMaximum`, blue.

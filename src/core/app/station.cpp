@@ -89,7 +89,9 @@ std::string ModificationText(const std::string& path) {
 }  // namespace
 
 Station::Station(Frontend& frontend, Clock clock)
-    : frontend_(frontend), clock_(clock), info_(std::move(clock)) {}
+    : frontend_(frontend), clock_(clock), info_(std::move(clock)) {
+  SetUpLink();
+}
 
 void Station::SetListener(StationListener* listener) {
   listener_ = listener;

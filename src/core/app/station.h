@@ -10,7 +10,9 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +30,11 @@
 #include "core/image/image_buffer.h"
 #include "core/image/project.h"
 #include "core/image/readers.h"
+#include "core/protocol/codec.h"
+#include "core/protocol/settings_block.h"
+#include "core/serial/port_list.h"
+#include "core/serial/tcomm.h"
+#include "core/util/event_queue.h"
 #include "core/util/frontend.h"
 
 namespace korvan {
@@ -52,6 +59,21 @@ class StationListener : public InfoMemoListener {
   virtual void ViewChanged(ViewPart) {}
   // "退出": the window closes (and then calls FormClose).
   virtual void CloseRequested() {}
+  // An operation on `channel` (1..4) ended: by its last reply, a failure or a time-out. The
+  // outcome is also kept as the channel's lastOutcome.
+  virtual void OperationEnded(int channel, const OperationOutcome& outcome) {
+    (void)channel;
+    (void)outcome;
+  }
+  // A programmer working on its own finished a part: the result code of its progress report
+  // (6 programmed, 0x1E read protection not set, anything else a failure code).
+  virtual void StandAloneResult(int channel, std::uint8_t code) {
+    (void)channel;
+    (void)code;
+  }
+  // Channels were bound, found, lost or reset (device search, list refresh, identity reply,
+  // hang-up, upgrade start).
+  virtual void ChannelsChanged() {}
 };
 
 // The window's state beyond the job form.
@@ -101,6 +123,7 @@ FileDialog OpenDialogOTP();
 class Station {
  public:
   explicit Station(Frontend& frontend, Clock clock = SystemLocalTime);
+  ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
@@ -206,6 +229,78 @@ class Station {
   // Sets the total counter and its status-bar panel "计数器：%d".
   void SetTotalCounter(std::int32_t value);
 
+  // --- Ports and discovery ---
+  // The queue the four ports post their events to: the front end drains it on the station's
+  // thread (the core's EventLoop with AddQueue, the window with a notifier on its NotifyFd).
+  EventQueue& serialEvents() { return serialEvents_; }
+  // SPComm1..SPComm4, n = 1..4.
+  TComm& port(int n) { return *ports_.at(static_cast<std::size_t>(n - 1)); }
+  // Where ListSerialPorts looks; the system's sysfs, /dev and KORVAN_PORTS unless set.
+  void SetPortSources(PortSources sources) { portSources_ = std::move(sources); }
+  // Fills the port list (ComboBoxCOM) with the ports that may carry a programmer; its text
+  // becomes the last port, or "无可用的串口" when there is none. The list is not cleared here.
+  void ListSerialPorts();
+  // "刷新列表": every channel idle and its port closed, the port list filled afresh.
+  void FreshBtnClick();
+  // "连接设备": the port list afresh, the first four ports bound to channels 1..4 and each
+  // sent the identity request. A port that cannot be opened shows its error and ends the
+  // search there.
+  void BitBtnFindDevClick();
+  // The hidden reconnect button: channel `index` + 1 takes port-list entry `index` afresh and
+  // is sent the identity request. An index beyond the channels or the list does nothing.
+  void BitBtn1Click(int index);
+  // Sends the identity request on channel `index` + 1's port.
+  void SendIdentityRequest(int index);
+
+  // --- Port events of channel n (1..4), as the ports raise them ---
+  // Received bytes: the time-out restarts, complete frames are handled at once.
+  void ReceiveData(int channel, std::span<const std::uint8_t> block);
+  // A line error: received bytes dropped, the channel no longer busy.
+  void ReceiveError(int channel);
+  // The port is gone: closed, the channel not connected, its port-list entry removed.
+  void RequestHangup(int channel);
+
+  // --- The 10 ms tick ---
+  void Timer1Timer();
+
+  // --- Keys ---
+  // The blank key or Enter starts Auto from anywhere in the window.
+  void FormKeyPress(char key);
+
+  // --- Operation commands: each fans out to every connected, idle channel ---
+  void SpdBtnDownLoadClick();
+  void AutoSpdBtnClick();
+  void SpdBtnBlankChkClick();
+  void SpdBtnEraseClick();
+  void SpdBtnProgClick();
+  void SpdBtnVerifyClick();
+  void SpdBtnWrtOPBClick();
+  void ReadOptionByte1Click();
+  void ReadMG32xxChipID1Click();
+  void ReadChipMemoryX1Click();  // channel 1 only
+  void WriteOTPDataMemory1Click();
+  void ReadOTPMemory1Click();  // channel 1 only
+  void ReadAddress1Click();    // channel 1 only, after the read-address dialog
+  void EnterOffLineMonitor1Click();
+  void DoFirmWareUpgrade1Click();
+
+  // --- Programmer firmware upgrade ---
+  // Starts sending the firmware image to channel n; nothing when no image was loaded.
+  void StartFirmwareUpgrade(int channel);
+
+  // --- Queries ---
+  // True while any channel has an operation running.
+  bool AnyBusy() const;
+  // The identity text of channel n's programmer ("" until one answered).
+  const std::string& IdentityText(int n) const { return channel(n).identity; }
+  // Counters of the stand-alone results, over all channels.
+  std::uint32_t totalOk() const { return totalOk_; }
+  std::uint32_t totalNg() const { return totalNg_; }
+  std::uint32_t resultCount() const { return resultCount_; }
+
+  // The generator of the random bytes (0..254) in requests; tests give a fixed one.
+  void SetRandom(protocol::RandomByte random) { random_ = std::move(random); }
+
  private:
   ChipControlBytes ControlBytes();
   // The image buffer's flash and EEP windows follow the chip record's.
@@ -215,8 +310,13 @@ class Station {
   bool RequireChip();
   void ShowError(const std::string& text);
 
+  // The link (station_link.cpp and friends).
+  void SetUpLink();
+
   Frontend& frontend_;
   Clock clock_;
+  // Declared before the ports: it must outlive them.
+  EventQueue serialEvents_;
   StationListener* listener_ = nullptr;
 
   ChipRecord chip_;
@@ -237,6 +337,15 @@ class Station {
   bool firmwarePresent_ = false;
   ProjectMode projectMode_;
   std::int32_t totalCounter_ = 0;
+
+  // The link: ports, their channels' buffers, the port sources, the random bytes.
+  std::array<std::unique_ptr<TComm>, kChannelCount> ports_;
+  std::array<std::unique_ptr<protocol::LinkBuffers>, kChannelCount> links_;
+  PortSources portSources_ = SystemPortSources();
+  protocol::RandomByte random_;
+  std::uint32_t totalOk_ = 0;
+  std::uint32_t totalNg_ = 0;
+  std::uint32_t resultCount_ = 0;
 };
 
 }  // namespace korvan
