@@ -16,7 +16,7 @@ Answer CliFrontend::Ask(MessageKind kind, const std::string& text, Buttons butto
     case Buttons::OkAbort:
       return abortOnError ? Answer::Abort : Answer::Ok;
     case Buttons::YesAbort:
-      return abortOnError ? Answer::Abort : Answer::Yes;
+      return abortOnError || abortOnMismatch ? Answer::Abort : Answer::Yes;
     case Buttons::OkCancel:
       return Answer::Cancel;  // no confirmation without an operator
     case Buttons::Ok:
@@ -55,6 +55,7 @@ std::optional<std::string> CliFrontend::AskLoadOffset(const std::string& shown) 
 
 std::optional<ReadAddressEntry> CliFrontend::AskReadAddress(const std::string& shownAddress,
                                                             int shownLength) {
+  if (readAddress) return *readAddress;
   return ReadAddressEntry{shownAddress, shownLength};
 }
 

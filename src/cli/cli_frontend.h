@@ -19,6 +19,10 @@ class CliFrontend : public Frontend {
   CliFrontend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
   bool abortOnError = false;
+  // The verify-mismatch question ("Yes" goes on, "Abort" stops): answered Abort when set.
+  bool abortOnMismatch = false;
+  // What the read-address dialog returns; nullopt: what it opened with.
+  std::optional<ReadAddressEntry> readAddress;
   std::optional<std::string> loadOffset;  // nullopt: the dialog's own text (the flash start)
   // The files the open dialogs choose, in order, and the save dialog's choice; without one a
   // dialog is cancelled.

@@ -1,0 +1,98 @@
+#include "cli/run_steps.h"
+
+#include <charconv>
+#include <utility>
+
+#include "cli/job_files.h"
+#include "core/util/format.h"
+
+namespace korvan::cli {
+
+namespace {
+
+struct PlainStep {
+  const char* word;
+  StepKind kind;
+};
+
+constexpr PlainStep kPlainSteps[] = {
+    {"download", StepKind::Download},       {"auto", StepKind::Auto},
+    {"blank-check", StepKind::BlankCheck},  {"erase", StepKind::Erase},
+    {"program", StepKind::Program},         {"verify", StepKind::Verify},
+    {"read-ob", StepKind::ReadOptionBytes}, {"write-ob", StepKind::WriteOptionBytes},
+    {"chip-id", StepKind::ChipId},          {"write-otp", StepKind::WriteOtp},
+    {"read-otp", StepKind::ReadOtp},        {"monitor", StepKind::Monitor},
+    {"upgrade", StepKind::Upgrade},
+};
+
+std::optional<int> ParseCount(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<Step> ParseStep(const std::string& text, std::string* error) {
+  error->clear();
+  for (const PlainStep& s : kPlainSteps) {
+    if (text == s.word) return Step{s.kind, text, "", 0};
+  }
+  const auto eq = text.find('=');
+  if (eq == std::string::npos) return std::nullopt;
+  const std::string word = text.substr(0, eq);
+  const std::string value = text.substr(eq + 1);
+
+  if (word == "read-memory") {
+    const OutputKind kind = OutputKindOf(value);
+    if (kind == OutputKind::Unknown || kind == OutputKind::Project) {
+      *error = "read-memory=OUT: OUT must end in .bin, .hex, .s19, .srec or .mot: " + text;
+      return std::nullopt;
+    }
+    return Step{StepKind::ReadMemory, text, value, 0};
+  }
+  if (word == "read-address") {
+    const auto comma = value.find(',');
+    const std::string address = value.substr(0, comma);
+    const int length =
+        comma == std::string::npos ? -1 : ParseCount(value.substr(comma + 1)).value_or(-1);
+    if (!ParseInteger(address)) {
+      *error = "read-address=ADDR,LEN: " + NotAnIntegerMessage(address);
+      return std::nullopt;
+    }
+    // The read-address dialog's spin edit: 16..4096 in steps of 16.
+    if (length < 16 || length > 4096 || length % 16 != 0) {
+      *error = "read-address=ADDR,LEN: LEN must be 16..4096 in steps of 16: " + text;
+      return std::nullopt;
+    }
+    return Step{StepKind::ReadAddress, text, address, length};
+  }
+  if (word == "watch") {
+    const auto count = ParseCount(value);
+    if (!count || *count < 1) {
+      *error = "watch=N: N must be a whole number of at least 1: " + text;
+      return std::nullopt;
+    }
+    return Step{StepKind::Watch, text, "", *count};
+  }
+  return std::nullopt;
+}
+
+const char* StepHelp() {
+  return "STEP, in order, each on every connected idle channel:\n"
+         "  download        store image and settings in the programmers\n"
+         "  auto            blank check, erase when needed, program, verify, option bytes\n"
+         "  blank-check, erase, program, verify\n"
+         "  read-ob, write-ob   read or write the option bytes\n"
+         "  chip-id         read the chip ID\n"
+         "  write-otp, read-otp (read: channel 1)\n"
+         "  read-memory=OUT read the whole flash on channel 1 and save it (.bin/.hex/.s19)\n"
+         "  read-address=ADDR,LEN  read LEN (16..4096, step 16) bytes at ADDR on channel 1\n"
+         "  monitor         put the programmers into their off-line monitor\n"
+         "  upgrade         send the firmware image KorvanNAT.KFW to the programmers\n"
+         "  watch=N         wait for N parts programmed stand-alone (all channels together)";
+}
+
+}  // namespace korvan::cli

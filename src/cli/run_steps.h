@@ -1,0 +1,44 @@
+// The steps of `korvan-cli run`: what each word on the command line asks of the station.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvan::cli {
+
+enum class StepKind {
+  Download,
+  Auto,
+  BlankCheck,
+  Erase,
+  Program,
+  Verify,
+  ReadOptionBytes,
+  WriteOptionBytes,
+  ChipId,
+  WriteOtp,
+  ReadOtp,
+  ReadMemory,   // argument: the output file
+  ReadAddress,  // arguments: address text and length
+  Monitor,
+  Upgrade,
+  Watch,  // argument: the number of stand-alone results
+};
+
+struct Step {
+  StepKind kind = StepKind::Auto;
+  std::string text;      // as given ("read-memory=out.bin")
+  std::string argument;  // the output file, or the address text
+  int count = 0;         // read length, or stand-alone results to wait for
+};
+
+// Parses one step word. nullopt when `text` is no step; then `error` says why when the word
+// looks like a step with a bad argument ("read-address=x,5"), and stays empty when it is no
+// step word at all (an input file, for instance).
+std::optional<Step> ParseStep(const std::string& text, std::string* error);
+
+// The step words, for the help text.
+const char* StepHelp();
+
+}  // namespace korvan::cli

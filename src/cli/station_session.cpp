@@ -1,0 +1,192 @@
+#include "cli/station_session.h"
+
+#include "core/serial/port_list.h"
+#include "core/util/format.h"
+
+namespace korvan::cli {
+
+namespace {
+bool GoodPart(std::uint8_t code) {
+  return code == 0x06 || code == 0x1E;
+}
+}  // namespace
+
+StationSession::StationSession(CliFrontend& frontend, RunOutput& output)
+    : frontend_(frontend), output_(output), station_(frontend) {
+  station_.SetListener(this);
+  loop_.AddQueue(station_.serialEvents());
+  loop_.SetTick([this] { station_.Timer1Timer(); });
+}
+
+StationSession::~StationSession() {
+  station_.SetListener(nullptr);
+}
+
+void StationSession::Start(const std::optional<std::string>& ports) {
+  PortSources sources = SystemPortSources();
+  if (ports) sources.extraPorts = *ports;
+  station_.SetPortSources(std::move(sources));
+  station_.FormShow();
+  station_.ListSerialPorts();
+  station_.FreshBtnClick();
+  station_.BitBtnFindDevClick();
+}
+
+bool StationSession::ChannelActive(int n) const {
+  const ChannelState& ch = station_.channel(n);
+  return ch.busy != 0 || ch.upgrading != 0;
+}
+
+bool StationSession::AnyActive() const {
+  for (int n = 1; n <= kChannelCount; ++n) {
+    if (ChannelActive(n)) return true;
+  }
+  return false;
+}
+
+bool StationSession::SearchAnswered() {
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const ChannelState& ch = station_.channel(n);
+    if (ch.portName.empty() || !station_.port(n).IsOpen()) continue;
+    if (ch.connected == 0 && ch.upgrading == 0) return false;
+  }
+  return true;
+}
+
+std::vector<ChannelReport> StationSession::AwaitSearch(std::chrono::milliseconds limit) {
+  loop_.RunFor(limit, [this] { return SearchAnswered(); });
+  bool upgraded = false;
+  for (int n = 1; n <= kChannelCount; ++n) upgraded = upgraded || station_.channel(n).upgrading;
+  if (upgraded) {
+    // An upgraded programmer restarts with its new firmware; only a new search finds it.
+    loop_.RunFor(kStepLimit, [this] { return !AnyActive(); });
+    station_.BitBtnFindDevClick();
+    loop_.RunFor(limit, [this] { return SearchAnswered(); });
+  }
+  std::vector<ChannelReport> channels = Channels();
+  output_.SearchEnded(channels);
+  return channels;
+}
+
+std::vector<ChannelReport> StationSession::Channels() const {
+  std::vector<ChannelReport> channels;
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const ChannelState& ch = station_.channel(n);
+    if (ch.portName.empty()) continue;
+    channels.push_back({n, ch.portName, ch.connected ? ch.identity : "", ch.connected != 0});
+  }
+  return channels;
+}
+
+int StationSession::ConnectedCount() const {
+  int count = 0;
+  for (int n = 1; n <= kChannelCount; ++n) count += station_.channel(n).connected != 0;
+  return count;
+}
+
+void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
+  if (channel >= 1 && channel <= kChannelCount) {
+    outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
+  }
+}
+
+void StationSession::StandAloneResult(int channel, std::uint8_t code) {
+  standAlone_.emplace_back(channel, code);
+  output_.StandAloneResult(channel, code);
+}
+
+StepReport StationSession::RunStep(const std::string& name, const std::function<void()>& command) {
+  for (auto& list : outcomes_) list.clear();
+  standAlone_.clear();
+  command();
+
+  std::array<bool, kChannelCount> started{};
+  for (int n = 1; n <= kChannelCount; ++n) {
+    started[static_cast<std::size_t>(n - 1)] =
+        ChannelActive(n) || !outcomes_[static_cast<std::size_t>(n - 1)].empty();
+  }
+  loop_.RunFor(kStepLimit, [this] { return !AnyActive(); });
+
+  StepReport report{name, true, {}, ""};
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const auto i = static_cast<std::size_t>(n - 1);
+    if (!started[i]) continue;
+    ChannelStepResult r;
+    r.channel = n;
+    r.port = station_.channel(n).portName;
+    r.ok = !outcomes_[i].empty();
+    for (const OperationOutcome& o : outcomes_[i]) {
+      if (o.result != OperationResult::Ok) r.ok = false;
+    }
+    if (!outcomes_[i].empty()) {
+      // The first failure says why; otherwise the last end of the operation.
+      r.outcome = outcomes_[i].back();
+      for (const OperationOutcome& o : outcomes_[i]) {
+        if (o.result != OperationResult::Ok) {
+          r.outcome = o;
+          break;
+        }
+      }
+    } else if (ChannelActive(n)) {
+      r.note = "still running; given up";
+    } else {
+      r.note = "ended without a result (the port was lost?)";
+    }
+    report.ok = report.ok && r.ok;
+    report.channels.push_back(std::move(r));
+  }
+  if (report.channels.empty()) {
+    report.ok = false;
+    report.note = "no channel started";
+  }
+  return report;
+}
+
+StepReport StationSession::AwaitStandAlone(const std::string& name, int count,
+                                           std::chrono::milliseconds limit) {
+  const auto want = static_cast<std::size_t>(count);
+  const bool all = loop_.RunFor(limit, [&] { return standAlone_.size() >= want; });
+  StepReport report{name, true, {}, ""};
+  std::array<int, kChannelCount> good{};
+  std::array<int, kChannelCount> bad{};
+  const std::size_t taken = std::min(want, standAlone_.size());
+  for (std::size_t k = 0; k < taken; ++k) {
+    const auto [channel, code] = standAlone_[k];
+    if (channel < 1 || channel > kChannelCount) continue;
+    (GoodPart(code) ? good : bad)[static_cast<std::size_t>(channel - 1)]++;
+  }
+  standAlone_.erase(standAlone_.begin(), standAlone_.begin() + static_cast<std::ptrdiff_t>(taken));
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const auto i = static_cast<std::size_t>(n - 1);
+    if (good[i] + bad[i] == 0) continue;
+    ChannelStepResult r;
+    r.channel = n;
+    r.port = station_.channel(n).portName;
+    r.ok = bad[i] == 0;
+    r.note = Format("%d OK, %d NG", good[i], bad[i]);
+    report.ok = report.ok && r.ok;
+    report.channels.push_back(std::move(r));
+  }
+  if (!all) {
+    report.ok = false;
+    report.note = Format("%d of %d stand-alone results came", static_cast<int>(taken), count);
+  }
+  return report;
+}
+
+void StationSession::Flush(std::chrono::milliseconds limit) {
+  loop_.RunFor(limit, [this] {
+    for (int n = 1; n <= kChannelCount; ++n) {
+      if (station_.port(n).IsOpen() && !station_.port(n).SendQueueEmpty()) return false;
+    }
+    return true;
+  });
+}
+
+void StationSession::Close() {
+  if (closed_) return;
+  closed_ = true;
+  station_.FormClose();
+}
+
+}  // namespace korvan::cli

@@ -1,0 +1,81 @@
+// The command-line station: a Station driven by the core's EventLoop (serial events the moment
+// they arrive, the 10 ms tick on time), started as the window starts and run one command at a
+// time, each waited for until every channel it started is idle again.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_frontend.h"
+#include "cli/run_output.h"
+#include "core/app/event_loop.h"
+#include "core/app/station.h"
+
+namespace korvan::cli {
+
+class StationSession : public StationListener {
+ public:
+  // How long the device search may take: every opened port normally answers in a few
+  // milliseconds; a port without a programmer never does.
+  static constexpr std::chrono::milliseconds kSearchWait{1500};
+  // The longest any one step may take. The station's own time-outs end every operation long
+  // before this; it only guards against a channel that never ends.
+  static constexpr std::chrono::minutes kStepLimit{30};
+
+  StationSession(CliFrontend& frontend, RunOutput& output);
+  ~StationSession() override;
+
+  Station& station() { return station_; }
+  EventLoop& loop() { return loop_; }
+
+  // First showing of the window: log folder, defaults, firmware image, port list and device
+  // search. `ports` replaces KORVAN_PORTS (colon-separated paths) when given.
+  void Start(const std::optional<std::string>& ports);
+
+  // Waits until every port the search opened was answered by a programmer, or `limit` passed;
+  // then waits for firmware upgrades started by the answers and, when one ran, searches again
+  // so that the upgraded programmers are found with their new version. Reports the channels.
+  std::vector<ChannelReport> AwaitSearch(std::chrono::milliseconds limit = kSearchWait);
+  std::vector<ChannelReport> Channels() const;
+  int ConnectedCount() const;
+
+  // Runs `command` (one of the station's command handlers) and waits until every channel is
+  // idle again; the report says how the operation ended on each channel it started.
+  StepReport RunStep(const std::string& name, const std::function<void()>& command);
+
+  // Waits for `count` stand-alone results (or `limit`); ok when all of them were good parts.
+  StepReport AwaitStandAlone(const std::string& name, int count, std::chrono::milliseconds limit);
+
+  // Lets the ports send what is queued (commands that await no reply), at most `limit`.
+  void Flush(std::chrono::milliseconds limit = std::chrono::milliseconds(500));
+
+  // The window closes: ports closed, the run's log written.
+  void Close();
+
+  // StationListener
+  void InfoLineAdded(const std::string& line) override { output_.InfoLine(line); }
+  void OperationEnded(int channel, const OperationOutcome& outcome) override;
+  void StandAloneResult(int channel, std::uint8_t code) override;
+
+ private:
+  bool ChannelActive(int n) const;
+  bool AnyActive() const;
+  bool SearchAnswered();
+
+  CliFrontend& frontend_;
+  RunOutput& output_;
+  Station station_;
+  EventLoop loop_;
+  bool closed_ = false;
+
+  // Outcomes reported while a step runs, by channel.
+  std::array<std::vector<OperationOutcome>, kChannelCount> outcomes_;
+  std::vector<std::pair<int, std::uint8_t>> standAlone_;
+};
+
+}  // namespace korvan::cli
