@@ -88,10 +88,10 @@ class StationRig {
     return count;
   }
 
-  // The device search, run until `expected` channels answered.
+  // The device search, run until `expected` channels answered and none is busy (an upgrade).
   bool Search(int expected) {
     station.BitBtnFindDevClick();
-    return RunUntil([&] { return Connected() == expected; }, 10);
+    return RunUntil([&] { return Connected() == expected && !station.AnyBusy(); }, 10);
   }
 
   // Chooses `part` in the chip dialog and confirms it.
