@@ -312,6 +312,71 @@ class Station {
 
   // The link (station_link.cpp and friends).
   void SetUpLink();
+  protocol::LinkBuffers& link(int n) { return *links_.at(static_cast<std::size_t>(n - 1)); }
+  void ResetChannelView(ChannelState& ch);
+  // Binds channel n to `portName` and opens it; false (the error shown) when it cannot open.
+  bool OpenChannelPort(int n, const std::string& portName);
+  void HandleFrame(int n, std::span<const std::uint8_t> frame);
+  void HandleIdentityReply(int n, std::span<const std::uint8_t> frame);
+  void DispatchReply(int n, std::span<const std::uint8_t> frame);
+
+  // Begin- and end-operation steps with the gauge redrawn. FinishOperation ends the operation,
+  // adds `text` as an information message when `addLine` is set, and records the outcome.
+  void BeginOperation(int n, std::uint16_t gaugeMaximum);
+  void FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
+                       bool addLine = true, std::string chipUid = {});
+  // "芯片1 ：%s" with the status text; "编程器1  ：%s" for a failed download.
+  std::string StatusLine(int n, std::uint8_t code, std::uint8_t operation) const;
+  void FailOperation(int n, std::uint8_t code);
+
+  // Reply handlers by pending command; `s` is the reply check's status.
+  void DownloadStep(int n, std::uint8_t s);
+  void EraseResult(int n, std::uint8_t s);
+  void BlankCheckResult(int n, std::uint8_t s);
+  void ProgramStep(int n, std::uint8_t s);
+  void VerifyStep(int n, std::uint8_t s, std::size_t length);
+  void ReadStep(int n, std::uint8_t s, std::size_t length);
+  void WriteOptionBytesResult(int n, std::uint8_t s);
+  void ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length);
+  void ChipIdResult(int n, std::uint8_t s, std::size_t length);
+  void ReadAddressResult(int n, std::uint8_t s, std::size_t length);
+  void WriteOtpResult(int n, std::uint8_t s);
+  void ReadOtpResult(int n, std::uint8_t s, std::size_t length);
+  void ContinueFirmwareUpgrade(int n, std::uint8_t s);
+  void HandleProgressReport(int n, std::size_t length);
+  void CountResult();
+  // The Auto sequence moves on to programming (after a blank part or an erase).
+  void StartProgramming(int n);
+  void StartErase(int n);
+
+  // Request senders of channel n: each builds its packet in the channel's packet buffer,
+  // frames it and queues it on the channel's port.
+  void SendPacket(int n, std::size_t length);
+  std::array<std::uint8_t, protocol::kSettingsHeaderSize> SettingsHeader(int n);
+  void SendChipCommand(int n, std::uint8_t command, std::uint16_t parameter);
+  void SendReadBack(int n);
+  void SendDownload(int n);
+  void SendProgramBlock(int n);
+  void SendWriteOptionBytes(int n);
+  void SendWriteOtp(int n);
+  void SendReadAddress(int n);
+  void SendRestart(int n);
+  void SendFirmwareBlock(int n);
+
+  // The common start of the operation commands.
+  struct Operation {
+    std::uint8_t code;
+    bool needsImage;
+    bool assembles;
+    int autoFlag;  // 0, 1, or -1 for unchanged
+    const char* message;
+    std::uint16_t gaugeMaximum;
+  };
+  // Refuses without a confirmed part, or without data when `needsImage`; true when both hold.
+  bool OperationAllowed(bool needsImage);
+  // Starts `op` on every connected, idle channel with `send`; "请连接好设备！" when none.
+  template <typename Send>
+  void FanOut(const Operation& op, Send send);
 
   Frontend& frontend_;
   Clock clock_;
@@ -346,6 +411,10 @@ class Station {
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;
   std::uint32_t resultCount_ = 0;
+  // Blocks that arrived for a channel while its previous block was still being handled (a
+  // modal question inside a reply handler); handled right after it.
+  std::array<bool, kChannelCount> receiving_{};
+  std::array<std::vector<std::uint8_t>, kChannelCount> deferred_;
 };
 
 }  // namespace korvan

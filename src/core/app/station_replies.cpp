@@ -1,0 +1,456 @@
+// Reply handling per channel: the dispatcher, one handler per pending command, the Auto
+// sequence, the end of an operation with its outcome, and the progress reports of programmers
+// working on their own.
+#include <algorithm>
+
+#include "core/app/station.h"
+#include "core/protocol/constants.h"
+#include "core/protocol/replies.h"
+#include "core/protocol/requests.h"
+#include "core/util/format.h"
+
+namespace korvan {
+
+namespace p = protocol;
+
+namespace {
+
+constexpr std::uint16_t kTimedGaugeMaximum = 500;
+constexpr std::size_t kReplyDataOffset = 8;
+constexpr std::size_t kBlockBytes = 4096;
+constexpr std::size_t kChipIdBytes = 12;
+constexpr std::uint32_t kResultsPerLog = 500;
+constexpr std::uint8_t kCheckShortFlash = 0x02;  // checkCtrl bit 1: last 512 bytes left out
+
+bool Accepted(std::uint8_t s) {
+  return s == p::kStatusOk || s == p::kStatusDone;
+}
+
+// True when a decoded reply of `length` bytes carries `bytes` data bytes before its CRC.
+bool Carries(std::size_t length, std::size_t bytes) {
+  return length >= kReplyDataOffset + bytes + 2;
+}
+
+bool IsAutoStep(std::uint8_t command) {
+  switch (command) {
+    case kPendingBlankCheck:
+    case kPendingErase:
+    case kPendingProgram:
+    case kPendingVerify:
+    case kPendingWriteOptionBytes:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Beginning and ending operations
+
+void Station::BeginOperation(int n, std::uint16_t gaugeMaximum) {
+  channel(n).BeginOperation(gaugeMaximum, chip_.flashSizeKB);
+  Notify(ViewPart::Gauges);
+}
+
+void Station::FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
+                              bool addLine, std::string chipUid) {
+  ChannelState& ch = channel(n);
+  OperationOutcome outcome;
+  outcome.command = ch.pendingCommand;
+  outcome.autoCycle = ch.autoFlag != 0 && IsAutoStep(ch.pendingCommand);
+  outcome.result = result;
+  outcome.status = status;
+  outcome.chipName = chip_.chipName;
+  outcome.chipUid = std::move(chipUid);
+  if (outcome.autoCycle && result == OperationResult::Ok && settings_.snEnable) {
+    outcome.serialNumber = settings_.snStart[static_cast<std::size_t>(n - 1)];
+  }
+  ch.EndOperation(result != OperationResult::Ok);
+  if (addLine) info_.AddInfoLine(text);
+  outcome.message = std::move(text);
+  outcome.totalCounter = totalCounter_;
+  outcome.okCount = ch.okCount;
+  outcome.ngCount = ch.ngCount;
+  ch.lastOutcome = outcome;
+  Notify(ViewPart::Gauges);
+  if (listener_) listener_->OperationEnded(n, outcome);
+}
+
+std::string Station::StatusLine(int n, std::uint8_t code, std::uint8_t operation) const {
+  const std::string text = p::StatusText(code);
+  if (operation == kPendingDownload) {
+    // The programmer prefix has two blanks before the colon on channels 1 and 2.
+    return Format(n <= 2 ? "编程器%d  ：%s" : "编程器%d ：%s", n, text.c_str());
+  }
+  return Format("芯片%d ：%s", n, text.c_str());
+}
+
+void Station::FailOperation(int n, std::uint8_t code) {
+  const std::uint8_t operation = channel(n).pendingCommand;
+  FinishOperation(n, OperationResult::Failed, code, StatusLine(n, code, operation));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dispatch
+
+void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
+  p::LinkBuffers& buffers = link(n);
+  ChannelState& ch = channel(n);
+  const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
+  const bool handled = ch.pendingCommand != kPendingIdle;
+  if (decoded.code != p::kStatusOk) {
+    // A frame that does not decode ends the operation awaiting it; an idle channel has none.
+    if (ch.busy || handled) FailOperation(n, decoded.code);
+    return;
+  }
+  const std::size_t length = decoded.length;
+  const std::uint8_t s =
+      p::CheckReply(std::span<const std::uint8_t>(buffers.packet.data(), length));
+  switch (ch.pendingCommand) {
+    case kPendingDownload:
+      return DownloadStep(n, s);
+    case kPendingErase:
+      return EraseResult(n, s);
+    case kPendingBlankCheck:
+      return BlankCheckResult(n, s);
+    case kPendingProgram:
+      return ProgramStep(n, s);
+    case kPendingVerify:
+      return VerifyStep(n, s, length);
+    case kPendingReadChipMemory:
+      return ReadStep(n, s, length);
+    case kPendingWriteOptionBytes:
+      return WriteOptionBytesResult(n, s);
+    case kPendingReadOptionBytes:
+      return ReadOptionBytesResult(n, s, length);
+    case kPendingReadChipId:
+      return ChipIdResult(n, s, length);
+    case kPendingReadAddress:
+      return ReadAddressResult(n, s, length);
+    case kPendingWriteOtp:
+      return WriteOtpResult(n, s);
+    case kPendingReadOtp:
+      return ReadOtpResult(n, s, length);
+    case kPendingFirmwareUpgrade:
+      return ContinueFirmwareUpgrade(n, s);
+    default:
+      return HandleProgressReport(n, length);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handlers
+
+void Station::DownloadStep(int n, std::uint8_t s) {
+  if (!Accepted(s)) return FailOperation(n, s);
+  ChannelState& ch = channel(n);
+  if (ch.dataPhase == 0) {
+    // The settings are stored; the image follows block by block.
+    ch.dataPhase = 1;
+    ch.blockIndex = 0;
+    ch.gauge.progress = ch.blockIndex + 1;
+    SendDownload(n);
+  } else {
+    ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
+    ch.gauge.progress = ch.blockIndex + 1;
+    if (ch.blockIndex < ch.blockCount) {
+      SendDownload(n);
+    } else {
+      FinishOperation(n, OperationResult::Ok, s, Format("编程器%d : 下载操作成功!", n));
+      // The gauge stays full: the end-operation step set it.
+      SendRestart(n);
+    }
+  }
+  Notify(ViewPart::Gauges);
+}
+
+void Station::StartProgramming(int n) {
+  channel(n).pendingCommand = kPendingProgram;
+  BeginOperation(n, chip_.flashSizeKB);
+  SendProgramBlock(n);
+}
+
+void Station::StartErase(int n) {
+  channel(n).pendingCommand = kPendingErase;
+  BeginOperation(n, kTimedGaugeMaximum);
+  SendChipCommand(n, p::kCmdChip, p::kSubErase);
+}
+
+void Station::EraseResult(int n, std::uint8_t s) {
+  if (!Accepted(s)) return FailOperation(n, s);
+  const std::string done = Format("芯片%d ：擦除芯片操作成功!", n);
+  info_.AddInfoLine(done);
+  if (!channel(n).autoFlag) {
+    FinishOperation(n, OperationResult::Ok, s, done, false);
+    return;
+  }
+  info_.AddInfoLine(Format("芯片%d ：开始芯片编程...", n));
+  StartProgramming(n);
+}
+
+void Station::BlankCheckResult(int n, std::uint8_t s) {
+  const bool autoCycle = channel(n).autoFlag != 0;
+  if (Accepted(s)) {
+    const std::string blank = Format("芯片%d ：当前芯片为空!", n);
+    info_.AddInfoLine(blank);
+    if (!autoCycle) {
+      FinishOperation(n, OperationResult::Ok, s, blank, false);
+      return;
+    }
+    info_.AddInfoLine(Format("芯片%d ：开始芯片编程...", n));
+    StartProgramming(n);
+  } else if (s == p::kStatusNotBlank) {
+    const std::string notBlank = Format("芯片%d ：当前芯片不为空!", n);
+    info_.AddInfoLine(notBlank);
+    if (!autoCycle) {
+      FinishOperation(n, OperationResult::Failed, s, notBlank, false);
+      return;
+    }
+    info_.AddInfoLine(Format("芯片%d ：芯片擦除......", n));
+    StartErase(n);
+  } else if ((s == p::kStatusWriteProtected || s == p::kStatusReadProtected) && autoCycle) {
+    info_.AddInfoLine(Format("芯片%d ：芯片已保护，擦除芯片...", n));
+    StartErase(n);
+  } else {
+    FailOperation(n, s);
+  }
+}
+
+void Station::ProgramStep(int n, std::uint8_t s) {
+  if (!Accepted(s)) return FailOperation(n, s);
+  ChannelState& ch = channel(n);
+  ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
+  ch.timeout = kOperationTimeout;
+  ch.gauge.progress = ch.blockIndex + 1;
+  Notify(ViewPart::Gauges);
+  if (ch.blockIndex < ch.blockCount) {
+    SendProgramBlock(n);
+    return;
+  }
+  const std::string done = Format("芯片%d ：编程操作成功!", n);
+  info_.AddInfoLine(done);
+  if (!ch.autoFlag) {
+    FinishOperation(n, OperationResult::Ok, s, done, false);
+    return;
+  }
+  info_.AddInfoLine(Format("芯片%d ：开始数据校验......", n));
+  ch.pendingCommand = kPendingVerify;
+  BeginOperation(n, chip_.flashSizeKB);
+  SendReadBack(n);
+}
+
+void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
+  if (s != p::kStatusOk) return FailOperation(n, s);
+  // A reply without its 4096 data bytes cannot be compared.
+  if (!Carries(length, kBlockBytes)) return FailOperation(n, p::kStatusBadPacket);
+  ChannelState& ch = channel(n);
+  const std::uint8_t* data = link(n).packet.data() + kReplyDataOffset;
+
+  std::uint32_t limit = chip_.flashEnd & 0x3FFFFF;
+  if (settings_.checkCtrl & kCheckShortFlash) limit -= std::min<std::uint32_t>(limit, 0x200);
+  const std::size_t base = std::size_t{ch.blockIndex} * 64;  // in 16-byte lines
+  bool error = false;
+  for (std::size_t i = 0; i < 256 && !error && (base + i) * 16 < limit; ++i) {
+    const std::size_t at = (base + i) * 16;
+    for (std::size_t j = 0; j < 16 && at + j < image_.flash.size(); ++j) {
+      const std::uint8_t want = image_.flash[at + j];
+      const std::uint8_t got = data[16 * i + j];
+      if (want == got) continue;
+      error = true;
+      const std::string text = Format("Chip %d ：Buffer Address 0x%08X = 0x%02X, Chip = 0x%02X", n,
+                                      static_cast<unsigned>(at + chip_.flashStart + j), want, got);
+      // Yes goes on with the rest of the line; Abort stops comparing it.
+      if (frontend_.Ask(MessageKind::Error, text, Buttons::YesAbort) != Answer::Yes) break;
+    }
+  }
+  if (error) return FailOperation(n, p::kStatusVerifyMismatch);
+
+  ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
+  ch.gauge.progress = ch.blockIndex + 1;
+  Notify(ViewPart::Gauges);
+  if (ch.blockIndex < ch.blockCount) {
+    SendReadBack(n);
+    return;
+  }
+  ch.blockIndex = 0;
+  const std::string done = Format("芯片%d ：Flash数据校验成功!", n);
+  info_.AddInfoLine(done);
+  if (ch.autoFlag && settings_.programOptionBytes) {
+    info_.AddInfoLine(Format("芯片%d ：写Option Byte......", n));
+    ch.pendingCommand = kPendingWriteOptionBytes;
+    BeginOperation(n, kTimedGaugeMaximum);
+    SendWriteOptionBytes(n);
+    return;
+  }
+  if (ch.autoFlag) {
+    FinishOperation(n, OperationResult::Ok, s, p::StatusText(p::kStatusOk));
+  } else {
+    FinishOperation(n, OperationResult::Ok, s, done, false);
+  }
+}
+
+void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
+  if (s != p::kStatusOk) return FailOperation(n, s);
+  if (!Carries(length, kBlockBytes)) return FailOperation(n, p::kStatusBadPacket);
+  ChannelState& ch = channel(n);
+  const std::size_t at = std::size_t{ch.blockIndex} * 1024;
+  if (at < image_.flash.size()) {
+    std::copy_n(link(n).packet.begin() + kReplyDataOffset,
+                std::min(kBlockBytes, image_.flash.size() - at),
+                image_.flash.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
+  ch.gauge.progress = ch.blockIndex + 1;
+  Notify(ViewPart::Gauges);
+  if (ch.blockIndex < ch.blockCount) {
+    SendReadBack(n);
+    return;
+  }
+  FinishOperation(n, OperationResult::Ok, s, "芯片 ：Main Flash读取成功!");
+  image_.dataLoaded = true;
+  FillFlashView(chip_.flashStart, chip_.flashEnd);
+  ShowImageSummary();
+}
+
+void Station::WriteOptionBytesResult(int n, std::uint8_t s) {
+  if (!Accepted(s)) return FailOperation(n, s);
+  const std::string done = Format("芯片%d ：写Option Byte操作成功!", n);
+  info_.AddInfoLine(done);
+  const bool autoCycle = channel(n).autoFlag != 0;
+  // The last step of a successful Auto: the part counts, and the serial numbers move on once
+  // the outcome has named the number this part was given.
+  if (autoCycle) SetTotalCounter(totalCounter_ + 1);
+  FinishOperation(n, OperationResult::Ok, s, done, false);
+  if (autoCycle) AdvanceSerialNumbers();
+}
+
+void Station::ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length) {
+  if (!Accepted(s)) return FailOperation(n, s);
+  const std::span<const std::uint8_t> packet(link(n).packet.data(), length >= 2 ? length - 2 : 0);
+  const std::string dump = DumpReadOptionBytes(n, packet, chip_.optionByteLength);
+  FinishOperation(n, OperationResult::Ok, s, dump);
+}
+
+void Station::ChipIdResult(int n, std::uint8_t s, std::size_t length) {
+  if (s != p::kStatusOk) return FailOperation(n, s);
+  if (!Carries(length, kChipIdBytes)) return FailOperation(n, p::kStatusBadPacket);
+  std::string uid;
+  for (std::size_t i = 0; i < kChipIdBytes; ++i) {
+    uid += Format("%02X ", link(n).packet[kReplyDataOffset + i]);
+  }
+  FinishOperation(n, OperationResult::Ok, s, Format("芯片%d ：UID=%s", n, uid.c_str()), true, uid);
+}
+
+void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {
+  if (!Accepted(s)) return FailOperation(n, s);
+  FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadAddress), false);
+  // One line per 16 bytes read, as far as the reply carries them.
+  const std::size_t carried = length >= kReplyDataOffset + 2 ? length - kReplyDataOffset - 2 : 0;
+  const std::size_t lines = std::min<std::size_t>(settings_.readLength, carried) / 16;
+  const std::uint8_t* data = link(n).packet.data() + kReplyDataOffset;
+  for (std::size_t b = 0; b < lines; ++b) {
+    std::string line = Format("0x%08X : ", static_cast<unsigned>(settings_.readAddress + 16 * b));
+    for (std::size_t j = 0; j < 16; ++j) line += Format("%02X ", data[16 * b + j]);
+    info_.AddLine(line);
+  }
+}
+
+void Station::WriteOtpResult(int n, std::uint8_t s) {
+  if (!Accepted(s)) return FailOperation(n, s);
+  FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingWriteOtp));
+}
+
+void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
+  if (s != p::kStatusOk) return FailOperation(n, s);
+  const std::size_t size = std::min<std::size_t>(chip_.otpSize, image_.otp.size());
+  if (!Carries(length, std::min(size, kBlockBytes))) return FailOperation(n, p::kStatusBadPacket);
+  std::copy_n(link(n).packet.begin() + kReplyDataOffset, std::min(size, kBlockBytes),
+              image_.otp.begin());
+  FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadOtp));
+  if (size != 0) ShowOtpData();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stand-alone progress
+
+void Station::HandleProgressReport(int n, std::size_t length) {
+  const auto report =
+      p::ReadProgressReport(std::span<const std::uint8_t>(link(n).packet.data(), length));
+  if (!report) return;
+  ChannelState& ch = channel(n);
+  GaugeState& gauge = ch.gauge;
+  std::string text;
+  bool show = true;
+  switch (report->stage) {
+    case p::kStageStart:
+      text = n == 1 ? "Channel 1 : Initial Programming Interface ...."
+                    : Format("Channel %d : Start Auto-Programming....", n);
+      gauge.progress = 5;
+      gauge.maximum = 100;
+      gauge.colour = GaugeColour::Blue;
+      break;
+    case p::kStageBlankCheck:
+    case p::kStageErase:
+    case p::kStageVerify:
+    case p::kStageEepVerify:
+    case p::kStageOptionBytes: {
+      const char* what = report->stage == p::kStageBlankCheck  ? "Chip Blank Checking"
+                         : report->stage == p::kStageErase     ? "Do Chip Erasing"
+                         : report->stage == p::kStageVerify    ? "Do Main Flash Verification"
+                         : report->stage == p::kStageEepVerify ? "Do EEP Data Verification"
+                                                               : "Do Chip Option Byte Programming";
+      text = Format("Channel %d : %s....", n, what);
+      gauge.progress = 50;
+      gauge.maximum = 100;
+      break;
+    }
+    case p::kStageProgram:
+    case p::kStageEepProgram:
+      text = Format(report->stage == p::kStageProgram ? "Channel %d : Do Main Flash Programming...."
+                                                      : "Channel %d : Do EEP Data Programming....",
+                    n);
+      gauge.progress = std::min<int>(report->value + 2, gauge.maximum);
+      gauge.maximum = report->maximum;
+      show = report->value == 0;
+      break;
+    case p::kStageCompleted: {
+      text = Format("Channel %d : Progrmming Completed : ", n);
+      if (report->result == p::kResultPartOk) {
+        SetTotalCounter(totalCounter_ + 1);
+        text += n == 1 ? "Successed !" : "Successed!";
+        ++ch.okCount;
+        ++totalOk_;
+      } else {
+        ++ch.ngCount;
+        ++totalNg_;
+        gauge.colour = GaugeColour::Red;
+        text += report->result == p::kResultNotReadProtected
+                    ? std::string("Error：芯片未设定读保护！")
+                    : Format("Failed : Error=0x%02X!", report->result);
+      }
+      info_.AddInfoLine(Format("Channel %d : OK=%u, NG=%u.", n, ch.okCount, ch.ngCount));
+      CountResult();
+      gauge.progress = gauge.maximum;
+      break;
+    }
+    default:
+      break;
+  }
+  if (show) info_.AddInfoLine(text);
+  Notify(ViewPart::Gauges);
+  if (report->stage == p::kStageCompleted && listener_) {
+    listener_->StandAloneResult(n, report->result);
+  }
+}
+
+void Station::CountResult() {
+  ++resultCount_;
+  info_.AddLine(Format("Total OK Number is : %u, NG is %u", totalOk_, totalNg_));
+  if (resultCount_ < kResultsPerLog) return;
+  resultCount_ = 0;
+  WritePeriodicLog();
+}
+
+}  // namespace korvan

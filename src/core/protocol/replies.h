@@ -1,0 +1,41 @@
+// What the station reads out of a programmer's frames beyond the reply check of the codec: the
+// identity reply of a device search, the operator text of a status code, and the progress
+// reports of a programmer working on its own. Pure functions over decoded packets.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace korvan::protocol {
+
+// The identity reply's check result when the signature (A3 A5 35, byte 3 non-zero) is wrong.
+inline constexpr std::uint8_t kIdentityBadSignature = 15;
+
+// Checks a decoded identity reply against the model name `expected`. Returns
+// kIdentityBadSignature for a wrong signature; 0 when the identity text (printable bytes
+// 0x20..0x7F from offset 22, at most 51, ending at the first other byte or the packet's end)
+// begins with `expected`, with the whole text in `identity`; otherwise a non-zero value (the
+// difference at the first character that differs).
+std::uint8_t CheckIdentity(std::span<const std::uint8_t> packet, std::string_view expected,
+                           std::string& identity);
+
+// The operator text of a status code: "操作成功！" for 0x00 and 0x06, the table's text for every
+// known code, and "操作失败！错误代码: 0%d(0x%0.2X)！" for the rest.
+std::string StatusText(std::uint8_t code);
+
+// A progress report of stand-alone work: bytes 0..7 of a decoded packet.
+struct ProgressReport {
+  std::uint8_t stage = 0;
+  std::uint8_t result = 0;  // stage 0xF0: 6 programmed, 0x1E not read-protected, else failure
+  std::uint16_t value = 0;  // stages 0x40, 0x50
+  std::uint16_t maximum = 0;
+};
+
+// The report in `packet`, or nullopt when it is shorter than 8 bytes or bytes 0..7 do not add
+// up to 0 modulo 256 (the packet CRC is not looked at).
+std::optional<ProgressReport> ReadProgressReport(std::span<const std::uint8_t> packet);
+
+}  // namespace korvan::protocol

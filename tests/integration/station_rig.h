@@ -1,0 +1,159 @@
+// A station on emulated programmers: korvan::sim::Emulator on pseudo-terminals, a Station that
+// finds them through its port sources, and the core's loop to drive both. The tests talk to the
+// station only through its handlers, as the window and the command line do.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/app/event_loop.h"
+#include "core/app/station.h"
+#include "core/chips/catalogue.h"
+#include "core/chips/chip_select_form.h"
+#include "lib/emulator.h"
+#include "support/fake_frontend.h"
+
+namespace korvan::testing {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvan-link-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempFolder() { std::filesystem::remove_all(path_); }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Records what the station tells its listener.
+struct RecordingListener : StationListener {
+  std::vector<std::pair<int, OperationOutcome>> outcomes;
+  std::vector<std::pair<int, std::uint8_t>> standAlone;
+  int channelsChanged = 0;
+  void OperationEnded(int channel, const OperationOutcome& outcome) override {
+    outcomes.emplace_back(channel, outcome);
+  }
+  void StandAloneResult(int channel, std::uint8_t code) override {
+    standAlone.emplace_back(channel, code);
+  }
+  void ChannelsChanged() override { ++channelsChanged; }
+};
+
+class StationRig {
+ public:
+  // Starts the emulator; `beforeShow` may put files (a firmware image) into the station's
+  // folder before its first showing.
+  explicit StationRig(sim::Options options,
+                      const std::function<void(const std::filesystem::path&)>& beforeShow = {})
+      : emulator_(std::move(options)) {
+    std::string error;
+    started_ = emulator_.Start(&error);
+    EXPECT_TRUE(started_) << error;
+    if (beforeShow) beforeShow(dir_.path());
+    station.SetListener(&listener);
+    station.FormShow({dir_.path(), "", ""});
+    std::string ports;
+    for (const auto& path : emulator_.Paths()) ports += (ports.empty() ? "" : ":") + path;
+    station.SetPortSources({dir_.path() / "no-sysfs", dir_.path() / "no-dev", ports});
+    loop.AddQueue(station.serialEvents());
+    loop.SetTick([this] { station.Timer1Timer(); });
+  }
+
+  sim::Emulator& emulator() { return emulator_; }
+  const std::filesystem::path& dir() const { return dir_.path(); }
+
+  // Runs the loop until `done` holds; false when `seconds` pass first.
+  bool RunUntil(const std::function<bool()>& done, double seconds = 20) {
+    return loop.RunFor(std::chrono::milliseconds(static_cast<int>(seconds * 1000)), done);
+  }
+  // Runs until no channel is busy.
+  bool RunUntilIdle(double seconds = 20) {
+    return RunUntil([this] { return !station.AnyBusy(); }, seconds);
+  }
+
+  int Connected() const {
+    int count = 0;
+    for (int n = 1; n <= kChannelCount; ++n) count += station.channel(n).connected;
+    return count;
+  }
+
+  // The device search, run until `expected` channels answered and none is busy (an upgrade).
+  bool Search(int expected) {
+    station.BitBtnFindDevClick();
+    return RunUntil([&] { return Connected() == expected && !station.AnyBusy(); }, 10);
+  }
+
+  // Chooses `part` in the chip dialog and confirms it.
+  void ChooseChip(const std::string& part) {
+    fe.chipDialogActions.push_back([part](TNChipSelectForm& d) {
+      const auto entry = FindPart(part);
+      ASSERT_TRUE(entry.has_value()) << part;
+      d.ListBoxSeries.itemIndex = entry->series;
+      d.ListBoxSeriesClick();
+      d.ListBoxChips.itemIndex = entry->position;
+      d.ListBoxChipsClick();
+      d.BitBtnOKClick();
+    });
+    station.DevButtonClick();
+  }
+
+  // Loads `bytes` as a binary file at the flash start; returns them.
+  std::vector<std::uint8_t> LoadImage(std::vector<std::uint8_t> bytes) {
+    const auto file = dir_.path() / "image.bin";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    fe.openChoices.push_back(FileChoice{file.string(), 2});
+    station.LoadObjectFileCommand(false, ObjectFileKind::Binary);
+    return bytes;
+  }
+
+  // `size` bytes of a pattern that differs from block to block and from erased flash.
+  static std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 1) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+      bytes[i] = static_cast<std::uint8_t>((i * 31 + seed * 17 + i / 4096) % 251);
+    }
+    return bytes;
+  }
+
+  // The information panel's lines without their time prefix.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    for (const std::string& line : station.info().Lines()) {
+      lines.push_back(line.size() > 11 && line.starts_with("> ") && line[4] == ':' ? line.substr(11)
+                                                                                   : line);
+    }
+    return lines;
+  }
+  bool HasLine(const std::string& text) const {
+    for (const std::string& line : Lines()) {
+      if (line == text) return true;
+    }
+    return false;
+  }
+
+ private:
+  sim::Emulator emulator_;
+  TempFolder dir_;
+  bool started_ = false;
+
+ public:
+  FakeFrontend fe;
+  RecordingListener listener;
+  Station station{fe};
+  EventLoop loop;
+};
+
+}  // namespace korvan::testing

@@ -1,0 +1,416 @@
+// The station's reply handling, progress reports, identity replies and command fan-out, driven
+// by frames handed to a channel's receive path as its port would deliver them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/app/station.h"
+#include "core/protocol/constants.h"
+#include "core/protocol/replies.h"
+#include "support/fake_frontend.h"
+#include "support/pty_pair.h"
+#include "unit/app/app_test_support.h"
+
+namespace korvan {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing::FakeFrontend;
+using testing::TempDir;
+
+Bytes Frame(const Bytes& packet) {
+  Bytes frame(2 * packet.size() + 7);
+  frame.resize(protocol::EncodePacket(packet, frame));
+  return frame;
+}
+
+// A reply packet: six header bytes, the body length, the body, the CRC (spoiled on request).
+Bytes Reply(const Bytes& body, bool goodCrc = true) {
+  Bytes p = {0x93,
+             0x05,
+             0x00,
+             0x1A,
+             0x10,
+             0x03,
+             static_cast<std::uint8_t>(body.size()),
+             static_cast<std::uint8_t>(body.size() >> 8)};
+  p.insert(p.end(), body.begin(), body.end());
+  const std::uint16_t crc = protocol::PacketCrc(p);
+  p.push_back(static_cast<std::uint8_t>(crc ^ (goodCrc ? 0 : 0x01)));
+  p.push_back(static_cast<std::uint8_t>(crc >> 8));
+  return p;
+}
+
+class StationLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    station.FormShow({dir.path(), "", ""});
+    // No ports at all: commands reach the channels' state, their requests go nowhere.
+    station.SetPortSources({dir.path() / "sys", dir.path() / "dev", ""});
+    station.ClearInformation1Click();
+    fe.questions.clear();
+  }
+
+  // Channel n as if a programmer had answered the search.
+  void Connect(int n) {
+    station.channel(n).connected = 1;
+    station.channel(n).pendingCommand = kPendingIdle;
+  }
+  // Channel n waiting for the reply to `pending`.
+  void Await(int n, std::uint8_t pending, bool autoFlag = false) {
+    Connect(n);
+    ChannelState& ch = station.channel(n);
+    ch.pendingCommand = pending;
+    ch.autoFlag = autoFlag;
+    ch.BeginOperation(100, 128);
+  }
+  void Receive(int n, const Bytes& bytes) { station.ReceiveData(n, bytes); }
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    for (const std::string& line : station.info().Lines()) {
+      lines.push_back(line.starts_with("> 14:03:22 ") ? line.substr(11) : line);
+    }
+    return lines;
+  }
+
+  TempDir dir;
+  FakeFrontend fe;
+  Station station{fe, [] { return LocalTime{2024, 1, 5, 14, 3, 22}; }};
+};
+
+TEST(StatusText, KnownCodesHaveTheirTextAndOthersShowTheirNumberTwice) {
+  EXPECT_EQ(protocol::StatusText(0x00), "操作成功！");
+  EXPECT_EQ(protocol::StatusText(0x06), "操作成功！");
+  EXPECT_EQ(protocol::StatusText(0x23), "数据包校验错误！");
+  EXPECT_EQ(protocol::StatusText(0x51), "Flash的大小与芯片不匹配");
+  EXPECT_EQ(protocol::StatusText(0xE0), "串口通讯错误！");
+  EXPECT_EQ(protocol::StatusText(0x77), "操作失败！错误代码: 0119(0x77)！");
+  EXPECT_EQ(protocol::StatusText(0x15), "操作失败！错误代码: 021(0x15)！");
+}
+
+struct ReplyRow {
+  const char* name;
+  int channel;
+  std::uint8_t pending;
+  bool autoFlag;
+  Bytes frame;
+  std::vector<std::string> lines;  // every line the reply adds
+  OperationResult result;
+};
+
+TEST_F(StationLinkTest, EachReplyEndsItsOperationWithTheRightMessageAndPrefix) {
+  const Bytes badEscape = {0xC0, 0x01, 0x02, 0xDB, 0x41, 0x05, 0x06, 0x07, 0x08, 0x09, 0xC0};
+  Bytes uid;
+  for (std::uint8_t i = 0; i < 12; ++i) uid.push_back(static_cast<std::uint8_t>(0xA0 + i));
+  const std::vector<ReplyRow> rows = {
+      {"CrcMismatchDuringProgram",
+       1,
+       kPendingProgram,
+       false,
+       Frame(Reply({0x00}, false)),
+       {"芯片1 ：数据包校验错误！"},
+       OperationResult::Failed},
+      {"BadEscapeDuringDownloadOnChannel1",
+       1,
+       kPendingDownload,
+       false,
+       badEscape,
+       {"编程器1  ：数据包错误！"},
+       OperationResult::Failed},
+      {"BadEscapeDuringDownloadOnChannel3",
+       3,
+       kPendingDownload,
+       false,
+       badEscape,
+       {"编程器3 ：数据包错误！"},
+       OperationResult::Failed},
+      {"StatusOutsideTheTable",
+       2,
+       kPendingErase,
+       false,
+       Frame(Reply({0x77})),
+       {"芯片2 ：操作失败！错误代码: 0119(0x77)！"},
+       OperationResult::Failed},
+      {"NotBlankWithoutAuto",
+       1,
+       kPendingBlankCheck,
+       false,
+       Frame(Reply({0x15})),
+       {"芯片1 ：当前芯片不为空!"},
+       OperationResult::Failed},
+      {"ProtectedWithoutAuto",
+       4,
+       kPendingBlankCheck,
+       false,
+       Frame(Reply({0x13})),
+       {"芯片4 ：芯片已被读保护！"},
+       OperationResult::Failed},
+      {"BlankWithoutAuto",
+       1,
+       kPendingBlankCheck,
+       false,
+       Frame(Reply({0x06})),
+       {"芯片1 ：当前芯片为空!"},
+       OperationResult::Ok},
+      {"EraseDone",
+       2,
+       kPendingErase,
+       false,
+       Frame(Reply({0x00})),
+       {"芯片2 ：擦除芯片操作成功!"},
+       OperationResult::Ok},
+      {"OptionBytesRefused",
+       1,
+       kPendingWriteOptionBytes,
+       true,
+       Frame(Reply({0x4F})),
+       {"芯片1 ：写Option Byte出错！"},
+       OperationResult::Failed},
+      {"ChipId",
+       2,
+       kPendingReadChipId,
+       false,
+       Frame(Reply(uid)),
+       {"芯片2 ：UID=A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB "},
+       OperationResult::Ok},
+      {"ChipIdRefused",
+       2,
+       kPendingReadChipId,
+       false,
+       Frame(Reply({0x06})),
+       {"芯片2 ：操作成功！"},
+       OperationResult::Failed},
+      {"VerifyWithoutData",
+       1,
+       kPendingVerify,
+       false,
+       Frame(Reply({})),
+       {"芯片1 ：数据包错误！"},
+       OperationResult::Failed},
+  };
+  for (const ReplyRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    station.ClearInformation1Click();
+    Await(row.channel, row.pending, row.autoFlag);
+    Receive(row.channel, row.frame);
+    const ChannelState& ch = station.channel(row.channel);
+    EXPECT_EQ(Lines(), row.lines);
+    EXPECT_FALSE(ch.busy);
+    EXPECT_EQ(ch.pendingCommand, kPendingIdle);
+    ASSERT_TRUE(ch.lastOutcome.has_value());
+    EXPECT_EQ(ch.lastOutcome->command, row.pending);
+    EXPECT_EQ(ch.lastOutcome->result, row.result);
+    EXPECT_EQ(ch.lastOutcome->message, row.lines.back());
+    EXPECT_EQ(ch.gauge.progress, ch.gauge.maximum);
+    EXPECT_EQ(ch.gauge.colour,
+              row.result == OperationResult::Ok ? GaugeColour::Blue : GaugeColour::Red);
+  }
+  EXPECT_EQ(station.channel(2).lastOutcome->chipUid, "");
+  EXPECT_EQ(station.totalCounter(), 0);
+}
+
+TEST_F(StationLinkTest, TwoFramesInOneBlockAreHandledInOrderAndASplitFrameWaitsForItsEnd) {
+  Await(1, kPendingErase);
+  Bytes both = Frame(Reply({0x00}));
+  const Bytes second = Frame({0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0});
+  both.insert(both.end(), second.begin(), second.end());
+  const Bytes tail(both.begin() + 9, both.end());
+  Receive(1, Bytes(both.begin(), both.begin() + 9));
+  EXPECT_TRUE(station.channel(1).busy);
+  Receive(1, tail);
+  // The erase result first, then, the channel being idle, the progress report.
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"芯片1 ：擦除芯片操作成功!",
+                                               "Channel 1 : Initial Programming Interface ...."}));
+}
+
+TEST_F(StationLinkTest, ProgressReportsShowStagesMoveTheGaugeAndCountResults) {
+  Connect(1);
+  Connect(2);
+  auto report = [&](int n, std::uint8_t stage, std::uint8_t result, std::uint16_t value,
+                    std::uint16_t maximum, int fix = 0) {
+    Bytes r = {0x00,
+               stage,
+               result,
+               static_cast<std::uint8_t>(value),
+               static_cast<std::uint8_t>(value >> 8),
+               static_cast<std::uint8_t>(maximum),
+               static_cast<std::uint8_t>(maximum >> 8),
+               0x00};
+    unsigned sum = 0;
+    for (std::uint8_t b : r) sum += b;
+    r[7] = static_cast<std::uint8_t>(0x100 - sum % 256 + fix);
+    Receive(n, Frame(r));
+  };
+  report(1, 0x10, 0, 0, 0);
+  EXPECT_EQ(Lines().back(), "Channel 1 : Initial Programming Interface ....");
+  EXPECT_EQ(station.channel(1).gauge.progress, 5);
+  EXPECT_EQ(station.channel(1).gauge.maximum, 100);
+  const std::size_t before = Lines().size();
+  report(1, 0x20, 0, 0, 0, -1);  // bytes no longer add up to 0: dropped
+  EXPECT_EQ(Lines().size(), before);
+
+  report(2, 0x10, 0, 0, 0);
+  EXPECT_EQ(Lines().back(), "Channel 2 : Start Auto-Programming....");
+  for (std::uint16_t value : {0, 16, 32}) {
+    report(2, 0x40, 0, value, 64);
+    EXPECT_EQ(station.channel(2).gauge.progress, value + 2);
+    EXPECT_EQ(station.channel(2).gauge.maximum, 64);
+  }
+  const auto lines = Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Channel 2 : Do Main Flash Programming...."), 1);
+
+  report(2, 0xF0, 6, 0, 0);
+  report(2, 0xF0, 6, 0, 0);
+  station.ClearInformation1Click();
+  report(2, 0xF0, 6, 0, 0);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "Channel 2 : OK=3, NG=0.",
+                         "Total OK Number is : 3, NG is 0",
+                         "Channel 2 : Progrmming Completed : Successed!",
+                     }));
+  report(1, 0xF0, 6, 0, 0);
+  EXPECT_EQ(Lines().back(), "Channel 1 : Progrmming Completed : Successed !");
+  report(1, 0xF0, 0x1E, 0, 0);
+  EXPECT_EQ(Lines().back(), "Channel 1 : Progrmming Completed : Error：芯片未设定读保护！");
+  EXPECT_EQ(station.channel(1).gauge.colour, GaugeColour::Red);
+  report(1, 0xF0, 0x2C, 0, 0);
+  EXPECT_EQ(Lines().back(), "Channel 1 : Progrmming Completed : Failed : Error=0x2C!");
+  EXPECT_EQ(station.channel(1).okCount, 1u);
+  EXPECT_EQ(station.channel(1).ngCount, 2u);
+  EXPECT_EQ(station.totalOk(), 4u);
+  EXPECT_EQ(station.totalNg(), 2u);
+  EXPECT_EQ(station.totalCounter(), 4);
+  report(1, 0x99, 0, 0, 0);
+  EXPECT_EQ(station.info().Lines().back(), "> 14:03:22 ");
+
+  // The 500th result across all channels saves the panel; the 1000th saves it again.
+  for (int i = 6; i < 500; ++i) report(1 + i % 2, 0xF0, 6, 0, 0);
+  EXPECT_EQ(station.resultCount(), 0u);
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "NATx_2024_01_05_14_03_22.log"));
+}
+
+TEST_F(StationLinkTest, IdentityRepliesConnectRejectOrAskForFirmware) {
+  auto identity = [](const std::string& text, std::uint8_t byte3 = 0x01) {
+    Bytes p = {0xA3, 0xA5, 0x35, byte3};
+    p.resize(22, 0x00);
+    p.insert(p.end(), text.begin(), text.end());
+    p.push_back(0x00);
+    return Frame(p);
+  };
+  Receive(1, identity("Korvan200NATX V2.9"));
+  EXPECT_EQ(station.channel(1).connected, 1);
+  EXPECT_EQ(station.IdentityText(1), "Korvan200NATX V2.9");
+  EXPECT_EQ(station.window().InfoPanel, "Korvan200NATX V2.9");
+  Receive(2, identity("Korvan200NAT\rV1.0"));
+  EXPECT_EQ(station.IdentityText(2), "Korvan200NAT");
+  EXPECT_EQ(station.window().InfoPanel, "Korvan200NATX V2.9");  // only channel 1 writes it
+  // Without a firmware image a programmer that needs firmware is left alone, silently.
+  Receive(3, identity("Korvan200MMN V1.0"));
+  EXPECT_EQ(station.channel(3).connected, 0);
+  Receive(4, identity("Korvan200NAT V2.9", 0x00));
+  EXPECT_EQ(station.channel(4).connected, 0);
+  EXPECT_EQ(station.window().InfoPanel, "未找到设备!");
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"找到设备1 ：Korvan200NATX V2.9!",
+                                               "找到设备2 ：Korvan200NAT!", "未找到设备!"}));
+  // A frame that does not decode is ignored while the channel is not connected.
+  Receive(4, {0xC0, 0xA3, 0xDB, 0x41, 0xC0});
+  EXPECT_EQ(Lines().size(), 3u);
+}
+
+TEST_F(StationLinkTest, CommandsStartOnlyConnectedIdleChannels) {
+  station.SpdBtnBlankChkClick();
+  EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"请选择并确认芯片型号！"}));
+  station.chip().chipConfirmed = 1;
+  station.chip().flashSizeKB = 512;
+  fe.questions.clear();
+  station.SpdBtnProgClick();
+  EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"请加载目标文件！"}));
+
+  // Nobody connected: the control line is still added before the refusal.
+  fe.questions.clear();
+  station.ClearInformation1Click();
+  station.SpdBtnEraseClick();
+  EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"请连接好设备！"}));
+  ASSERT_EQ(Lines().size(), 1u);
+  EXPECT_TRUE(Lines()[0].starts_with("> Control Setting(Hex): "));
+
+  Connect(2);
+  Await(3, kPendingProgram);
+  fe.questions.clear();
+  station.ClearInformation1Click();
+  station.SpdBtnEraseClick();
+  EXPECT_TRUE(fe.questions.empty());
+  EXPECT_EQ(Lines().back(), "芯片2 ：芯片擦除......");
+  EXPECT_EQ(station.channel(2).pendingCommand, kPendingErase);
+  EXPECT_EQ(station.channel(2).gauge.maximum, 1002);
+  EXPECT_EQ(station.channel(2).timeout, 1102);
+  EXPECT_EQ(station.channel(3).pendingCommand, kPendingProgram);  // busy: left alone
+
+  // Every busy channel: Auto has nobody to start.
+  fe.questions.clear();
+  station.image().dataLoaded = true;
+  station.AutoSpdBtnClick();
+  EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"请连接好设备！"}));
+}
+
+TEST_F(StationLinkTest, TheTickRunsTimedGaugesAndEndsSilentChannelsOneByOne) {
+  Await(1, kPendingBlankCheck);
+  station.channel(1).gauge.maximum = 500;
+  Await(2, kPendingProgram);
+  station.channel(2).timeout = 5;
+  for (int i = 0; i < 4; ++i) station.Timer1Timer();
+  EXPECT_EQ(station.channel(1).gauge.progress, 5);
+  EXPECT_EQ(station.channel(2).gauge.progress, 1);  // moved by replies, not by time
+  // Bytes arriving keep an operation alive.
+  Receive(2, {0x00});
+  EXPECT_EQ(station.channel(2).timeout, 1000);
+  station.channel(2).timeout = 1;
+  station.Timer1Timer();
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"芯片 2 ：操作超时！"}));
+  EXPECT_TRUE(station.channel(1).busy);
+  EXPECT_EQ(station.channel(2).lastOutcome->result, OperationResult::TimedOut);
+  station.SetTotalCounter(7);
+  station.Timer1Timer();
+  EXPECT_EQ(station.window().StatusBar1[3], "计数器：7");
+}
+
+TEST_F(StationLinkTest, ReadAddressShowsSixteenBytesPerLine) {
+  fe.readAddresses.push_back(ReadAddressEntry{"0x08000104", 32});
+  station.ReadAddress1Click();
+  EXPECT_EQ(station.settings().readAddress, 0x08000100u);
+  EXPECT_EQ(station.channel(1).pendingCommand, kPendingReadAddress);
+  EXPECT_EQ(station.channel(1).gauge.progress, 250);
+  Connect(1);
+  station.channel(1).pendingCommand = kPendingReadAddress;
+  station.channel(1).busy = 1;
+  Bytes data;
+  for (int i = 0; i < 32; ++i) data.push_back(static_cast<std::uint8_t>(0xE0 + i % 32));
+  Receive(1, Frame(Reply(data)));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "0x08000100 : E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF ",
+                         "0x08000110 : F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF ",
+                     }));
+  EXPECT_FALSE(station.channel(1).busy);
+}
+
+TEST_F(StationLinkTest, ReconnectIgnoresAnIndexBeyondTheChannelsOrTheList) {
+  testing::PtyPair pty;
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  station.FreshBtnClick();
+  ASSERT_EQ(station.window().ComboBoxCOMItems, (std::vector<std::string>{pty.SlavePath()}));
+  for (int index : {-1, 1, 4, 8}) station.BitBtn1Click(index);
+  EXPECT_FALSE(station.port(2).IsOpen());
+  EXPECT_TRUE(pty.ReadMaster(10, 50).empty());
+  station.BitBtn1Click(0);
+  EXPECT_TRUE(station.port(1).IsOpen());
+  EXPECT_EQ(station.channel(1).portName, pty.SlavePath());
+  EXPECT_EQ(pty.ReadMaster(10, 1000),
+            Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
+}
+
+}  // namespace
+}  // namespace korvan
