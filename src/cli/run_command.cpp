@@ -293,8 +293,11 @@ class RunCommand : public Command {
       return session.RunStep(step.text, [&] { (station.*handler)(); });
     };
     switch (step.kind) {
-      case StepKind::Download:
-        return run(&Station::SpdBtnDownLoadClick);
+      case StepKind::Download: {
+        StepReport report = run(&Station::SpdBtnDownLoadClick);
+        session.AwaitRestartAnswers(report);
+        return report;
+      }
       case StepKind::Auto:
         return run(&Station::AutoSpdBtnClick);
       case StepKind::BlankCheck:

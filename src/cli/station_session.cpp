@@ -85,8 +85,13 @@ int StationSession::ConnectedCount() const {
 }
 
 void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
-  if (channel >= 1 && channel <= kChannelCount) {
-    outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
+  if (channel < 1 || channel > kChannelCount) return;
+  outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
+  if (outcome.command == kPendingDownload && outcome.result == OperationResult::Ok) {
+    // The restart request goes out right after this. An idle channel's time-out counter is not
+    // counted down and any received block sets it to the operation time-out, so a mark outside
+    // its range shows when the programmer's answer has arrived.
+    station_.channel(channel).timeout = kRestartPending;
   }
 }
 
@@ -140,6 +145,25 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
     report.note = "no channel started";
   }
   return report;
+}
+
+void StationSession::AwaitRestartAnswers(const StepReport& download,
+                                         std::chrono::milliseconds limit) {
+  std::vector<int> waiting;
+  for (const ChannelStepResult& r : download.channels) {
+    if (r.ok && station_.channel(r.channel).timeout == kRestartPending) {
+      waiting.push_back(r.channel);
+    }
+  }
+  loop_.RunFor(limit, [&] {
+    for (int n : waiting) {
+      if (station_.channel(n).timeout == kRestartPending) return false;
+    }
+    return true;
+  });
+  for (int n : waiting) {
+    if (station_.channel(n).timeout == kRestartPending) station_.channel(n).timeout = 0;
+  }
 }
 
 StepReport StationSession::AwaitStandAlone(const std::string& name, int count,

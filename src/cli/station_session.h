@@ -48,6 +48,14 @@ class StationSession : public StationListener {
   // idle again; the report says how the operation ended on each channel it started.
   StepReport RunStep(const std::string& name, const std::function<void()>& command);
 
+  // After a download the station sends the restart request once the last block is stored and
+  // ends the operation at once; the programmer's answer to it comes later. A command sent before
+  // that answer arrived would take it for its own reply and be out of step with the programmer
+  // from then on. Waits until every channel the download ended well on has received the answer,
+  // or `limit`.
+  void AwaitRestartAnswers(const StepReport& download,
+                           std::chrono::milliseconds limit = std::chrono::milliseconds(1000));
+
   // Waits for `count` stand-alone results (or `limit`); ok when all of them were good parts.
   StepReport AwaitStandAlone(const std::string& name, int count, std::chrono::milliseconds limit);
 
@@ -63,6 +71,8 @@ class StationSession : public StationListener {
   void StandAloneResult(int channel, std::uint8_t code) override;
 
  private:
+  static constexpr std::int16_t kRestartPending = -1;
+
   bool ChannelActive(int n) const;
   bool AnyActive() const;
   bool SearchAnswered();
