@@ -1,0 +1,103 @@
+// korvan-cli run and ports, run as a production line runs them: the real program against
+// emulated programmers on pseudo-terminals.
+#include "integration/cli_fixture.h"
+
+namespace {
+
+using namespace korvan::testing::cli;
+
+TEST_F(CliRun, AutoOnFourEmulatedProgrammersLeavesTheImageInEveryPart) {
+  if (std::string(KORVAN_SIM_PATH).empty()) GTEST_SKIP() << "korvan-sim is not built";
+  // N32G457VEL7: 512 KiB. Data at the start and across a 4 KiB block boundary near the end.
+  const Firmware fw = MakeFirmware(0x08000000, 70000, 512);
+  Write("fw.hex", fw.hex);
+  const fs::path dumps = dir / "dumps";
+  SimProcess sim({"--count", "4", "--dump-dir", dumps.string()});
+  ASSERT_FALSE(sim.ports().empty());
+
+  const Result r = Cli("run --chip N32G457VEL7 fw.hex auto", sim.ports());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(sim.Stop(), 0);
+  for (int n = 1; n <= 4; ++n) {
+    EXPECT_NE(r.out.find("找到设备" + std::to_string(n) + " ："), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[auto] channel " + std::to_string(n)), std::string::npos) << r.out;
+    const std::string dump = Slurp(dumps / ("chip" + std::to_string(n) + ".bin"));
+    EXPECT_EQ(dump.size(), fw.image.size()) << "channel " << n;
+    EXPECT_TRUE(dump == fw.image) << "channel " << n << " holds another image";
+  }
+}
+
+TEST_F(CliRun, OneFailingChannelFailsTheRunWhileTheOthersSucceed) {
+  Options options;
+  options.count = 4;
+  options.faults.push_back({korvan::sim::FaultKind::Crc, 3, 2});  // channel 3's second reply
+  auto emulator = StartEmulator(options);
+  Write("app.hex", MakeFirmware(0x08000000, 6000, 128).hex);
+
+  const Result r = Cli("run --chip N32G452CBL7 --ports " + Ports(*emulator) + " app.hex auto");
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  for (int n : {1, 2, 4}) {
+    EXPECT_NE(
+        r.out.find("channel " + std::to_string(n) + " (" + emulator->Paths()[n - 1] + "): OK"),
+        std::string::npos)
+        << r.out;
+  }
+  EXPECT_NE(r.out.find("channel 3 (" + emulator->Paths()[2] + "): NG"), std::string::npos) << r.out;
+}
+
+TEST_F(CliRun, WithoutAnAnsweringProgrammerTheExitStatusIs3) {
+  Options options;
+  options.count = 1;
+  options.faults.push_back({korvan::sim::FaultKind::Silent, 0, 1});
+  auto emulator = StartEmulator(options);
+  Write("app.hex", MakeFirmware(0x08000000, 64, 128).hex);
+
+  const Result r = Cli("run --chip N32G452CBL7 --ports " + Ports(*emulator) + " app.hex auto");
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_NE(r.err.find("no programmer answered"), std::string::npos) << r.err;
+}
+
+// Download first: the next step must not start before the programmers answered the restart that
+// ends a download, or every later reply is taken for the one before it.
+TEST_F(CliRun, ReadMemoryAfterDownloadAndAutoSavesWhatWasProgrammed) {
+  Options options;
+  options.count = 1;
+  auto emulator = StartEmulator(options);
+  const Firmware fw = MakeFirmware(0x08001000, 9000, 128);
+  Write("app.hex", fw.hex);
+
+  const Result r = Cli("run --chip N32G452CBL7 --ports " + Ports(*emulator) +
+                       " app.hex download auto read-memory=back.bin");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("芯片 ：Main Flash读取成功!"), std::string::npos) << r.out;
+  const std::string back = Slurp(dir / "back.bin");
+  EXPECT_EQ(back.size(), fw.image.size());
+  EXPECT_TRUE(back == fw.image) << "the read-back differs from the image";
+}
+
+TEST_F(CliRun, PortsListsEachPortWithWhatAnswered) {
+  Options options;
+  options.count = 2;
+  options.faults.push_back({korvan::sim::FaultKind::Silent, 2, 1});
+  auto emulator = StartEmulator(options);
+
+  const Result r = Cli("ports --ports " + Ports(*emulator));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  // The list is sorted as text, as the window sorts it.
+  std::vector<std::string> paths = emulator->Paths();
+  std::sort(paths.begin(), paths.end());
+  std::string expected;
+  for (const auto& p : paths) {
+    expected += p + "\t" +
+                (p == emulator->Paths()[1] ? std::string("未找到设备!")
+                                           : std::string("Korvan200NAT V2.9")) +
+                "\n";
+  }
+  EXPECT_EQ(r.out, expected);
+
+  const Result none = Cli("ports --ports /nonexistent/port");
+  EXPECT_EQ(none.status, 3);
+  EXPECT_EQ(none.out, "无可用的串口\n");
+}
+
+}  // namespace
