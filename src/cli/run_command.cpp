@@ -295,7 +295,7 @@ class RunCommand : public Command {
     switch (step.kind) {
       case StepKind::Download: {
         StepReport report = run(&Station::SpdBtnDownLoadClick);
-        session.AwaitRestartAnswers(report);
+        session.AwaitRestartAnswers();
         return report;
       }
       case StepKind::Auto:
@@ -318,8 +318,15 @@ class RunCommand : public Command {
         return run(&Station::WriteOTPDataMemory1Click);
       case StepKind::ReadOtp:
         return run(&Station::ReadOTPMemory1Click);
-      case StepKind::Upgrade:
-        return run(&Station::DoFirmWareUpgrade1Click);
+      case StepKind::Upgrade: {
+        StepReport report = run(&Station::DoFirmWareUpgrade1Click);
+        if (!station.firmwarePresent()) report.note = "no firmware image KorvanNAT.KFW";
+        if (report.ok) {
+          session.AwaitRestartAnswers();
+          session.SearchAgain();
+        }
+        return report;
+      }
       case StepKind::ReadMemory: {
         StepReport report = run(&Station::ReadChipMemoryX1Click);
         if (report.ok && !SaveMemory(station, frontend, step.argument)) {

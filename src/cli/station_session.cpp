@@ -60,12 +60,12 @@ std::vector<ChannelReport> StationSession::AwaitSearch(std::chrono::milliseconds
   if (upgraded) {
     // An upgraded programmer restarts with its new firmware; only a new search finds it.
     loop_.RunFor(kStepLimit, [this] { return !AnyActive(); });
-    station_.BitBtnFindDevClick();
-    loop_.RunFor(limit, [this] { return SearchAnswered(); });
+    AwaitRestartAnswers();
+    SearchAgain(limit);
+  } else {
+    output_.SearchEnded(Channels());
   }
-  std::vector<ChannelReport> channels = Channels();
-  output_.SearchEnded(channels);
-  return channels;
+  return Channels();
 }
 
 std::vector<ChannelReport> StationSession::Channels() const {
@@ -87,8 +87,9 @@ int StationSession::ConnectedCount() const {
 void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
   if (channel < 1 || channel > kChannelCount) return;
   outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
-  if (outcome.command == kPendingDownload && outcome.result == OperationResult::Ok) {
-    // The restart request goes out right after this. An idle channel's time-out counter is not
+  if ((outcome.command == kPendingDownload || outcome.command == kPendingFirmwareUpgrade) &&
+      outcome.result == OperationResult::Ok) {
+    // Both end with the restart request. An idle channel's time-out counter is not
     // counted down and any received block sets it to the operation time-out, so a mark outside
     // its range shows when the programmer's answer has arrived.
     station_.channel(channel).timeout = kRestartPending;
@@ -147,23 +148,23 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
   return report;
 }
 
-void StationSession::AwaitRestartAnswers(const StepReport& download,
-                                         std::chrono::milliseconds limit) {
-  std::vector<int> waiting;
-  for (const ChannelStepResult& r : download.channels) {
-    if (r.ok && station_.channel(r.channel).timeout == kRestartPending) {
-      waiting.push_back(r.channel);
-    }
-  }
-  loop_.RunFor(limit, [&] {
-    for (int n : waiting) {
+void StationSession::AwaitRestartAnswers(std::chrono::milliseconds limit) {
+  auto answered = [this] {
+    for (int n = 1; n <= kChannelCount; ++n) {
       if (station_.channel(n).timeout == kRestartPending) return false;
     }
     return true;
-  });
-  for (int n : waiting) {
+  };
+  loop_.RunFor(limit, answered);
+  for (int n = 1; n <= kChannelCount; ++n) {
     if (station_.channel(n).timeout == kRestartPending) station_.channel(n).timeout = 0;
   }
+}
+
+void StationSession::SearchAgain(std::chrono::milliseconds limit) {
+  station_.BitBtnFindDevClick();
+  loop_.RunFor(limit, [this] { return SearchAnswered(); });
+  output_.SearchEnded(Channels());
 }
 
 StepReport StationSession::AwaitStandAlone(const std::string& name, int count,

@@ -48,13 +48,15 @@ class StationSession : public StationListener {
   // idle again; the report says how the operation ended on each channel it started.
   StepReport RunStep(const std::string& name, const std::function<void()>& command);
 
-  // After a download the station sends the restart request once the last block is stored and
-  // ends the operation at once; the programmer's answer to it comes later. A command sent before
-  // that answer arrived would take it for its own reply and be out of step with the programmer
-  // from then on. Waits until every channel the download ended well on has received the answer,
-  // or `limit`.
-  void AwaitRestartAnswers(const StepReport& download,
-                           std::chrono::milliseconds limit = std::chrono::milliseconds(1000));
+  // A download and a firmware upgrade end with the restart request, and the operation ends
+  // before the programmer's answer to it arrives. A command sent before that answer would take
+  // it for its own reply and be out of step with the programmer from then on. Waits until every
+  // channel such an operation ended well on has received the answer, or `limit`.
+  void AwaitRestartAnswers(std::chrono::milliseconds limit = std::chrono::milliseconds(1000));
+
+  // A new device search ("连接设备"), waited for as at the start: after a firmware upgrade the
+  // programmers run their new firmware and answer with its identity.
+  void SearchAgain(std::chrono::milliseconds limit = kSearchWait);
 
   // Waits for `count` stand-alone results (or `limit`); ok when all of them were good parts.
   StepReport AwaitStandAlone(const std::string& name, int count, std::chrono::milliseconds limit);
