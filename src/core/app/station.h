@@ -131,7 +131,8 @@ class Station {
 
   // --- Start-up and shutdown ---
   // First showing: log folder, channel reset, view and job defaults, option-byte defaults, the
-  // programmers' firmware image.
+  // programmers' firmware image, the port list and a device search (set the port sources
+  // before).
   void FormShow(const StationEnvironment& environment = StationEnvironment::Current());
   void InitView();
   // "退出": asks the window to close.
