@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "core/app/event_loop.h"
 #include "core/app/station.h"
+#include "core/image/firmware_cipher.h"
+#include "core/image/firmware_image.h"
 #include "core/protocol/constants.h"
 #include "core/protocol/replies.h"
 #include "support/fake_frontend.h"
@@ -410,6 +413,131 @@ TEST_F(StationLinkTest, ReconnectIgnoresAnIndexBeyondTheChannelsOrTheList) {
   EXPECT_EQ(station.channel(1).portName, pty.SlavePath());
   EXPECT_EQ(pty.ReadMaster(10, 1000),
             Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
+}
+
+}  // namespace
+}  // namespace korvan
+
+namespace korvan {
+namespace {
+
+// The test plays the programmer on the far side of a pseudo-terminal.
+class FarSide {
+ public:
+  explicit FarSide(testing::PtyPair& pty, EventLoop& loop) : pty_(pty), loop_(loop) {}
+
+  // The next packet the station sends, decoded (empty when none comes within a second).
+  Bytes NextPacket() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!packets_.empty()) {
+        Bytes p = packets_.front();
+        packets_.erase(packets_.begin());
+        return p;
+      }
+      loop_.RunFor(std::chrono::milliseconds(1));
+      const Bytes bytes = pty_.ReadMaster(1, 10);
+      link_->ReceiveData(bytes, [&](std::span<const std::uint8_t> frame) {
+        Bytes packet(protocol::kPacketBufferSize);
+        const auto r = protocol::DecodeFrame(frame, packet);
+        packet.resize(r.code == protocol::kStatusOk ? r.length : 0);
+        packets_.push_back(packet);
+      });
+    }
+    return {};
+  }
+  void Send(const Bytes& packet) {
+    pty_.WriteMaster(Frame(packet));
+    loop_.RunFor(std::chrono::milliseconds(20));
+  }
+
+ private:
+  testing::PtyPair& pty_;
+  EventLoop& loop_;
+  std::unique_ptr<protocol::LinkBuffers> link_ = std::make_unique<protocol::LinkBuffers>();
+  std::vector<Bytes> packets_;
+};
+
+Bytes IdentityReply(const std::string& text) {
+  Bytes p = {0xA3, 0xA5, 0x35, 0x01};
+  p.resize(22, 0x00);
+  p.insert(p.end(), text.begin(), text.end());
+  p.push_back(0x00);
+  return p;
+}
+
+TEST(StationUpgrade, SendsEachFirmwareBlockInTurnThenTheRestart) {
+  TempDir dir;
+  // Five blocks' worth of firmware whose end lies inside the fifth block: 5 blocks announced.
+  Bytes firmware(4 * 2048 + 600);
+  for (std::size_t i = 0; i < firmware.size(); ++i) {
+    firmware[i] = static_cast<std::uint8_t>(i * 13 + i / 2048);
+  }
+  std::string error;
+  const Bytes kfw = PackFirmwareImage(firmware, {"V3.0", "", 0, 0, 5}, error);
+  ASSERT_FALSE(kfw.empty()) << error;
+  dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
+
+  testing::PtyPair pty;
+  FakeFrontend fe;
+  Station station(fe);
+  EventLoop loop;
+  loop.AddQueue(station.serialEvents());
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  station.FormShow({dir.path(), "", ""});
+  ASSERT_TRUE(station.firmwarePresent());
+  FarSide programmer(pty, loop);
+
+  EXPECT_EQ(pty.ReadMaster(10, 1000),
+            Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
+  programmer.Send(IdentityReply("Korvan200NAT V2.9"));
+  EXPECT_EQ(station.channel(1).pendingCommand, kPendingFirmwareUpgrade);
+  EXPECT_EQ(station.channel(1).gauge.maximum, 5);
+  for (unsigned index = 0; index < 5; ++index) {
+    SCOPED_TRACE(index);
+    Bytes block = programmer.NextPacket();
+    ASSERT_EQ(block.size(), 2058u);
+    const unsigned address = 0x2000 + 1024 * index;
+    EXPECT_EQ(
+        Bytes(block.begin(), block.begin() + 8),
+        (Bytes{0xB7, static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
+               static_cast<std::uint8_t>(index), 0x05, 0x0F, 0x00, 0x08}));
+    EXPECT_EQ(protocol::PacketCrc(std::span(block).first(2056)), block[2056] | block[2057] << 8);
+    kfw::CipherTransportBlock(std::span(block).subspan(8, 2048), static_cast<std::uint8_t>(index));
+    for (std::size_t i = 0; i < 2048; ++i) {
+      const std::size_t at = index * 2048 + i;
+      ASSERT_EQ(block[8 + i], at < firmware.size() ? firmware[at] : 0x00) << i;
+    }
+    EXPECT_EQ(station.channel(1).gauge.progress, 2 + static_cast<int>(index));
+    programmer.Send(Reply({0x00}));
+  }
+  EXPECT_EQ(programmer.NextPacket(),
+            (Bytes{0x8A, 0x52, 0x45, 0x53, 0x54, 0xA8, 0x02, 0x00, 0x00, 0x00, 0xCD, 0x02}));
+  EXPECT_FALSE(station.channel(1).busy);
+  EXPECT_EQ(station.channel(1).lastOutcome->message, "Firmware Upgrade Completed!");
+}
+
+TEST(StationUpgrade, ABlockTheProgrammerRefusesEndsTheUpgradeAsFailed) {
+  TempDir dir;
+  std::string error;
+  const Bytes kfw = PackFirmwareImage(Bytes(3000, 0x11), {"V3.0", "", 0, 0, 5}, error);
+  dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
+  testing::PtyPair pty;
+  FakeFrontend fe;
+  Station station(fe);
+  EventLoop loop;
+  loop.AddQueue(station.serialEvents());
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  station.FormShow({dir.path(), "", ""});
+  FarSide programmer(pty, loop);
+  pty.ReadMaster(10, 1000);
+  programmer.Send(IdentityReply("Korvan200MMN V0.1"));
+  ASSERT_EQ(programmer.NextPacket().size(), 2058u);
+  programmer.Send(Reply({0x55}));
+  EXPECT_FALSE(station.channel(1).busy);
+  EXPECT_EQ(station.channel(1).lastOutcome->result, OperationResult::Failed);
+  EXPECT_EQ(station.channel(1).lastOutcome->message, "芯片1 ：地址空间超出芯片范围！");
+  EXPECT_TRUE(programmer.NextPacket().empty());  // no restart: the old firmware stays
 }
 
 }  // namespace
