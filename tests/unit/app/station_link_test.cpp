@@ -392,7 +392,18 @@ TEST_F(StationLinkTest, ReadAddressShowsSixteenBytesPerLine) {
   station.channel(1).busy = 1;
   Bytes data;
   for (int i = 0; i < 32; ++i) data.push_back(static_cast<std::uint8_t>(0xE0 + i % 32));
+  // The listener hears of the end once the reply is handled completely, dump included.
+  struct Listener : StationListener {
+    const Station* station = nullptr;
+    std::size_t linesSeen = 0;
+    void OperationEnded(int, const OperationOutcome&) override {
+      linesSeen = station->info().LineCount();
+    }
+  } listener;
+  listener.station = &station;
+  station.SetListener(&listener);
   Receive(1, Frame(Reply(data)));
+  EXPECT_EQ(listener.linesSeen, 2u);
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          "0x08000100 : E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF ",
                          "0x08000110 : F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF ",
