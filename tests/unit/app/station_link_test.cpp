@@ -381,6 +381,43 @@ TEST_F(StationLinkTest, TheTickRunsTimedGaugesAndEndsSilentChannelsOneByOne) {
   EXPECT_EQ(station.window().StatusBar1[3], "计数器：7");
 }
 
+TEST_F(StationLinkTest, VerifyLeavesOutTheLast512BytesWhenTheCheckControlSaysSo) {
+  station.chip().flashStart = 0x08000000;
+  station.chip().flashEnd = 0x08000FFF;
+  for (std::size_t i = 0; i < 4096; ++i) station.image().flash[i] = static_cast<std::uint8_t>(i);
+  Bytes data(station.image().flash.begin(), station.image().flash.begin() + 4096);
+  data[4095] ^= 0x5A;  // the last byte of the part differs
+  for (const bool shortFlash : {true, false}) {
+    SCOPED_TRACE(shortFlash);
+    fe.questions.clear();
+    station.settings().checkCtrl = shortFlash ? 0x02 : 0x00;
+    Await(1, kPendingVerify);
+    station.channel(1).blockCount = 4;
+    Receive(1, Frame(Reply(data)));
+    ASSERT_TRUE(station.channel(1).lastOutcome.has_value());
+    if (shortFlash) {
+      EXPECT_TRUE(fe.questions.empty());
+      EXPECT_EQ(station.channel(1).lastOutcome->result, OperationResult::Ok);
+      EXPECT_EQ(Lines().back(), "芯片1 ：Flash数据校验成功!");
+    } else {
+      EXPECT_EQ(
+          fe.Texts(),
+          (std::vector<std::string>{"Chip 1 ：Buffer Address 0x08000FFF = 0xFF, Chip = 0xA5"}));
+      EXPECT_EQ(station.channel(1).lastOutcome->status, 0x31);
+    }
+  }
+  // Abort stops comparing the line at its first difference.
+  fe.questions.clear();
+  data[4094] ^= 0x5A;
+  Await(1, kPendingVerify);
+  station.channel(1).blockCount = 4;
+  fe.answers = {Answer::Abort};
+  Receive(1, Frame(Reply(data)));
+  EXPECT_EQ(fe.Texts(),
+            (std::vector<std::string>{"Chip 1 ：Buffer Address 0x08000FFE = 0xFE, Chip = 0xA4"}));
+  EXPECT_EQ(station.channel(1).lastOutcome->status, 0x31);
+}
+
 TEST_F(StationLinkTest, ReadAddressShowsSixteenBytesPerLine) {
   fe.readAddresses.push_back(ReadAddressEntry{"0x08000104", 32});
   station.ReadAddress1Click();
