@@ -360,6 +360,37 @@ TEST_F(StationLinkTest, CommandsStartOnlyConnectedIdleChannels) {
   EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"请连接好设备！"}));
 }
 
+TEST_F(StationLinkTest, TheBlankKeyOrEnterStartsAuto) {
+  for (const char key : {' ', '\r'}) {
+    station.ClearInformation1Click();
+    fe.questions.clear();
+    station.FormKeyPress(key);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"..........................................."}));
+    EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"请选择并确认芯片型号！"}));
+  }
+  fe.questions.clear();
+  station.FormKeyPress('a');
+  EXPECT_TRUE(fe.questions.empty());
+}
+
+TEST_F(StationLinkTest, ALineErrorDropsTheReceivedBytesAndLeavesTheChannelIdle) {
+  Await(1, kPendingProgram);
+  station.channel(1).gauge.progress = 40;
+  Receive(1, {0xC0, 0x93, 0x05});  // the start of a reply
+  station.ReceiveError(1);
+  const ChannelState& ch = station.channel(1);
+  EXPECT_FALSE(ch.busy);
+  EXPECT_EQ(ch.gauge.progress, 40);  // no message, gauge as it was
+  EXPECT_TRUE(Lines().empty());
+  ASSERT_TRUE(ch.lastOutcome.has_value());
+  EXPECT_EQ(ch.lastOutcome->result, OperationResult::Failed);
+  EXPECT_EQ(ch.lastOutcome->status, 0xE0);
+  // The bytes received before the error are gone: the next reply stands on its own.
+  Await(1, kPendingErase);
+  Receive(1, Frame(Reply({0x00})));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"芯片1 ：擦除芯片操作成功!"}));
+}
+
 TEST_F(StationLinkTest, TheTickRunsTimedGaugesAndEndsSilentChannelsOneByOne) {
   Await(1, kPendingBlankCheck);
   station.channel(1).gauge.maximum = 500;
