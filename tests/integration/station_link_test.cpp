@@ -14,6 +14,21 @@ namespace {
 
 using testing::StationRig;
 
+TEST(StationLink, TheFirstShowingListsThePortsAndFindsTheProgrammers) {
+  sim::Options options;
+  options.count = 3;
+  StationRig rig(options, {}, true);
+  ASSERT_TRUE(rig.RunUntil([&] { return rig.Connected() == 3; }, 10));
+  std::vector<std::string> sorted = rig.emulator().Paths();
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(rig.station.window().ComboBoxCOMItems, sorted);
+  EXPECT_EQ(rig.station.window().ComboBoxCOMText, sorted.back());
+  EXPECT_TRUE(rig.HasLine("查找设备3............"));
+  EXPECT_FALSE(rig.HasLine("查找设备4............"));
+  EXPECT_EQ(rig.station.channel(4).connected, 0);
+  EXPECT_GE(rig.listener.channelsChanged, 3);
+}
+
 TEST(StationLink, FindsFourProgrammersAndRunsAutoOnEachPart) {
   StationRig rig({});
   ASSERT_TRUE(rig.Search(4));
@@ -132,6 +147,8 @@ TEST(StationLink, DownloadOfSixKiBSendsTheSettingsTwoBlocksAndTheRestart) {
   const auto image = rig.LoadImage(StationRig::Pattern(6 * 1024));
   rig.station.chip().flashSizeKB = 6;
   rig.station.chip().blockCount = 6;
+  rig.station.form().CheckBoxSN.checked = true;
+  rig.station.CheckBoxSNClick();
   rig.station.SpdBtnDownLoadClick();
   ASSERT_TRUE(rig.RunUntilIdle());
   for (int n = 1; n <= 2; ++n) {
@@ -151,6 +168,12 @@ TEST(StationLink, DownloadOfSixKiBSendsTheSettingsTwoBlocksAndTheRestart) {
   EXPECT_EQ(job.imageBlocks, 2u);
   EXPECT_EQ(job.chipName, "N32G452CBL7");
   EXPECT_EQ(job.fileName, "image.bin");
+  // Each channel gets its own start serial number; only channel 1's header names the flash start.
+  EXPECT_EQ(job.snStart, 0x40000000u);
+  EXPECT_EQ(job.snAddress, 0x0000FFF0u);
+  EXPECT_EQ(rig.emulator().Snapshot(1).job.snStart, 0x00000000u);
+  EXPECT_EQ(job.header[38] | job.header[41], 0);
+  EXPECT_EQ(rig.emulator().Snapshot(1).job.header[41], 0x08);
   ASSERT_GE(job.image.size(), image.size());
   EXPECT_TRUE(std::equal(image.begin(), image.end(), job.image.begin()));
 }

@@ -55,17 +55,23 @@ class StationRig {
   // Starts the emulator; `beforeShow` may put files (a firmware image) into the station's
   // folder before its first showing.
   explicit StationRig(sim::Options options,
-                      const std::function<void(const std::filesystem::path&)>& beforeShow = {})
+                      const std::function<void(const std::filesystem::path&)>& beforeShow = {},
+                      bool searchAtShow = false)
       : emulator_(std::move(options)) {
     std::string error;
     started_ = emulator_.Start(&error);
     EXPECT_TRUE(started_) << error;
     if (beforeShow) beforeShow(dir_.path());
     station.SetListener(&listener);
-    station.FormShow({dir_.path(), "", ""});
+    // Unless asked to, the first showing searches no port: each test runs its own search, so
+    // that no late identity reply of a first search meets a test's first command.
     std::string ports;
     for (const auto& path : emulator_.Paths()) ports += (ports.empty() ? "" : ":") + path;
-    station.SetPortSources({dir_.path() / "no-sysfs", dir_.path() / "no-dev", ports});
+    const PortSources emulated{dir_.path() / "no-sysfs", dir_.path() / "no-dev", ports};
+    station.SetPortSources(searchAtShow ? emulated
+                                        : PortSources{emulated.sysfsRoot, emulated.devDir, ""});
+    station.FormShow({dir_.path(), "", ""});
+    station.SetPortSources(emulated);
     loop.AddQueue(station.serialEvents());
     loop.SetTick([this] { station.Timer1Timer(); });
   }

@@ -169,6 +169,12 @@ void Station::FormShow(const StationEnvironment& environment) {
   }
   Notify(ViewPart::Form);
   Notify(ViewPart::Gauges);
+
+  // The ports, then a refresh and a device search: the programmers answer while the window
+  // is already up.
+  ListSerialPorts();
+  FreshBtnClick();
+  BitBtnFindDevClick();
 }
 
 void Station::InitView() {

@@ -60,7 +60,8 @@ class StationListener : public InfoMemoListener {
   // "退出": the window closes (and then calls FormClose).
   virtual void CloseRequested() {}
   // An operation on `channel` (1..4) ended: by its last reply, a failure or a time-out. The
-  // outcome is also kept as the channel's lastOutcome.
+  // outcome is also kept as the channel's lastOutcome. Called once the reply or tick that ended
+  // it has been handled completely, so the listener may start the next command from here.
   virtual void OperationEnded(int channel, const OperationOutcome& outcome) {
     (void)channel;
     (void)outcome;
@@ -131,7 +132,8 @@ class Station {
 
   // --- Start-up and shutdown ---
   // First showing: log folder, channel reset, view and job defaults, option-byte defaults, the
-  // programmers' firmware image.
+  // programmers' firmware image, the port list and a device search (set the port sources
+  // before).
   void FormShow(const StationEnvironment& environment = StationEnvironment::Current());
   void InitView();
   // "退出": asks the window to close.
@@ -328,6 +330,8 @@ class Station {
   // "芯片1 ：%s" with the status text; "编程器1  ：%s" for a failed download.
   std::string StatusLine(int n, std::uint8_t code, std::uint8_t operation) const;
   void FailOperation(int n, std::uint8_t code);
+  // Tells the listener of the operations ended since the last call.
+  void NotifyEnded();
 
   // Reply handlers by pending command; `s` is the reply check's status.
   void DownloadStep(int n, std::uint8_t s);
@@ -415,6 +419,8 @@ class Station {
   // modal question inside a reply handler); handled right after it.
   std::array<bool, kChannelCount> receiving_{};
   std::array<std::vector<std::uint8_t>, kChannelCount> deferred_;
+  // Channels whose operation ended and whose listener call is still due.
+  std::vector<std::pair<int, OperationOutcome>> ended_;
 };
 
 }  // namespace korvan

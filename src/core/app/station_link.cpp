@@ -114,6 +114,7 @@ void Station::BitBtnFindDevClick() {
   for (int n = 1; n <= kChannelCount; ++n) {
     link(n).ResetReceive();
     channel(n).connected = 0;
+    channel(n).identity.clear();
     ResetChannelView(channel(n));
     port(n).ClosePort();
   }
@@ -178,6 +179,7 @@ void Station::ReceiveData(int n, std::span<const std::uint8_t> block) {
     link(n).ReceiveData(more, [&](std::span<const std::uint8_t> frame) { HandleFrame(n, frame); });
   }
   receiving_[i] = false;
+  NotifyEnded();
 }
 
 void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
@@ -207,8 +209,9 @@ void Station::ReceiveError(int n) {
     outcome.okCount = ch.okCount;
     outcome.ngCount = ch.ngCount;
     ch.lastOutcome = outcome;
-    if (listener_) listener_->OperationEnded(n, outcome);
+    ended_.emplace_back(n, outcome);
   }
+  NotifyEnded();
 }
 
 void Station::RequestHangup(int n) {
@@ -297,6 +300,7 @@ void Station::Timer1Timer() {
     Notify(ViewPart::StatusBar);
   }
   if (gauges) Notify(ViewPart::Gauges);
+  NotifyEnded();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -75,7 +75,17 @@ void Station::FinishOperation(int n, OperationResult result, std::uint8_t status
   outcome.ngCount = ch.ngCount;
   ch.lastOutcome = outcome;
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->OperationEnded(n, outcome);
+  ended_.emplace_back(n, outcome);
+}
+
+void Station::NotifyEnded() {
+  // Told only once the handler that ended the operation is done (its last lines added, its
+  // restart sent), so that a listener may start the next command at once.
+  while (!ended_.empty()) {
+    const auto [n, outcome] = ended_.front();
+    ended_.erase(ended_.begin());
+    if (listener_) listener_->OperationEnded(n, outcome);
+  }
 }
 
 std::string Station::StatusLine(int n, std::uint8_t code, std::uint8_t operation) const {

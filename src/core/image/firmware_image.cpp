@@ -24,8 +24,13 @@ bool LoadFirmwareImage(const std::string& path, FirmwareImage& image) {
   image = FirmwareImage();
   std::string contents, error;
   if (!ReadWholeFile(path, contents, error, kFirmwareBufferSize)) return false;
-  const std::span<const std::uint8_t> file(reinterpret_cast<const std::uint8_t*>(contents.data()),
-                                           contents.size());
+  return ParseFirmwareImage(
+      {reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size()}, image);
+}
+
+bool ParseFirmwareImage(std::span<const std::uint8_t> file, FirmwareImage& image) {
+  image = FirmwareImage();
+  if (file.size() > kFirmwareBufferSize) file = file.first(kFirmwareBufferSize);
   if (file.size() < kfw::kPayloadOffset) return false;
 
   std::array<std::uint8_t, 8> signature;

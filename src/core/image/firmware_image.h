@@ -79,6 +79,9 @@ struct FirmwareImage {
 // Reads and checks the file; fills `image` and returns its present flag. A missing file, a
 // wrong signature or a wrong checksum clear the flag.
 bool LoadFirmwareImage(const std::string& path, FirmwareImage& image);
+// The same over the file's bytes already in memory (only the first 64 KiB are read, as from a
+// file).
+bool ParseFirmwareImage(std::span<const std::uint8_t> file, FirmwareImage& image);
 
 // 3 when the version in a programmer's identity text (from its first " V", at most 31
 // characters) sorts below `imageVersion` (byte values, case-sensitive), else 0. An identity

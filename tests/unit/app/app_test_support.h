@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/serial/port_list.h"
+
 namespace korvan::testing {
 
 class TempDir {
@@ -33,6 +35,11 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Port sources that find no port: the station's first showing searches nothing.
+inline PortSources NoPorts(const std::filesystem::path& dir) {
+  return {dir / "no-sysfs", dir / "no-dev", ""};
+}
 
 inline std::string ReadAll(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "core/app/event_loop.h"
 #include "core/app/station.h"
+#include "core/image/firmware_cipher.h"
+#include "core/image/firmware_image.h"
 #include "core/protocol/constants.h"
 #include "core/protocol/replies.h"
 #include "support/fake_frontend.h"
@@ -47,9 +50,9 @@ Bytes Reply(const Bytes& body, bool goodCrc = true) {
 class StationLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    station.FormShow({dir.path(), "", ""});
     // No ports at all: commands reach the channels' state, their requests go nowhere.
-    station.SetPortSources({dir.path() / "sys", dir.path() / "dev", ""});
+    station.SetPortSources(testing::NoPorts(dir.path()));
+    station.FormShow({dir.path(), "", ""});
     station.ClearInformation1Click();
     fe.questions.clear();
   }
@@ -357,6 +360,37 @@ TEST_F(StationLinkTest, CommandsStartOnlyConnectedIdleChannels) {
   EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"请连接好设备！"}));
 }
 
+TEST_F(StationLinkTest, TheBlankKeyOrEnterStartsAuto) {
+  for (const char key : {' ', '\r'}) {
+    station.ClearInformation1Click();
+    fe.questions.clear();
+    station.FormKeyPress(key);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"..........................................."}));
+    EXPECT_EQ(fe.Texts(), (std::vector<std::string>{"请选择并确认芯片型号！"}));
+  }
+  fe.questions.clear();
+  station.FormKeyPress('a');
+  EXPECT_TRUE(fe.questions.empty());
+}
+
+TEST_F(StationLinkTest, ALineErrorDropsTheReceivedBytesAndLeavesTheChannelIdle) {
+  Await(1, kPendingProgram);
+  station.channel(1).gauge.progress = 40;
+  Receive(1, {0xC0, 0x93, 0x05});  // the start of a reply
+  station.ReceiveError(1);
+  const ChannelState& ch = station.channel(1);
+  EXPECT_FALSE(ch.busy);
+  EXPECT_EQ(ch.gauge.progress, 40);  // no message, gauge as it was
+  EXPECT_TRUE(Lines().empty());
+  ASSERT_TRUE(ch.lastOutcome.has_value());
+  EXPECT_EQ(ch.lastOutcome->result, OperationResult::Failed);
+  EXPECT_EQ(ch.lastOutcome->status, 0xE0);
+  // The bytes received before the error are gone: the next reply stands on its own.
+  Await(1, kPendingErase);
+  Receive(1, Frame(Reply({0x00})));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"芯片1 ：擦除芯片操作成功!"}));
+}
+
 TEST_F(StationLinkTest, TheTickRunsTimedGaugesAndEndsSilentChannelsOneByOne) {
   Await(1, kPendingBlankCheck);
   station.channel(1).gauge.maximum = 500;
@@ -378,6 +412,43 @@ TEST_F(StationLinkTest, TheTickRunsTimedGaugesAndEndsSilentChannelsOneByOne) {
   EXPECT_EQ(station.window().StatusBar1[3], "计数器：7");
 }
 
+TEST_F(StationLinkTest, VerifyLeavesOutTheLast512BytesWhenTheCheckControlSaysSo) {
+  station.chip().flashStart = 0x08000000;
+  station.chip().flashEnd = 0x08000FFF;
+  for (std::size_t i = 0; i < 4096; ++i) station.image().flash[i] = static_cast<std::uint8_t>(i);
+  Bytes data(station.image().flash.begin(), station.image().flash.begin() + 4096);
+  data[4095] ^= 0x5A;  // the last byte of the part differs
+  for (const bool shortFlash : {true, false}) {
+    SCOPED_TRACE(shortFlash);
+    fe.questions.clear();
+    station.settings().checkCtrl = shortFlash ? 0x02 : 0x00;
+    Await(1, kPendingVerify);
+    station.channel(1).blockCount = 4;
+    Receive(1, Frame(Reply(data)));
+    ASSERT_TRUE(station.channel(1).lastOutcome.has_value());
+    if (shortFlash) {
+      EXPECT_TRUE(fe.questions.empty());
+      EXPECT_EQ(station.channel(1).lastOutcome->result, OperationResult::Ok);
+      EXPECT_EQ(Lines().back(), "芯片1 ：Flash数据校验成功!");
+    } else {
+      EXPECT_EQ(
+          fe.Texts(),
+          (std::vector<std::string>{"Chip 1 ：Buffer Address 0x08000FFF = 0xFF, Chip = 0xA5"}));
+      EXPECT_EQ(station.channel(1).lastOutcome->status, 0x31);
+    }
+  }
+  // Abort stops comparing the line at its first difference.
+  fe.questions.clear();
+  data[4094] ^= 0x5A;
+  Await(1, kPendingVerify);
+  station.channel(1).blockCount = 4;
+  fe.answers = {Answer::Abort};
+  Receive(1, Frame(Reply(data)));
+  EXPECT_EQ(fe.Texts(),
+            (std::vector<std::string>{"Chip 1 ：Buffer Address 0x08000FFE = 0xFE, Chip = 0xA4"}));
+  EXPECT_EQ(station.channel(1).lastOutcome->status, 0x31);
+}
+
 TEST_F(StationLinkTest, ReadAddressShowsSixteenBytesPerLine) {
   fe.readAddresses.push_back(ReadAddressEntry{"0x08000104", 32});
   station.ReadAddress1Click();
@@ -389,7 +460,18 @@ TEST_F(StationLinkTest, ReadAddressShowsSixteenBytesPerLine) {
   station.channel(1).busy = 1;
   Bytes data;
   for (int i = 0; i < 32; ++i) data.push_back(static_cast<std::uint8_t>(0xE0 + i % 32));
+  // The listener hears of the end once the reply is handled completely, dump included.
+  struct Listener : StationListener {
+    const Station* station = nullptr;
+    std::size_t linesSeen = 0;
+    void OperationEnded(int, const OperationOutcome&) override {
+      linesSeen = station->info().LineCount();
+    }
+  } listener;
+  listener.station = &station;
+  station.SetListener(&listener);
   Receive(1, Frame(Reply(data)));
+  EXPECT_EQ(listener.linesSeen, 2u);
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          "0x08000100 : E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF ",
                          "0x08000110 : F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF ",
@@ -410,6 +492,131 @@ TEST_F(StationLinkTest, ReconnectIgnoresAnIndexBeyondTheChannelsOrTheList) {
   EXPECT_EQ(station.channel(1).portName, pty.SlavePath());
   EXPECT_EQ(pty.ReadMaster(10, 1000),
             Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
+}
+
+}  // namespace
+}  // namespace korvan
+
+namespace korvan {
+namespace {
+
+// The test plays the programmer on the far side of a pseudo-terminal.
+class FarSide {
+ public:
+  explicit FarSide(testing::PtyPair& pty, EventLoop& loop) : pty_(pty), loop_(loop) {}
+
+  // The next packet the station sends, decoded (empty when none comes within a second).
+  Bytes NextPacket() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!packets_.empty()) {
+        Bytes p = packets_.front();
+        packets_.erase(packets_.begin());
+        return p;
+      }
+      loop_.RunFor(std::chrono::milliseconds(1));
+      const Bytes bytes = pty_.ReadMaster(1, 10);
+      link_->ReceiveData(bytes, [&](std::span<const std::uint8_t> frame) {
+        Bytes packet(protocol::kPacketBufferSize);
+        const auto r = protocol::DecodeFrame(frame, packet);
+        packet.resize(r.code == protocol::kStatusOk ? r.length : 0);
+        packets_.push_back(packet);
+      });
+    }
+    return {};
+  }
+  void Send(const Bytes& packet) {
+    pty_.WriteMaster(Frame(packet));
+    loop_.RunFor(std::chrono::milliseconds(20));
+  }
+
+ private:
+  testing::PtyPair& pty_;
+  EventLoop& loop_;
+  std::unique_ptr<protocol::LinkBuffers> link_ = std::make_unique<protocol::LinkBuffers>();
+  std::vector<Bytes> packets_;
+};
+
+Bytes IdentityReply(const std::string& text) {
+  Bytes p = {0xA3, 0xA5, 0x35, 0x01};
+  p.resize(22, 0x00);
+  p.insert(p.end(), text.begin(), text.end());
+  p.push_back(0x00);
+  return p;
+}
+
+TEST(StationUpgrade, SendsEachFirmwareBlockInTurnThenTheRestart) {
+  TempDir dir;
+  // Five blocks' worth of firmware whose end lies inside the fifth block: 5 blocks announced.
+  Bytes firmware(4 * 2048 + 600);
+  for (std::size_t i = 0; i < firmware.size(); ++i) {
+    firmware[i] = static_cast<std::uint8_t>(i * 13 + i / 2048);
+  }
+  std::string error;
+  const Bytes kfw = PackFirmwareImage(firmware, {"V3.0", "", 0, 0, 5}, error);
+  ASSERT_FALSE(kfw.empty()) << error;
+  dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
+
+  testing::PtyPair pty;
+  FakeFrontend fe;
+  Station station(fe);
+  EventLoop loop;
+  loop.AddQueue(station.serialEvents());
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  station.FormShow({dir.path(), "", ""});
+  ASSERT_TRUE(station.firmwarePresent());
+  FarSide programmer(pty, loop);
+
+  EXPECT_EQ(pty.ReadMaster(10, 1000),
+            Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
+  programmer.Send(IdentityReply("Korvan200NAT V2.9"));
+  EXPECT_EQ(station.channel(1).pendingCommand, kPendingFirmwareUpgrade);
+  EXPECT_EQ(station.channel(1).gauge.maximum, 5);
+  for (unsigned index = 0; index < 5; ++index) {
+    SCOPED_TRACE(index);
+    Bytes block = programmer.NextPacket();
+    ASSERT_EQ(block.size(), 2058u);
+    const unsigned address = 0x2000 + 1024 * index;
+    EXPECT_EQ(
+        Bytes(block.begin(), block.begin() + 8),
+        (Bytes{0xB7, static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
+               static_cast<std::uint8_t>(index), 0x05, 0x0F, 0x00, 0x08}));
+    EXPECT_EQ(protocol::PacketCrc(std::span(block).first(2056)), block[2056] | block[2057] << 8);
+    kfw::CipherTransportBlock(std::span(block).subspan(8, 2048), static_cast<std::uint8_t>(index));
+    for (std::size_t i = 0; i < 2048; ++i) {
+      const std::size_t at = index * 2048 + i;
+      ASSERT_EQ(block[8 + i], at < firmware.size() ? firmware[at] : 0x00) << i;
+    }
+    EXPECT_EQ(station.channel(1).gauge.progress, 2 + static_cast<int>(index));
+    programmer.Send(Reply({0x00}));
+  }
+  EXPECT_EQ(programmer.NextPacket(),
+            (Bytes{0x8A, 0x52, 0x45, 0x53, 0x54, 0xA8, 0x02, 0x00, 0x00, 0x00, 0xCD, 0x02}));
+  EXPECT_FALSE(station.channel(1).busy);
+  EXPECT_EQ(station.channel(1).lastOutcome->message, "Firmware Upgrade Completed!");
+}
+
+TEST(StationUpgrade, ABlockTheProgrammerRefusesEndsTheUpgradeAsFailed) {
+  TempDir dir;
+  std::string error;
+  const Bytes kfw = PackFirmwareImage(Bytes(3000, 0x11), {"V3.0", "", 0, 0, 5}, error);
+  dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
+  testing::PtyPair pty;
+  FakeFrontend fe;
+  Station station(fe);
+  EventLoop loop;
+  loop.AddQueue(station.serialEvents());
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  station.FormShow({dir.path(), "", ""});
+  FarSide programmer(pty, loop);
+  pty.ReadMaster(10, 1000);
+  programmer.Send(IdentityReply("Korvan200MMN V0.1"));
+  ASSERT_EQ(programmer.NextPacket().size(), 2058u);
+  programmer.Send(Reply({0x55}));
+  EXPECT_FALSE(station.channel(1).busy);
+  EXPECT_EQ(station.channel(1).lastOutcome->result, OperationResult::Failed);
+  EXPECT_EQ(station.channel(1).lastOutcome->message, "芯片1 ：地址空间超出芯片范围！");
+  EXPECT_TRUE(programmer.NextPacket().empty());  // no restart: the old firmware stays
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ constexpr const char* kHexAt08000100 =
 class StationTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    station.SetPortSources(testing::NoPorts(dir.path()));
     station.FormShow({dir.path(), "", ""});
     station.ClearInformation1Click();
     fe.questions.clear();
@@ -85,6 +86,7 @@ TEST_F(StationTest, FirstShowingGreetsAndReportsAMissingFirmwareImage) {
   TempDir other;
   FakeFrontend frontend;
   Station fresh(frontend, [this] { return now; });
+  fresh.SetPortSources(testing::NoPorts(other.path()));
   fresh.FormShow({other.path(), "", ""});
   const std::string kfw = (other.path() / "KorvanNAT.KFW").string();
   EXPECT_EQ(fresh.info().Lines(), (std::vector<std::string>{
@@ -118,6 +120,7 @@ TEST_F(StationTest, FirstShowingLoadsAFirmwareImageBesideTheExecutable) {
   other.Write("KorvanNAT.KFW", std::string(kfw.begin(), kfw.end()));
   FakeFrontend frontend;
   Station fresh(frontend, [this] { return now; });
+  fresh.SetPortSources(testing::NoPorts(other.path()));
   fresh.FormShow({other.path(), "", ""});
   EXPECT_TRUE(fresh.firmwarePresent());
   EXPECT_TRUE(frontend.questions.empty());
@@ -480,6 +483,7 @@ TEST_F(StationTest, AProjectRestoresChipImageOptionBytesAndEveryControl) {
 
   FakeFrontend frontend;
   Station other(frontend, [this] { return now; });
+  other.SetPortSources(testing::NoPorts(dir.path()));
   other.FormShow({dir.path(), "", ""});
   frontend.questions.clear();
   frontend.openChoices.push_back(FileChoice{project, 1});

@@ -1,0 +1,178 @@
+// Writes the seed inputs that the harnesses cannot find on their own because checksums guard
+// them: project files, firmware image files, reply frames and request sequences.
+//   make_fuzz_seeds CORPUS_DIR     (writes CORPUS_DIR/project, kfw, codec and sim_request)
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/image/firmware_image.h"
+#include "core/image/project_file.h"
+#include "core/protocol/codec.h"
+#include "core/protocol/constants.h"
+#include "core/protocol/requests.h"
+#include "core/protocol/settings_block.h"
+
+namespace p = korvan::protocol;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+std::filesystem::path root;
+
+void Write(const std::string& folder, const std::string& name, const Bytes& bytes) {
+  std::filesystem::create_directories(root / folder);
+  std::ofstream out(root / folder / name, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+std::uint8_t counter = 0;
+std::uint8_t NextByte() {
+  return counter = static_cast<std::uint8_t>((counter + 1) % 255);
+}
+
+void Projects() {
+  korvan::ProjectContent c;
+  c.modelName = "Korvan200NAT";
+  c.chipName = "N32G452CBL7";
+  c.objectFileName = "blink.hex";
+  c.flashSizeBytes = 2048;
+  c.flashStart = 0x08000000;
+  c.eepStart = 0x08080000;
+  c.optionStart = 0x1FFFF800;
+  c.flash.resize(c.flashSizeBytes);
+  for (std::size_t i = 0; i < c.flash.size(); ++i) c.flash[i] = static_cast<std::uint8_t>(i * 5);
+  for (std::size_t i = 0; i < c.settings.size(); ++i) c.settings[i] = static_cast<std::uint8_t>(i);
+  std::string error;
+  Write("project", "plain.kvn", korvan::BuildProjectFile(c, NextByte, error));
+  c.modeByte = korvan::kModeOtp | 3;
+  c.otpSize = 32;
+  c.eep.assign(32, 0x5A);
+  Write("project", "otp.kvn", korvan::BuildProjectFile(c, NextByte, error));
+}
+
+void Firmware() {
+  Bytes firmware(200);
+  for (std::size_t i = 0; i < firmware.size(); ++i) firmware[i] = static_cast<std::uint8_t>(i);
+  korvan::FirmwarePackOptions o;
+  o.version = "V3.1";
+  o.description = "seed";
+  o.seed = 7;
+  std::string error;
+  Write("kfw", "small.kfw", korvan::PackFirmwareImage(firmware, o, error));
+}
+
+Bytes Frame(std::span<const std::uint8_t> packet) {
+  Bytes frame(p::kFrameBufferSize);
+  frame.resize(p::EncodePacket(packet, frame));
+  return frame;
+}
+
+Bytes Reply(std::uint8_t command, Bytes body) {
+  Bytes packet{command,
+               0,
+               0,
+               0x30,
+               0,
+               0,
+               static_cast<std::uint8_t>(body.size()),
+               static_cast<std::uint8_t>(body.size() >> 8)};
+  packet.insert(packet.end(), body.begin(), body.end());
+  packet.resize(packet.size() + 2);
+  p::AppendPacketCrc(packet, packet.size() - 2);
+  return Frame(packet);
+}
+
+void Codec() {
+  // Blocks as the harness reads them: a length byte, then the bytes.
+  auto blocks = [](const Bytes& stream, std::size_t piece) {
+    Bytes out;
+    for (std::size_t at = 0; at < stream.size(); at += piece) {
+      const std::size_t n = std::min(piece, stream.size() - at);
+      out.push_back(static_cast<std::uint8_t>(n));
+      out.insert(out.end(), stream.begin() + at, stream.begin() + at + n);
+    }
+    return out;
+  };
+  Bytes status = Reply(p::kCmdChip, {p::kStatusOk});
+  Bytes data = Reply(p::kCmdReadBack, Bytes(300, 0xC0));
+  Bytes both = status;
+  both.insert(both.end(), data.begin(), data.end());
+  Write("codec", "status", blocks(status, 100));
+  Write("codec", "two_replies_split", blocks(both, 37));
+  Write("codec", "byte_by_byte", blocks(status, 1));
+}
+
+void SimRequests() {
+  korvan::ChipRecord chip;
+  chip.chipName = "N32G452CBL7";
+  chip.familyCode = 0x30;
+  chip.flashSizeKB = 8;
+  chip.blockCount = 8;
+  korvan::JobSettings job;
+  korvan::OptionByteImage options;
+  const p::RandomByte random = NextByte;
+  std::array<std::uint8_t, p::kSettingsBlockSize> block{};
+  p::BuildSettingsBlock(block, chip, job, options, 1, random);
+  std::array<std::uint8_t, p::kSettingsHeaderSize> header{};
+  p::BuildSettingsHeader(header, chip, job, 1, random);
+  Bytes image(8 * 1024, 0x11);
+  Bytes otp(528, 0x22);
+
+  Bytes steps;
+  std::array<std::uint8_t, p::kPacketBufferSize> packet{};
+  auto raw = [&](std::size_t n) {
+    const Bytes frame = Frame(std::span(packet.data(), n));
+    steps.push_back(0);
+    steps.push_back(static_cast<std::uint8_t>(frame.size()));
+    steps.push_back(static_cast<std::uint8_t>(frame.size() >> 8));
+    steps.insert(steps.end(), frame.begin(), frame.end());
+  };
+  auto wait = [&](std::uint16_t ms) {
+    steps.insert(steps.end(),
+                 {3, static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)});
+  };
+  raw(p::BuildDownloadSettingsRequest(packet, chip, block, otp));
+  raw(p::BuildDownloadImageRequest(packet, chip, image, 0));
+  raw(p::BuildDownloadImageRequest(packet, chip, image, 4));
+  Write("sim_request", "download", steps);
+  raw(p::BuildRestartRequest(packet));
+  wait(5000);
+  Write("sim_request", "download_standalone", steps);
+
+  steps.clear();
+  raw(p::BuildHeaderRequest(packet, p::kCmdChip, p::kSubErase, chip, header));
+  raw(p::BuildProgramRequest(packet, chip, header, image, 0, 8));
+  raw(p::BuildProgramRequest(packet, chip, header, image, 4, 8));
+  raw(p::BuildHeaderRequest(packet, p::kCmdReadBack, 0, chip, header));
+  raw(p::BuildHeaderRequest(packet, p::kCmdReadOtp, 0, chip, header));
+  raw(p::BuildReadAddressRequest(packet, chip, header, 0x08000000, 64));
+  raw(p::BuildWriteOtpRequest(packet, chip, header, otp));
+  raw(p::BuildWriteOptionBytesRequest(packet, chip, header, options));
+  raw(p::BuildHeaderRequest(packet, p::kCmdChip, p::kSubReadOptionBytes, chip, header));
+  Write("sim_request", "program_verify", steps);
+
+  steps.clear();
+  Bytes settings(block.begin(), block.end());
+  steps.insert(steps.end(), {2, 0x00, 0x02});
+  steps.insert(steps.end(), settings.begin(), settings.end());
+  Write("sim_request", "settings_fixed_up", steps);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_fuzz_seeds CORPUS_DIR\n");
+    return 2;
+  }
+  root = argv[1];
+  Projects();
+  Firmware();
+  Codec();
+  SimRequests();
+  return 0;
+}

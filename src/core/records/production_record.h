@@ -1,0 +1,84 @@
+// The production record: one per finished part, for traceability. A part is finished when an
+// Auto sequence started by the station ends (well or not), and when a programmer working on its
+// own reports a completed cycle. The record says where (station, channel, port, programmer),
+// what (chip, image and option-byte checksums, serial number, chip UID) and how it ended (result
+// code and text, the channel's OK/NG counters after it).
+//
+// Two line formats carry the same fields: JSON Lines (one object per line, the format scripts
+// read) and CSV (RFC 4180: comma separated, CR LF line ends, fields quoted when they hold a
+// comma, a quote or a line break). Both are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/app/clock.h"
+
+namespace korvan {
+
+// A moment of the local clock together with its distance from UTC.
+struct ZonedTime {
+  LocalTime local;
+  int utcOffsetMinutes = 0;  // east of Greenwich positive
+};
+
+using ZonedClock = std::function<ZonedTime()>;
+
+// The local time now with the zone's offset at this moment.
+ZonedTime SystemZonedTime();
+
+// ISO 8601 with the offset: "2026-12-10T14:03:22+08:00", "2026-12-10T03:24:01-03:30".
+std::string Iso8601Text(const ZonedTime& t);
+
+// This machine's host name; "localhost" when it cannot be read.
+std::string StationHostName();
+
+// How the part was programmed.
+enum class RecordOrigin {
+  Auto,        // the station's Auto sequence
+  StandAlone,  // the programmer's own cycle, reported by a progress report
+};
+
+struct ProductionRecord {
+  std::string time;  // Iso8601Text of the moment the part finished
+  std::string host;
+  int channel = 0;  // 1..4
+  std::string port;
+  std::string programmer;  // the programmer's identity text
+  std::string chip;        // chip name
+  RecordOrigin origin = RecordOrigin::Auto;
+  std::uint16_t imageCrc = 0;   // CRC of the flash image over the flash window
+  std::uint16_t imageSum = 0;   // additive checksum of the same bytes
+  std::uint16_t optionSum = 0;  // option-byte sum
+  // The serial number given to the part, when serial numbers are on.
+  std::optional<std::uint32_t> serialNumber;
+  // The chip's unique ID as 24 upper-case hex digits, when it was read.
+  std::optional<std::string> chipUid;
+  int result = 0;  // the status or result code the part ended with
+  std::string resultText;
+  bool pass = false;          // the part is good
+  std::uint32_t okCount = 0;  // the channel's counters after this part
+  std::uint32_t ngCount = 0;
+
+  bool operator==(const ProductionRecord&) const = default;
+};
+
+// One JSON object with a line feed at its end. Text that is not valid UTF-8 has the bad bytes
+// replaced, so a record is always written.
+std::string RecordJsonLine(const ProductionRecord& record);
+
+// The CSV header line and a record's line, each ending in CR LF.
+std::string RecordCsvHeader();
+std::string RecordCsvLine(const ProductionRecord& record);
+
+// Reads one JSON line (without its line feed) back. Returns nullopt when it is not a record:
+// not JSON, a field missing or of the wrong type.
+std::optional<ProductionRecord> ParseRecordJson(std::string_view line);
+
+// "0x1A2B".
+std::string ChecksumText(std::uint16_t value);
+
+}  // namespace korvan
