@@ -161,6 +161,7 @@ void TKorvanNATxPrg::SetUpHexViews() {
     view->verticalHeader()->setDefaultSectionSize(18);
     view->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setMinimumSectionSize(16);
     view->setColumnWidth(0, addressWidth);
     for (int c = 1; c <= 16; ++c) view->setColumnWidth(c, 25);
     view->setColumnWidth(HexView::kColumns - 1, 130);

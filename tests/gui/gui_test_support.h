@@ -9,7 +9,12 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <deque>
 #include <functional>
+#include <string>
+#include <vector>
+
+#include "gui/qt_frontend.h"
 
 namespace korvan::testing {
 
@@ -60,5 +65,35 @@ inline void Screenshot(QWidget& widget, const QString& name) {
   QDir().mkpath(KORVAN_SCREENSHOT_DIR);
   widget.grab().save(QStringLiteral(KORVAN_SCREENSHOT_DIR "/%1.png").arg(name));
 }
+
+// The window's real dialogs, except that message boxes and file choices are scripted: every
+// question is recorded with its text and answered from the queues (OK and cancel by default).
+class ScriptedQtFrontend : public gui::QtFrontend {
+ public:
+  std::vector<std::string> questions;
+  std::deque<Answer> answers;
+  std::deque<std::string> openFiles;
+  std::deque<FileChoice> saveFiles;
+
+  Answer Ask(MessageKind, const std::string& text, Buttons) override {
+    questions.push_back(text);
+    if (answers.empty()) return Answer::Ok;
+    const Answer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  std::optional<FileChoice> ChooseOpenFile(const FileDialog&) override {
+    if (openFiles.empty()) return std::nullopt;
+    FileChoice choice{openFiles.front(), 1};
+    openFiles.pop_front();
+    return choice;
+  }
+  std::optional<FileChoice> ChooseSaveFile(const FileDialog&) override {
+    if (saveFiles.empty()) return std::nullopt;
+    FileChoice choice = saveFiles.front();
+    saveFiles.pop_front();
+    return choice;
+  }
+};
 
 }  // namespace korvan::testing
