@@ -80,6 +80,7 @@ class MainWindowTest : public QObject {
   void chipChoiceAndLoad();
   void formFollowsClicks();
   void informationPanelMenu();
+  void gaugesFollowChannels();
 };
 
 void MainWindowTest::layout() {
@@ -298,6 +299,29 @@ void MainWindowTest::informationPanelMenu() {
   QCOMPARE(w.station().info().LineCount(), std::size_t{0});
   w.station().AddInfoLine("one line");
   QVERIFY(w.ui.InfoMemo->toPlainText().endsWith("one line"));
+}
+
+void MainWindowTest::gaugesFollowChannels() {
+  WindowFixture f;
+  gui::TKorvanNATxPrg& w = f.window;
+  Station& s = w.station();
+  s.channel(1).BeginOperation(128, 128);
+  s.channel(2).BeginOperation(128, 128);
+  s.channel(2).EndOperation(true);
+  s.channel(3).BeginOperation(64, 128);
+  s.channel(3).EndOperation(false);
+  s.channel(4).gauge.enabled = false;
+  w.ViewChanged(ViewPart::Gauges);
+
+  QCOMPARE(w.Gauge(1)->value(), 1);
+  QCOMPARE(w.Gauge(1)->maximum(), 128);
+  QCOMPARE(w.Gauge(2)->value(), 128);
+  QVERIFY(w.Gauge(2)->styleSheet().contains("#d02020"));
+  QCOMPARE(w.Gauge(3)->value(), 64);
+  QVERIFY(w.Gauge(3)->styleSheet().contains("#1f5fd0"));
+  QVERIFY(!w.Gauge(4)->isEnabled());
+  QVERIFY(w.Gauge(1)->isEnabled());
+  Screenshot(*w.ui.ChipSett, "gauges_running_red_blue_disabled");
 }
 
 QTEST_MAIN(MainWindowTest)
