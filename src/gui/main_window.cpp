@@ -255,6 +255,12 @@ void TKorvanNATxPrg::BindForm() {
           [this](int id) { station_.form().RadioGrpSpdF.itemIndex = id; });
   connect(resetGroup_, &QButtonGroup::idClicked, this,
           [this](int id) { station_.form().RadioGrpRST.itemIndex = id; });
+  connect(ui.ViewPageCtrl, &QTabWidget::currentChanged, this, [this] {
+    QWidget* page = ui.ViewPageCtrl->currentWidget();
+    station_.SelectPage(page == ui.TabSheetFlash ? MainTab::MainFlash
+                        : page == ui.TabSheetEEP ? MainTab::OtpData
+                                                 : MainTab::ChipSetting);
+  });
   connect(ui.PageControlSet, &QTabWidget::currentChanged, this,
           [this](int index) { station_.form().PageControlSet = static_cast<SettingsTab>(index); });
 }
@@ -391,6 +397,7 @@ void TKorvanNATxPrg::RenderWindow() {
   const int eepIndex = ui.ViewPageCtrl->indexOf(ui.TabSheetEEP);
   ui.ViewPageCtrl->setTabVisible(eepIndex, w.TabSheetEEPVisible);
   ui.ViewPageCtrl->setTabText(eepIndex, Q(w.TabSheetEEPCaption));
+  const QSignalBlocker blockPages(ui.ViewPageCtrl);
   switch (w.ViewPageCtrl) {
     case MainTab::ChipSetting:
       ui.ViewPageCtrl->setCurrentWidget(ui.ChipSett);

@@ -237,6 +237,13 @@ void MainWindowTest::chipChoiceAndLoad() {
   Screenshot(w, "main_window_loaded");
   w.ui.ViewPageCtrl->setCurrentWidget(w.ui.TabSheetFlash);
   Screenshot(w, "main_window_main_flash");
+  // The page the operator turned to stays while the station redraws the window.
+  w.station().MCUNameEditChange();
+  QCOMPARE(w.ui.ViewPageCtrl->currentWidget(), w.ui.TabSheetFlash);
+  // A load turns back to "Chip Setting".
+  f.frontend.openFiles.push_back(path);
+  Click(w.ui.SpdBtnLoadMore);
+  QCOMPARE(w.ui.ViewPageCtrl->currentWidget(), w.ui.ChipSett);
 
   // Choosing a part again empties the viewer.
   f.ChooseChip("N32G45xxx", "N32G452CBL7");
