@@ -97,7 +97,11 @@ class StationRig {
   // The device search, run until `expected` channels answered and none is busy (an upgrade).
   bool Search(int expected) {
     station.BitBtnFindDevClick();
-    return RunUntil([&] { return Connected() == expected && !station.AnyBusy(); }, 10);
+    const bool found = RunUntil([&] { return Connected() == expected && !station.AnyBusy(); }, 10);
+    if (!found) {
+      for (const std::string& line : Lines()) ADD_FAILURE() << line;
+    }
+    return found;
   }
 
   // Chooses `part` in the chip dialog and confirms it.
