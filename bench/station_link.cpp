@@ -83,10 +83,7 @@ class Rig {
     std::string ports;
     for (const auto& p : emulator_->Paths()) ports += (ports.empty() ? "" : ":") + p;
     station_->SetPortSources({dir_ / "no-sysfs", "/dev", ports});
-    station_->FormShow({dir_, "", ""});
-    station_->ListSerialPorts();
-    station_->FreshBtnClick();
-    station_->BitBtnFindDevClick();
+    station_->FormShow({dir_, "", ""});  // lists the ports and searches
     station_->DevButtonClick();
     station_->LoadObjectFileCommand(false, ObjectFileKind::Binary);
     loop_.RunFor(std::chrono::seconds(5), [&] { return Connected() == channels; });
