@@ -213,6 +213,8 @@ class Station {
   const InfoMemo& info() const { return info_; }
   InfoMemo& info() { return info_; }
   const WindowState& window() const { return window_; }
+  // The operator turned to another page of ViewPageCtrl.
+  void SelectPage(MainTab page) { window_.ViewPageCtrl = page; }
   const HexView& HexViewer() const { return flashView_; }
   const HexView& EEPDataView() const { return otpView_; }
   ChannelState& channel(int number) { return channels_.at(static_cast<std::size_t>(number - 1)); }

@@ -1,0 +1,91 @@
+// The main window TKorvanNATxPrg: a renderer of the Station. Its widgets show the job form and
+// the window state and write the operator's changes back into the job form; its menus, tool
+// buttons and keys call the Station's handlers of the same names. Serial events are drained and
+// the 10 ms tick is run on the GUI thread, between the window's own events.
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <memory>
+
+#include "core/app/station.h"
+#include "gui/hex_table_model.h"
+#include "ui_main_window.h"
+
+class QButtonGroup;
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace korvan::gui {
+
+class QtFrontend;
+class TAboutForm;
+
+class TKorvanNATxPrg : public QMainWindow, public StationListener {
+  Q_OBJECT
+
+ public:
+  // The window asks its questions through `frontend`, or through real dialogs of its own when
+  // none is given. `environment` is where FormShow finds the executable's folder.
+  explicit TKorvanNATxPrg(Frontend* frontend = nullptr,
+                          StationEnvironment environment = StationEnvironment::Current(),
+                          QWidget* parent = nullptr);
+  ~TKorvanNATxPrg() override;
+
+  Station& station() { return station_; }
+  HexTableModel& flashModel() { return flashModel_; }
+  HexTableModel& otpModel() { return otpModel_; }
+  TAboutForm& aboutForm() { return *about_; }
+  QProgressBar* Gauge(int channel) const {
+    return gauges_.at(static_cast<std::size_t>(channel - 1));
+  }
+  QLabel* StatusPanel(int index) const { return status_.at(static_cast<std::size_t>(index)); }
+  QTimer* Timer1() const { return timer1_; }
+
+  // The blank and Enter keys start Auto from anywhere in the window.
+  void FormKeyPress();
+
+  Ui::TKorvanNATxPrg ui;
+
+  // StationListener: the station changed something the window shows.
+  void InfoLineAdded(const std::string& line) override;
+  void InfoCleared() override;
+  void ViewChanged(ViewPart part) override;
+  void CloseRequested() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void SetUpStatusBar();
+  void SetUpHexViews();
+  void SetUpMenus();
+  void BindForm();
+  void WireCommands();
+
+  void RenderForm();
+  void RenderWindow();
+  void RenderStatusBar();
+  void RenderGauges();
+
+  std::unique_ptr<QtFrontend> ownFrontend_;
+  Frontend& frontend_;
+  StationEnvironment environment_;
+  Station station_;
+  HexTableModel flashModel_;
+  HexTableModel otpModel_;
+  std::unique_ptr<TAboutForm> about_;
+  QTimer* timer1_ = nullptr;
+  std::array<QProgressBar*, kChannelCount> gauges_{};
+  std::array<QLabel*, 4> status_{};
+  QButtonGroup* voltGroup_ = nullptr;
+  QButtonGroup* speedGroup_ = nullptr;
+  QButtonGroup* resetGroup_ = nullptr;
+  bool shown_ = false;
+  bool closing_ = false;
+};
+
+}  // namespace korvan::gui
