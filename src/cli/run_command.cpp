@@ -275,8 +275,13 @@ class RunCommand : public Command {
     }
 
     int status = kExitOk;
+    StationSession::StopOnSignals();
     for (const Step& step : steps) {
       StepReport report = RunOne(session, frontend, step);
+      if (StationSession::StopRequested()) {
+        report.ok = false;
+        if (report.note.empty()) report.note = "stopped by a signal";
+      }
       output.StepEnded(report);
       if (!report.ok) {
         status = kExitFailed;

@@ -1,15 +1,38 @@
 #include "cli/station_session.h"
 
+#include <signal.h>
+
+#include <csignal>
+
 #include "core/serial/port_list.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
 
 namespace {
+
 bool GoodPart(std::uint8_t code) {
   return code == 0x06 || code == 0x1E;
 }
+
+volatile std::sig_atomic_t stopRequested = 0;
+void OnStopSignal(int) {
+  stopRequested = 1;
+}
+
 }  // namespace
+
+void StationSession::StopOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StationSession::StopRequested() {
+  return stopRequested != 0;
+}
 
 StationSession::StationSession(CliFrontend& frontend, RunOutput& output)
     : frontend_(frontend), output_(output), station_(frontend) {
@@ -27,9 +50,6 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   if (ports) sources.extraPorts = *ports;
   station_.SetPortSources(std::move(sources));
   station_.FormShow();
-  station_.ListSerialPorts();
-  station_.FreshBtnClick();
-  station_.BitBtnFindDevClick();
 }
 
 bool StationSession::ChannelActive(int n) const {
@@ -111,12 +131,13 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
     started[static_cast<std::size_t>(n - 1)] =
         ChannelActive(n) || !outcomes_[static_cast<std::size_t>(n - 1)].empty();
   }
-  loop_.RunFor(kStepLimit, [this] { return !AnyActive(); });
+  loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
 
   StepReport report{name, true, {}, ""};
   for (int n = 1; n <= kChannelCount; ++n) {
     const auto i = static_cast<std::size_t>(n - 1);
-    if (!started[i]) continue;
+    // An operation may also end inside the command itself (a request that could not be sent).
+    if (!started[i] && outcomes_[i].empty()) continue;
     ChannelStepResult r;
     r.channel = n;
     r.port = station_.channel(n).portName;
@@ -134,7 +155,7 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
         }
       }
     } else if (ChannelActive(n)) {
-      r.note = "still running; given up";
+      r.note = StopRequested() ? "still running when stopped" : "still running; given up";
     } else {
       r.note = "ended without a result (the port was lost?)";
     }
@@ -170,7 +191,9 @@ void StationSession::SearchAgain(std::chrono::milliseconds limit) {
 StepReport StationSession::AwaitStandAlone(const std::string& name, int count,
                                            std::chrono::milliseconds limit) {
   const auto want = static_cast<std::size_t>(count);
-  const bool all = loop_.RunFor(limit, [&] { return standAlone_.size() >= want; });
+  const bool all = loop_.RunFor(limit, [&] {
+    return standAlone_.size() >= want || StopRequested();
+  }) && standAlone_.size() >= want;
   StepReport report{name, true, {}, ""};
   std::array<int, kChannelCount> good{};
   std::array<int, kChannelCount> bad{};

@@ -30,6 +30,11 @@ class StationSession : public StationListener {
   StationSession(CliFrontend& frontend, RunOutput& output);
   ~StationSession() override;
 
+  // SIGINT and SIGTERM end the wait for the running step (which then fails) instead of the
+  // process, so that the run still closes its ports and writes its log.
+  static void StopOnSignals();
+  static bool StopRequested();
+
   Station& station() { return station_; }
   EventLoop& loop() { return loop_; }
 
