@@ -187,7 +187,9 @@ struct AutoCase {
 };
 
 // Shown by name in test listings instead of as raw bytes.
-void PrintTo(const AutoCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const AutoCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class StationAuto : public ::testing::TestWithParam<AutoCase> {};
 
@@ -271,6 +273,42 @@ INSTANTIATE_TEST_SUITE_P(
                  false,
                  {"芯片1 ：芯片已保护，擦除芯片...", "芯片1 ：Flash数据校验成功!"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Starts Auto the moment the second download ends, before that programmer has answered the
+// restart request that closed its download.
+struct AutoAfterTwoDownloads : testing::RecordingListener {
+  Station* station = nullptr;
+  int downloads = 0;
+  void OperationEnded(int channel, const OperationOutcome& outcome) override {
+    RecordingListener::OperationEnded(channel, outcome);
+    if (outcome.command == kPendingDownload && ++downloads == 2) station->AutoSpdBtnClick();
+  }
+};
+
+TEST(StationLink, AutoStartedTheMomentADownloadEndsGetsItsOwnReplies) {
+  AutoAfterTwoDownloads listener;
+  StationRig rig(Count(2));
+  ASSERT_TRUE(rig.Search(2));
+  rig.ChooseChip("N32G452CBL7");
+  const auto image = rig.LoadImage(StationRig::Pattern(128 * 1024, 3));
+  listener.station = &rig.station;
+  rig.station.SetListener(&listener);
+  rig.station.SpdBtnDownLoadClick();
+  ASSERT_TRUE(
+      rig.RunUntil([&] { return listener.outcomes.size() == 4 && !rig.station.AnyBusy(); }));
+  for (const auto& [n, outcome] : listener.outcomes) {
+    EXPECT_EQ(outcome.result, OperationResult::Ok) << n << ": " << outcome.message;
+  }
+  for (int n = 1; n <= 2; ++n) {
+    const auto& outcome = *rig.station.channel(n).lastOutcome;
+    EXPECT_TRUE(outcome.autoCycle) << n;
+    EXPECT_EQ(outcome.command, kPendingVerify) << n;
+    EXPECT_TRUE(rig.emulator().Snapshot(n).target.flash == image) << "channel " << n;
+  }
+  EXPECT_TRUE(rig.HasLine("编程器2 : 下载操作成功!"));
+  EXPECT_FALSE(rig.HasLine("芯片1 ：数据包错误！"));
+  EXPECT_FALSE(rig.HasLine("芯片2 ：数据包错误！"));
+}
 
 TEST(StationLink, ReadChipMemoryBringsBackWhatWasProgrammed) {
   StationRig rig(Count(1));
@@ -362,7 +400,9 @@ struct FaultCase {
   const char* line;  // channel 2's last line, when it has one
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class StationFault : public ::testing::TestWithParam<FaultCase> {};
 

@@ -367,6 +367,12 @@ class Station {
   void SendWriteOtp(int n);
   void SendReadAddress(int n);
   void SendRestart(int n);
+  // The restart request was sent on an idle channel (or one whose operation it ends): the next
+  // frame is its answer and is set aside, or none is expected once kRestartAnswerWait ticks
+  // pass without one.
+  void ExpectRestartAnswer(int n);
+  // Before a new command: the bytes of an earlier exchange go, unless a restart's answer is due.
+  void DropStaleBytes(int n);
   void SendFirmwareBlock(int n);
 
   // The common start of the operation commands.

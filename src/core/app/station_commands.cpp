@@ -40,7 +40,7 @@ void Station::FanOut(const Operation& op, Send send) {
   for (int n = 1; n <= kChannelCount; ++n) {
     ChannelState& ch = channel(n);
     if (!ch.connected || ch.busy) continue;
-    link(n).ResetReceive();
+    DropStaleBytes(n);
     ch.pendingCommand = op.code;
     if (op.autoFlag >= 0) ch.autoFlag = static_cast<std::uint8_t>(op.autoFlag);
     info_.AddInfoLine(Format(op.message, n));
@@ -128,7 +128,7 @@ void Station::ReadChipMemoryX1Click() {
     frontend_.Inform("请连接好设备！");
     return;
   }
-  link(1).ResetReceive();
+  DropStaleBytes(1);
   ch.pendingCommand = kPendingReadChipMemory;
   ch.autoFlag = 0;
   info_.AddInfoLine("芯片1 ：开始读取芯片数据......");
@@ -166,7 +166,7 @@ void Station::ReadAddress1Click() {
     settings_.readLength = ReadLengthFromSpin(entry->length);
   }
   ChannelState& ch = channel(1);
-  link(1).ResetReceive();
+  DropStaleBytes(1);
   ch.pendingCommand = kPendingReadAddress;
   BeginOperation(1, kTimedGaugeMaximum);
   ch.gauge.progress = kReadAddressGaugeProgress;
@@ -175,7 +175,10 @@ void Station::ReadAddress1Click() {
 
 void Station::EnterOffLineMonitor1Click() {
   for (int n = 1; n <= kChannelCount; ++n) {
-    if (channel(n).connected) SendRestart(n);
+    if (!channel(n).connected) continue;
+    SendRestart(n);
+    // On a busy channel the frames that follow still go to the running operation.
+    if (!channel(n).busy) ExpectRestartAnswer(n);
   }
 }
 

@@ -78,6 +78,7 @@ void Station::ListSerialPorts() {
 
 void Station::ResetChannelView(ChannelState& ch) {
   ch.busy = 0;
+  ch.restartAnswerDue = 0;
   ch.gauge.enabled = false;
   ch.gauge.progress = 0;
   ch.gauge.colour = GaugeColour::Blue;
@@ -93,6 +94,12 @@ void Station::FreshBtnClick() {
   ListSerialPorts();
   Notify(ViewPart::Gauges);
   if (listener_) listener_->ChannelsChanged();
+}
+
+void Station::DropStaleBytes(int n) {
+  // While a restart's answer is on its way its first bytes may already be here: they stay, so
+  // that its frame completes and is set aside instead of spoiling the next reply.
+  if (channel(n).restartAnswerDue == 0) link(n).ResetReceive();
 }
 
 bool Station::OpenChannelPort(int n, const std::string& portName) {
@@ -142,6 +149,7 @@ void Station::BitBtn1Click(int index) {
   port(n).ClosePort();
   link(n).ResetReceive();
   channel(n).connected = 0;
+  channel(n).restartAnswerDue = 0;
   channel(n).timeout = kIdentityTimeout;
   if (OpenChannelPort(n, window_.ComboBoxCOMItems[static_cast<std::size_t>(index)]) &&
       port(n).IsOpen()) {
@@ -183,7 +191,14 @@ void Station::ReceiveData(int n, std::span<const std::uint8_t> block) {
 }
 
 void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
-  if (channel(n).connected) {
+  ChannelState& ch = channel(n);
+  if (ch.restartAnswerDue > 0) {
+    // The programmer's answer to the restart that closed the last operation: it is no reply
+    // to whatever command was started since.
+    ch.restartAnswerDue = 0;
+    return;
+  }
+  if (ch.connected) {
     DispatchReply(n, frame);
   } else {
     HandleIdentityReply(n, frame);
@@ -219,6 +234,7 @@ void Station::RequestHangup(int n) {
   ChannelState& ch = channel(n);
   port(n).ClosePort();
   ch.connected = 0;
+  ch.restartAnswerDue = 0;
   ch.gauge.enabled = false;
   // The channel's own entry goes, found by its name: after an earlier hang-up the positions
   // of the later entries no longer match their channels.
@@ -273,6 +289,7 @@ void Station::Timer1Timer() {
   bool gauges = false;
   for (int n = 1; n <= kChannelCount; ++n) {
     ChannelState& ch = channel(n);
+    if (ch.restartAnswerDue > 0) --ch.restartAnswerDue;
     if (!ch.busy) continue;
     switch (ch.pendingCommand) {
       case kPendingErase:
@@ -373,6 +390,10 @@ void Station::SendRestart(int n) {
   SendPacket(n, p::BuildRestartRequest(link(n).packet));
 }
 
+void Station::ExpectRestartAnswer(int n) {
+  channel(n).restartAnswerDue = kRestartAnswerWait;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Programmer firmware upgrade
 
@@ -446,6 +467,7 @@ void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s) {
   }
   ch.upgrading = 0;
   SendRestart(n);
+  ExpectRestartAnswer(n);
   FinishOperation(n, OperationResult::Ok, p::kStatusOk, "Firmware Upgrade Completed!");
 }
 

@@ -171,6 +171,7 @@ void Station::DownloadStep(int n, std::uint8_t s) {
       FinishOperation(n, OperationResult::Ok, s, Format("编程器%d : 下载操作成功!", n));
       // The gauge stays full: the end-operation step set it.
       SendRestart(n);
+      ExpectRestartAnswer(n);
     }
   }
   Notify(ViewPart::Gauges);

@@ -494,6 +494,104 @@ TEST_F(StationLinkTest, ReconnectIgnoresAnIndexBeyondTheChannelsOrTheList) {
             Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
 }
 
+// A download ends with the restart request, before the programmer answers it; the command
+// started next must not take that answer for its own reply.
+class RestartAnswerTest : public StationLinkTest {
+ protected:
+  void SetUp() override {
+    StationLinkTest::SetUp();
+    station.chip().chipConfirmed = 1;
+    station.chip().flashSizeKB = 4;
+  }
+  // Channel 1 receives the acknowledgement of its last image block: the download ends.
+  void EndDownload() {
+    Await(1, kPendingDownload);
+    station.channel(1).dataPhase = 1;
+    station.channel(1).blockCount = 4;
+    Receive(1, Frame(Reply({0x00})));
+  }
+  // The blank check's reply: the part is not blank. A restart answer (status 0) taken in its
+  // place would report a blank part.
+  const Bytes restartAnswer = Frame(Reply({0x00}));
+  const Bytes notBlank = Frame(Reply({0x15}));
+};
+
+TEST_F(RestartAnswerTest, ACommandStartedAsTheDownloadEndsGetsItsOwnReply) {
+  // Started from the listener, as the command line does: before the restart's answer arrives.
+  struct Listener : StationListener {
+    Station* station = nullptr;
+    void OperationEnded(int, const OperationOutcome& outcome) override {
+      if (outcome.command == kPendingDownload) station->SpdBtnBlankChkClick();
+    }
+  } listener;
+  listener.station = &station;
+  station.SetListener(&listener);
+  for (const bool oneBlock : {false, true}) {
+    SCOPED_TRACE(oneBlock ? "answer and reply in one block" : "answer and reply apart");
+    station.ClearInformation1Click();
+    EndDownload();
+    EXPECT_EQ(Lines().at(0), "编程器1 : 下载操作成功!");
+    ASSERT_EQ(station.channel(1).pendingCommand, kPendingBlankCheck);
+    if (oneBlock) {
+      Bytes both = restartAnswer;
+      both.insert(both.end(), notBlank.begin(), notBlank.end());
+      Receive(1, both);
+    } else {
+      Receive(1, restartAnswer);
+      EXPECT_TRUE(station.channel(1).busy);
+      Receive(1, notBlank);
+    }
+    EXPECT_EQ(Lines().back(), "芯片1 ：当前芯片不为空!");
+    EXPECT_EQ(station.channel(1).lastOutcome->command, kPendingBlankCheck);
+    EXPECT_EQ(station.channel(1).lastOutcome->status, 0x15);
+  }
+  // The next frame after that is a reply again (here a progress report of an idle channel).
+  Receive(1, Frame({0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0}));
+  EXPECT_EQ(Lines().back(), "Channel 1 : Initial Programming Interface ....");
+}
+
+TEST_F(RestartAnswerTest, AnAnswerArrivingAroundTheNextCommandIsSetAsideWhole) {
+  EndDownload();
+  Receive(1, Bytes(restartAnswer.begin(), restartAnswer.begin() + 5));
+  station.SpdBtnBlankChkClick();
+  Bytes rest(restartAnswer.begin() + 5, restartAnswer.end());
+  rest.insert(rest.end(), notBlank.begin(), notBlank.end());
+  Receive(1, rest);
+  EXPECT_EQ(Lines().back(), "芯片1 ：当前芯片不为空!");
+  EXPECT_EQ(station.channel(1).lastOutcome->status, 0x15);
+}
+
+TEST_F(RestartAnswerTest, NoAnswerIsExpectedAfterItsWaitOrANewSearch) {
+  EndDownload();
+  for (int i = 1; i < kRestartAnswerWait; ++i) station.Timer1Timer();
+  EXPECT_GT(station.channel(1).restartAnswerDue, 0);
+  station.Timer1Timer();
+  station.SpdBtnBlankChkClick();
+  Receive(1, notBlank);
+  EXPECT_EQ(Lines().back(), "芯片1 ：当前芯片不为空!");
+
+  // A new search starts the channel afresh: the identity reply is not set aside.
+  EndDownload();
+  station.BitBtnFindDevClick();
+  Bytes identity = {0xA3, 0xA5, 0x35, 0x01};
+  identity.resize(22, 0x00);
+  for (const char c : std::string("Korvan200NAT V2.9"))
+    identity.push_back(static_cast<std::uint8_t>(c));
+  identity.push_back(0x00);
+  Receive(1, Frame(identity));
+  EXPECT_EQ(station.channel(1).connected, 1);
+
+  // The off-line monitor's restart is answered too, but a busy channel's next frame is still
+  // its operation's reply.
+  Connect(1);
+  Await(2, kPendingErase);
+  station.EnterOffLineMonitor1Click();
+  EXPECT_EQ(station.channel(1).restartAnswerDue, kRestartAnswerWait);
+  EXPECT_EQ(station.channel(2).restartAnswerDue, 0);
+  Receive(2, Frame(Reply({0x00})));
+  EXPECT_EQ(Lines().back(), "芯片2 ：擦除芯片操作成功!");
+}
+
 }  // namespace
 }  // namespace korvan
 
