@@ -298,11 +298,8 @@ class RunCommand : public Command {
       return session.RunStep(step.text, [&] { (station.*handler)(); });
     };
     switch (step.kind) {
-      case StepKind::Download: {
-        StepReport report = run(&Station::SpdBtnDownLoadClick);
-        session.AwaitRestartAnswers();
-        return report;
-      }
+      case StepKind::Download:
+        return run(&Station::SpdBtnDownLoadClick);
       case StepKind::Auto:
         return run(&Station::AutoSpdBtnClick);
       case StepKind::BlankCheck:

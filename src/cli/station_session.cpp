@@ -107,13 +107,6 @@ int StationSession::ConnectedCount() const {
 void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
   if (channel < 1 || channel > kChannelCount) return;
   outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
-  if ((outcome.command == kPendingDownload || outcome.command == kPendingFirmwareUpgrade) &&
-      outcome.result == OperationResult::Ok) {
-    // Both end with the restart request. An idle channel's time-out counter is not
-    // counted down and any received block sets it to the operation time-out, so a mark outside
-    // its range shows when the programmer's answer has arrived.
-    station_.channel(channel).timeout = kRestartPending;
-  }
 }
 
 void StationSession::StandAloneResult(int channel, std::uint8_t code) {
@@ -170,16 +163,12 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
 }
 
 void StationSession::AwaitRestartAnswers(std::chrono::milliseconds limit) {
-  auto answered = [this] {
+  loop_.RunFor(limit, [this] {
     for (int n = 1; n <= kChannelCount; ++n) {
-      if (station_.channel(n).timeout == kRestartPending) return false;
+      if (station_.channel(n).restartAnswerDue > 0) return false;
     }
     return true;
-  };
-  loop_.RunFor(limit, answered);
-  for (int n = 1; n <= kChannelCount; ++n) {
-    if (station_.channel(n).timeout == kRestartPending) station_.channel(n).timeout = 0;
-  }
+  });
 }
 
 void StationSession::SearchAgain(std::chrono::milliseconds limit) {

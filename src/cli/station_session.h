@@ -53,10 +53,10 @@ class StationSession : public StationListener {
   // idle again; the report says how the operation ended on each channel it started.
   StepReport RunStep(const std::string& name, const std::function<void()>& command);
 
-  // A download and a firmware upgrade end with the restart request, and the operation ends
-  // before the programmer's answer to it arrives. A command sent before that answer would take
-  // it for its own reply and be out of step with the programmer from then on. Waits until every
-  // channel such an operation ended well on has received the answer, or `limit`.
+  // A firmware upgrade ends with the restart request before the programmer answers it. The
+  // station sets that answer aside when it comes, but a new device search closes the ports
+  // and would take a late answer for an identity reply: waits until no channel expects one
+  // any more, or `limit`.
   void AwaitRestartAnswers(std::chrono::milliseconds limit = std::chrono::milliseconds(1000));
 
   // A new device search ("连接设备"), waited for as at the start: after a firmware upgrade the
@@ -78,8 +78,6 @@ class StationSession : public StationListener {
   void StandAloneResult(int channel, std::uint8_t code) override;
 
  private:
-  static constexpr std::int16_t kRestartPending = -1;
-
   bool ChannelActive(int n) const;
   bool AnyActive() const;
   bool SearchAnswered();
