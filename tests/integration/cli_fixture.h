@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,13 +84,20 @@ inline Firmware MakeFirmware(std::uint32_t address, std::size_t size, std::size_
 class CliRun : public ::testing::Test {
  protected:
   CliRun() {
-    dir = fs::temp_directory_path() /
-          (std::string("korvan_cli_run_") +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    // A folder of its own, so that runs of the same test at the same time never share one.
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');  // a parameterised test's name
+    std::string pattern =
+        (fs::temp_directory_path() / ("korvan_cli_run_" + name + "_XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "cannot create a folder from " << pattern;
+      return;
+    }
+    dir = pattern;
   }
-  ~CliRun() override { fs::remove_all(dir); }
+  ~CliRun() override {
+    if (!dir.empty()) fs::remove_all(dir);
+  }
 
   struct Result {
     int status;
