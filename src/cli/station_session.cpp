@@ -27,9 +27,6 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   if (ports) sources.extraPorts = *ports;
   station_.SetPortSources(std::move(sources));
   station_.FormShow();
-  station_.ListSerialPorts();
-  station_.FreshBtnClick();
-  station_.BitBtnFindDevClick();
 }
 
 bool StationSession::ChannelActive(int n) const {
