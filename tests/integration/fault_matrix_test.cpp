@@ -1,10 +1,9 @@
-// Every fault an emulated programmer can show, on each of the four programmers in turn, while the
+// Every fault an emulated programmer can show, on each of the four channels in turn, while the
 // other three run the same Auto cycle: the fault ends (or spares) its own channel's operation
 // with its own message, the other channels finish untouched, and the next command works on
 // every channel still connected.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -66,15 +65,6 @@ bool IsFailureLine(const std::string& line) {
   return false;
 }
 
-// The station channel bound to emulated programmer `e`'s port. The search binds the ports in
-// the order of the sorted port list, so "/dev/pts/10" comes before "/dev/pts/9".
-int StationChannelOf(StationRig& rig, int e) {
-  for (int m = 1; m <= kChannelCount; ++m) {
-    if (rig.station.channel(m).portName == rig.emulator().Paths().at(e - 1)) return m;
-  }
-  return 0;
-}
-
 void PrintTo(const FaultRow& row, std::ostream* os) {
   *os << row.name;
 }
@@ -82,21 +72,18 @@ void PrintTo(const FaultRow& row, std::ostream* os) {
 class FaultMatrix : public ::testing::TestWithParam<std::tuple<FaultRow, int>> {};
 
 TEST_P(FaultMatrix, OnlyTheFaultyChannelIsTouchedAndTheNextCommandWorks) {
-  const auto& [row, faultyProgrammer] = GetParam();
+  const auto& [row, faulty] = GetParam();
   sim::Options options;
-  options.faults.push_back({row.kind, faultyProgrammer, row.n});
+  options.faults.push_back({row.kind, faulty, row.n});
   StationRig rig(options);
   rig.station.BitBtnFindDevClick();
   const int expected = row.expect == Expect::NotConnected ? 3 : 4;
   ASSERT_TRUE(rig.RunUntil([&] { return rig.Connected() == expected; }, 10));
   rig.RunUntil([] { return false; }, 0.05);
-  // Emulated programmer e sits on station channel channelOf[e].
-  std::array<int, kChannelCount + 1> channelOf{};
-  for (int e = 1; e <= kChannelCount; ++e) {
-    channelOf[e] = StationChannelOf(rig, e);
-    ASSERT_NE(channelOf[e], 0) << e;
+  // The rig keeps programmer n on channel n.
+  for (int n = 1; n <= kChannelCount; ++n) {
+    ASSERT_EQ(rig.station.channel(n).portName, rig.Ports().at(n - 1));
   }
-  const int faulty = channelOf[faultyProgrammer];
   EXPECT_EQ(rig.station.channel(faulty).connected, row.expect == Expect::NotConnected ? 0 : 1);
 
   rig.ChooseChip("N32G452CBL7");
@@ -105,14 +92,13 @@ TEST_P(FaultMatrix, OnlyTheFaultyChannelIsTouchedAndTheNextCommandWorks) {
   rig.station.AutoSpdBtnClick();
   ASSERT_TRUE(rig.RunUntilIdle(30));
 
-  for (int e = 1; e <= kChannelCount; ++e) {
-    const int n = channelOf[e];
+  for (int n = 1; n <= kChannelCount; ++n) {
     if (n == faulty) continue;
     const auto& outcome = rig.station.channel(n).lastOutcome;
     ASSERT_TRUE(outcome.has_value()) << n;
     EXPECT_EQ(outcome->result, OperationResult::Ok) << n << ": " << outcome->message;
     EXPECT_EQ(outcome->command, kPendingWriteOptionBytes) << n;
-    EXPECT_TRUE(rig.emulator().Snapshot(e).target.flash == image) << n;
+    EXPECT_TRUE(rig.emulator().Snapshot(n).target.flash == image) << n;
   }
 
   const auto& outcome = rig.station.channel(faulty).lastOutcome;
@@ -124,7 +110,7 @@ TEST_P(FaultMatrix, OnlyTheFaultyChannelIsTouchedAndTheNextCommandWorks) {
     case Expect::Ok:
       ASSERT_TRUE(outcome.has_value());
       EXPECT_EQ(outcome->result, OperationResult::Ok) << outcome->message;
-      EXPECT_TRUE(rig.emulator().Snapshot(faultyProgrammer).target.flash == image);
+      EXPECT_TRUE(rig.emulator().Snapshot(faulty).target.flash == image);
       break;
     case Expect::Failed:
     case Expect::TimedOut:
@@ -177,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(KindsByChannel, FaultMatrix,
                          ::testing::Combine(::testing::ValuesIn(kFaults),
                                             ::testing::Range(1, kChannelCount + 1)),
                          [](const auto& info) {
-                           return std::string(std::get<0>(info.param).name) + "OnProgrammer" +
+                           return std::string(std::get<0>(info.param).name) + "OnChannel" +
                                   std::to_string(std::get<1>(info.param));
                          });
 
