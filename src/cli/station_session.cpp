@@ -50,6 +50,15 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   if (ports) sources.extraPorts = *ports;
   station_.SetPortSources(std::move(sources));
   station_.FormShow();
+  for (int n = 1; n <= kChannelCount; ++n) {
+    gauges_[static_cast<std::size_t>(n - 1)] = station_.channel(n).gauge;
+  }
+  if (recordFolder) {
+    std::error_code ec;  // a folder that cannot be made shows in the first record's error
+    std::filesystem::create_directories(*recordFolder, ec);
+  }
+  records_ = std::make_unique<RecordWriter>(
+      station_, recordFolder.value_or(station_.logLocation().shutdownDir));
 }
 
 bool StationSession::ChannelActive(int n) const {
@@ -106,12 +115,28 @@ int StationSession::ConnectedCount() const {
 
 void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
   if (channel < 1 || channel > kChannelCount) return;
+  if (records_) records_->OperationEnded(channel, outcome);
   outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
 }
 
 void StationSession::StandAloneResult(int channel, std::uint8_t code) {
   standAlone_.emplace_back(channel, code);
+  if (records_) records_->StandAloneResult(channel, code);
   output_.StandAloneResult(channel, code);
+}
+
+void StationSession::ViewChanged(ViewPart part) {
+  if (part != ViewPart::Gauges) return;
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const GaugeState& now = station_.channel(n).gauge;
+    GaugeState& last = gauges_[static_cast<std::size_t>(n - 1)];
+    if (now.progress == last.progress && now.maximum == last.maximum && now.colour == last.colour &&
+        now.enabled == last.enabled) {
+      continue;
+    }
+    last = now;
+    output_.GaugeChanged(n, now);
+  }
 }
 
 StepReport StationSession::RunStep(const std::string& name, const std::function<void()>& command) {
