@@ -103,7 +103,8 @@ void MainWindowTest::layout() {
   QVERIFY(w.ui.MCUNameEdit->isReadOnly());
   QCOMPARE(w.ui.MCUNameEdit->maxLength(), 16);
   QCOMPARE(w.ui.InfoPanel->text(), QString("Device = ??????"));
-  QCOMPARE(w.ui.ComboBoxCOM->placeholderText(), QString("请选择通讯口......"));
+  QCOMPARE(w.ui.ComboBoxCOM->placeholderText(),
+           QString::fromStdString(w.station().window().ComboBoxCOMText));
   QVERIFY(!w.ui.ButtonOpt->isVisible());
   QVERIFY(!w.ui.ChkBoxDlySkp->isVisible());
   QVERIFY(!w.ui.SpdBtnLdPrj->isVisible());
@@ -317,6 +318,7 @@ void MainWindowTest::gaugesFollowChannels() {
   s.channel(2).EndOperation(true);
   s.channel(3).BeginOperation(64, 128);
   s.channel(3).EndOperation(false);
+  for (int n = 1; n <= 3; ++n) s.channel(n).gauge.enabled = true;
   s.channel(4).gauge.enabled = false;
   w.ViewChanged(ViewPart::Gauges);
 
