@@ -143,6 +143,13 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
 TKorvanNATxPrg::~TKorvanNATxPrg() {
   qApp->removeEventFilter(this);
   station_.SetListener(nullptr);
+  // The station, its queue and the models go before the widgets do: nothing may reach them
+  // from here on.
+  timer1_->stop();
+  delete serialNotifier_;
+  serialNotifier_ = nullptr;
+  ui.HexViewer->setModel(nullptr);
+  ui.EEPDataView->setModel(nullptr);
 }
 
 void TKorvanNATxPrg::SetUpStatusBar() {
