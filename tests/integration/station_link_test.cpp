@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <ostream>
 
 #include "core/image/firmware_image.h"
 #include "core/util/format.h"
@@ -185,6 +186,9 @@ struct AutoCase {
   std::vector<std::string> lines;  // expected among channel 1's lines, in order
 };
 
+// Shown by name in test listings instead of as raw bytes.
+void PrintTo(const AutoCase& c, std::ostream* os) { *os << c.name; }
+
 class StationAuto : public ::testing::TestWithParam<AutoCase> {};
 
 TEST_P(StationAuto, CountsAndAdvancesSerialNumbersOnlyAfterTheOptionBytesAreWritten) {
@@ -357,6 +361,8 @@ struct FaultCase {
   Expect expect;
   const char* line;  // channel 2's last line, when it has one
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class StationFault : public ::testing::TestWithParam<FaultCase> {};
 
