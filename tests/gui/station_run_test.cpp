@@ -103,6 +103,17 @@ void StationRunTest::autoOnFourProgrammers() {
   rig.ChooseChip("N32G45xxx", "N32G452CBL7");
   rig.LoadHex(128 * 1024);
   QVERIFY(rig.station().dataLoaded());
+  // "下载" stores image and settings in every programmer; each restarts afterwards.
+  Click(w.ui.SpdBtnDownLoad);
+  QVERIFY(rig.station().AnyBusy());
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
+  for (int n = 1; n <= 4; ++n) {
+    QVERIFY2(rig.GaugeFull(n), qPrintable(QString::number(n)));
+    QCOMPARE(rig.station().channel(n).gauge.colour, GaugeColour::Blue);
+    QVERIFY(w.ui.InfoMemo->toPlainText().contains(QStringLiteral("编程器%1 ：下载数据").arg(n)));
+  }
+  QTest::qWait(500);  // the programmers' answers to the restart
+
   // "Program Option Byte": Auto ends with the option bytes, and each part counts.
   Click(w.ui.CheckBoxOpt);
   QVERIFY(rig.station().form().CheckBoxOpt.checked);
