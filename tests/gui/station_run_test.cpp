@@ -90,6 +90,7 @@ class StationRunTest : public QObject {
  private slots:
   void autoOnFourProgrammers();
   void faultOnOneChannel();
+  void hangUpDisablesTheGauge();
 };
 
 void StationRunTest::autoOnFourProgrammers() {
@@ -170,6 +171,26 @@ void StationRunTest::faultOnOneChannel() {
     QCOMPARE(w.Gauge(n)->styleSheet().contains("#d02020"), n == faulty);
   }
   Screenshot(w, "main_window_fault_on_one_channel");
+}
+
+void StationRunTest::hangUpDisablesTheGauge() {
+  sim::Options options;
+  // The second programmer's port goes away after it answered the identity request.
+  options.faults.push_back({sim::FaultKind::Hangup, 2, 1});
+  Rig rig(options);
+  gui::TKorvanNATxPrg& w = *rig.window;
+  QTRY_VERIFY_WITH_TIMEOUT(rig.emulator.HungUp(2), 10000);
+  QTRY_COMPARE_WITH_TIMEOUT(w.ui.ComboBoxCOM->count(), 3, 10000);
+  int lost = 0;
+  for (int n = 1; n <= 4; ++n) {
+    if (rig.station().channel(n).portName == rig.emulator.Paths()[1]) lost = n;
+  }
+  QVERIFY(lost != 0);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().channel(lost).connected, 10000);
+  for (int n = 1; n <= 4; ++n) {
+    QTRY_COMPARE_WITH_TIMEOUT(w.Gauge(n)->isEnabled(), n != lost, 10000);
+  }
+  QCOMPARE(w.ui.ComboBoxCOM->findText(QString::fromStdString(rig.emulator.Paths()[1])), -1);
 }
 
 QTEST_MAIN(StationRunTest)
