@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <array>
 
 #include "core/image/writers.h"
 #include "gui/dialogs.h"
@@ -25,10 +26,34 @@ namespace {
 
 // The emulator on pseudo-terminals and a window pointed at them through KORVAN_PORTS, as
 // `./run --simulate` does.
+// Holds the first verify-mismatch box open for a while, as an operator reading it does, and
+// notes what the station did meanwhile.
+class ThinkingFrontend : public ScriptedQtFrontend {
+ public:
+  Station* station = nullptr;
+  bool stalled = false;
+  int boxes = 0;
+
+  Answer Ask(MessageKind kind, const std::string& text, Buttons buttons) override {
+    if (buttons != Buttons::YesAbort) return ScriptedQtFrontend::Ask(kind, text, buttons);
+    if (boxes++ == 0) {
+      const std::size_t lines = station->info().LineCount();
+      std::array<std::int16_t, kChannelCount> timeouts{};
+      for (int n = 1; n <= kChannelCount; ++n) timeouts[n - 1] = station->channel(n).timeout;
+      QTest::qWait(400);
+      stalled = station->info().LineCount() == lines;
+      for (int n = 1; n <= kChannelCount; ++n) {
+        stalled = stalled && timeouts[n - 1] == station->channel(n).timeout;
+      }
+    }
+    return Answer::Abort;
+  }
+};
+
 struct Rig {
   QTemporaryDir dir;
   sim::Emulator emulator;
-  ScriptedQtFrontend frontend;
+  ThinkingFrontend frontend;
   std::unique_ptr<gui::TKorvanNATxPrg> window;
 
   explicit Rig(sim::Options options) : emulator(std::move(options)) {
@@ -39,6 +64,7 @@ struct Rig {
     qputenv("KORVAN_PORTS", QByteArray::fromStdString(ports));
     window = std::make_unique<gui::TKorvanNATxPrg>(
         &frontend, StationEnvironment{dir.path().toStdString(), "", ""});
+    frontend.station = &window->station();
     // Only the emulated programmers, whatever adapters this machine has.
     window->station().SetPortSources(
         {dir.filePath("no-sysfs").toStdString(), dir.filePath("no-dev").toStdString(), ports});
@@ -91,6 +117,7 @@ class StationRunTest : public QObject {
   void autoOnFourProgrammers();
   void faultOnOneChannel();
   void hangUpDisablesTheGauge();
+  void verifyMismatchBoxStallsTheChannels();
 };
 
 void StationRunTest::autoOnFourProgrammers() {
@@ -191,6 +218,20 @@ void StationRunTest::hangUpDisablesTheGauge() {
     QTRY_COMPARE_WITH_TIMEOUT(w.Gauge(n)->isEnabled(), n != lost, 10000);
   }
   QCOMPARE(w.ui.ComboBoxCOM->findText(QString::fromStdString(rig.emulator.Paths()[1])), -1);
+}
+
+void StationRunTest::verifyMismatchBoxStallsTheChannels() {
+  Rig rig({});  // blank parts: every channel's verify finds differences
+  gui::TKorvanNATxPrg& w = *rig.window;
+  QTRY_COMPARE_WITH_TIMEOUT(rig.Connected(), 4, 10000);
+  rig.ChooseChip("N32G45xxx", "N32G452CBL7");
+  rig.LoadHex(128 * 1024);
+  Click(w.ui.SpdBtnVerify);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
+  QVERIFY(rig.frontend.boxes >= 1);
+  // While the box was open no other reply was handled and no time-out counted down.
+  QVERIFY(rig.frontend.stalled);
+  for (int n = 1; n <= 4; ++n) QCOMPARE(rig.station().channel(n).gauge.colour, GaugeColour::Red);
 }
 
 QTEST_MAIN(StationRunTest)
