@@ -72,7 +72,13 @@ class Rig {
     if (!emulator_->Start(&error)) throw std::runtime_error(error);
 
     std::string image(flashKb * 1024, '\0');
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + i / 4099);
+    // The physical time counts frames without escapes: the image holds no 0xC0 or 0xDB, so the
+    // same bytes cross the line as in that count (a real image adds ~0.35 ms per 4 KiB block).
+    for (std::size_t i = 0; i < image.size(); ++i) {
+      auto b = static_cast<std::uint8_t>(i * 13 + i / 4099);
+      if (b == 0xC0 || b == 0xDB) b = 0x55;
+      image[i] = static_cast<char>(b);
+    }
     frontend_.file = (dir_ / "image.bin").string();
     std::ofstream(frontend_.file, std::ios::binary) << image;
     frontend_.part = part;
@@ -83,10 +89,7 @@ class Rig {
     std::string ports;
     for (const auto& p : emulator_->Paths()) ports += (ports.empty() ? "" : ":") + p;
     station_->SetPortSources({dir_ / "no-sysfs", "/dev", ports});
-    station_->FormShow({dir_, "", ""});
-    station_->ListSerialPorts();
-    station_->FreshBtnClick();
-    station_->BitBtnFindDevClick();
+    station_->FormShow({dir_, "", ""});  // lists the ports and searches
     station_->DevButtonClick();
     station_->LoadObjectFileCommand(false, ObjectFileKind::Binary);
     loop_.RunFor(std::chrono::seconds(5), [&] { return Connected() == channels; });

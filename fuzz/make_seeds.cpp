@@ -106,6 +106,50 @@ void Codec() {
   Write("codec", "byte_by_byte", blocks(status, 1));
 }
 
+// The station harness's inputs: channel, pending command index, flags, block index, block
+// count, part size, then the blocks.
+void StationReceive() {
+  auto input = [](std::uint8_t channel, std::uint8_t pendingIndex, std::uint8_t flags,
+                  const Bytes& stream) {
+    Bytes out = {channel, pendingIndex, flags, 0, 0, 8, 0, 8, 0};
+    for (std::size_t at = 0; at < stream.size(); at += 100) {
+      const std::size_t n = std::min<std::size_t>(100, stream.size() - at);
+      out.push_back(static_cast<std::uint8_t>(n));
+      out.insert(out.end(), stream.begin() + at, stream.begin() + at + n);
+    }
+    return out;
+  };
+  const Bytes ok = Reply(p::kCmdChip, {p::kStatusOk});
+  const Bytes notBlank = Reply(p::kCmdChip, {p::kStatusNotBlank});
+  const Bytes data = Reply(p::kCmdReadBack, Bytes(4096, 0x11));
+  // Index into the harness's table: 0 download, 1 erase, 2 blank check, 3 program, 4 verify,
+  // 5 read memory, 6 write option bytes, 7 read option bytes, 8 chip ID, 11 read address,
+  // 12 idle, 13 firmware upgrade.
+  Write("station_receive", "download_ok", input(0, 0, 0x02, ok));
+  Write("station_receive", "auto_blank_not_blank", input(1, 2, 0x03, notBlank));
+  Write("station_receive", "program_ok", input(2, 3, 0x03, ok));
+  Write("station_receive", "verify_data", input(3, 4, 0x03, data));
+  Write("station_receive", "read_data", input(0, 5, 0x02, data));
+  Write("station_receive", "option_bytes", input(0, 7, 0x02, Reply(p::kCmdChip, Bytes(128, 0xA5))));
+  Write("station_receive", "chip_id", input(0, 8, 0x02, Reply(p::kCmdChip, Bytes(12, 0x42))));
+  Write("station_receive", "read_address", input(0, 11, 0x02, Reply(p::kCmdChip, Bytes(64, 0x42))));
+  Write("station_receive", "upgrade", input(0, 13, 0x02, ok));
+  Bytes report = {0x00, 0xF0, 0x06, 0, 0, 0, 0, 0};
+  report[7] = static_cast<std::uint8_t>(0x100 - 0xF6);
+  report.resize(10);
+  p::AppendPacketCrc(report, 8);
+  Write("station_receive", "progress_done", input(1, 12, 0x00, Frame(report)));
+  Bytes identity(22, 0);
+  identity[0] = 0xA3;
+  identity[1] = 0xA5;
+  identity[2] = 0x35;
+  identity[3] = 0x01;
+  for (char c : std::string("Korvan200NAT V2.9")) identity.push_back(static_cast<std::uint8_t>(c));
+  identity.resize(identity.size() + 3);
+  p::AppendPacketCrc(identity, identity.size() - 2);
+  Write("station_receive", "identity", input(0, 12, 0x00, Frame(identity)));
+}
+
 void SimRequests() {
   korvan::ChipRecord chip;
   chip.chipName = "N32G452CBL7";
@@ -174,5 +218,6 @@ int main(int argc, char** argv) {
   Firmware();
   Codec();
   SimRequests();
+  StationReceive();
   return 0;
 }

@@ -1,7 +1,7 @@
 // korvan-sim: emulated Korvan200NAT programmers on pseudo-terminals, for trying the station,
 // training operators and testing scripts without programmer hardware.
 //
-// The first line printed is KORVAN_PORTS=/dev/pts/a:/dev/pts/b:..., the variable the
+// The first line printed is KORVAN_PORTS=/tmp/korvan-sim-XXXXXX/ttyNAT01:..., the variable the
 // station's port list reads; then it serves until SIGINT or SIGTERM.
 // Exit status: 0 after a signal, 2 for a bad command line, 3 when no pseudo-terminal could be
 // had or the dump could not be written.

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -73,6 +75,14 @@ bool Emulator::Start(std::string* error) {
     paths_.emplace_back(name);
     ports_.push_back(std::move(port));
   }
+  if (!LinkPorts(error)) {
+    for (auto& p : ports_) ClosePort(p);
+    ports_.clear();
+    paths_.clear();
+    close(wake_);
+    wake_ = -1;
+    return false;
+  }
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -99,8 +109,42 @@ bool Emulator::Stop(std::string* error) {
     }
   }
   for (auto& port : ports_) ClosePort(port);
+  RemoveLinks();
   close(wake_);
   return ok;
+}
+
+// Pseudo-terminal numbers are whatever the system hands out, and the station binds channels to
+// ports in the text order of their names (/dev/pts/10 before /dev/pts/9). So each programmer is
+// offered under a name of its own, ttyNAT01, ttyNAT02, ... in a private folder, whose text
+// order is the programmers' order.
+bool Emulator::LinkPorts(std::string* error) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/korvan-sim-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    *error = ErrnoText("link folder");
+    return false;
+  }
+  linkDir_ = pattern;
+  for (std::size_t i = 0; i < paths_.size(); ++i) {
+    char leaf[32];
+    std::snprintf(leaf, sizeof leaf, "ttyNAT%02zu", i + 1);
+    const std::string link = linkDir_ + "/" + leaf;
+    if (symlink(paths_[i].c_str(), link.c_str()) != 0) {
+      *error = ErrnoText("port link");
+      RemoveLinks();
+      return false;
+    }
+    paths_[i] = link;
+  }
+  return true;
+}
+
+void Emulator::RemoveLinks() {
+  if (linkDir_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(linkDir_, ec);
+  linkDir_.clear();
 }
 
 void Emulator::ClosePort(Port& port) {
@@ -158,6 +202,10 @@ void Emulator::Serve(Port& port, TimePoint now) {
     }
     if ((unread == 0 && now >= port.hangupFrom) || now >= port.hangupBy) {
       ClosePort(port);
+      // An unplugged adapter leaves /dev: its name goes too, so that no later search finds
+      // it (or another pseudo-terminal that has meanwhile been given the same number).
+      const auto index = static_cast<std::size_t>(&port - ports_.data());
+      if (!linkDir_.empty() && index < paths_.size()) ::unlink(paths_[index].c_str());
     } else {
       port.recheck = now + std::chrono::milliseconds(5);
     }

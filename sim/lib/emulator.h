@@ -34,7 +34,9 @@ class Emulator {
   // `error` set and nothing left open, when a pseudo-terminal cannot be had. Call once.
   bool Start(std::string* error);
 
-  // The slave paths (/dev/pts/N), channel 1 first; valid after a successful Start.
+  // The ports, channel 1 first, valid after a successful Start: links named ttyNAT01, ttyNAT02,
+  // ... in a private temporary folder to the slave sides (/dev/pts/N), so that their text order
+  // is the channels' order.
   const std::vector<std::string>& Paths() const { return paths_; }
 
   // Stops serving, joins the thread, writes the dump when a dump directory was given and
@@ -62,11 +64,14 @@ class Emulator {
   void Run();
   void Serve(Port& port, TimePoint now);
   void ClosePort(Port& port);
+  bool LinkPorts(std::string* error);
+  void RemoveLinks();
 
   Options options_;
   std::vector<Port> ports_;
   std::vector<std::string> paths_;
-  int wake_ = -1;  // eventfd that ends the thread's wait
+  std::string linkDir_;  // the folder of the ports' names, removed at Stop
+  int wake_ = -1;        // eventfd that ends the thread's wait
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   bool stopped_ = false;

@@ -238,6 +238,9 @@ void Programmer::ReplyIdentity(TimePoint ready) {
 // Requests
 
 void Programmer::OnFrame(std::span<const std::uint8_t> frame, TimePoint at) {
+  // A programmer about to hang up answers nothing more: at memory speed the station would
+  // otherwise get whole operations answered in the moment before the line closes.
+  if (hangupPending_) return;
   ++requests_;
   // The identity request is a bare three-byte packet without CRC: C0 A3 A5 35 C0.
   if (std::equal(frame.begin(), frame.end(), p::kIdentityRequestFrame.begin(),

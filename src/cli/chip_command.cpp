@@ -25,6 +25,7 @@ class ChipCommand : public Command {
                     "Series selected in the dialog, 0..8 (default: the series listing PART, "
                     "else 0 as a typed name)")
         ->check(CLI::Range(0, kSeriesCount - 1));
+    sub->footer("Exit status: 0 shown, 2 usage error, 3 the output could not be written.");
     return sub;
   }
 

@@ -31,6 +31,9 @@ class ConvertCommand : public Command {
         "convert",
         "Load object files (or a project) as the window does and save the flash window as "
         ".bin, .hex, .s19/.srec/.mot, or a .kvn project.");
+    sub->footer(
+        "Exit status: 0 saved, 1 saved but an input had line errors, 2 usage error, 3 an input "
+        "could not be read or the output could not be written.");
     sub->add_option("--chip", part_, "Part number (not needed when the first IN is a .kvn)");
     sub->add_option("--series", series_, "Series selected in the chip dialog, 0..8")
         ->check(CLI::Range(0, kSeriesCount - 1));

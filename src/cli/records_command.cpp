@@ -19,7 +19,8 @@ class RecordsCommand : public Command {
     CLI::App* sub = app.add_subcommand(
         "records",
         "Print the production records (one per finished part: Auto sequences and stand-alone "
-        "results), oldest first, as JSON Lines or CSV.\n\n"
+        "results), oldest first, as JSON Lines or CSV.");
+    sub->footer(
         "Exit status: 0 printed (also when there are none), 2 usage error, 3 a record file "
         "could not be read or the output could not be written.");
     sub->add_option("--since", since_, "Only records of this day (yyyy-MM-dd) and later")

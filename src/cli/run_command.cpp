@@ -16,6 +16,7 @@
 #include "cli/cli_frontend.h"
 #include "cli/command.h"
 #include "cli/job_files.h"
+#include "cli/json_output.h"
 #include "cli/run_output.h"
 #include "cli/run_steps.h"
 #include "cli/station_session.h"
@@ -199,6 +200,13 @@ class RunCommand : public Command {
     sub->add_option("--watch-timeout", watchSeconds_,
                     "Seconds a watch=N step waits at most (default: no limit)")
         ->check(CLI::PositiveNumber);
+    sub->add_flag("--json", json_,
+                  "Write every event as one JSON object per line on stdout (panel lines, gauge "
+                  "changes, step results per channel, stand-alone results, a final summary); "
+                  "messages meant for an operator go to stderr");
+    sub->add_flag("--quiet", quiet_, "Leave out the panel lines and gauge changes");
+    sub->add_option("--records", records_,
+                    "Folder for the production records (default: the station's log folder)");
     job_.Add(sub);
     sub->add_option("ITEMS", items_, "IN... (object files, or a .kvn project) then STEP...")
         ->required();
@@ -231,13 +239,16 @@ class RunCommand : public Command {
     if (offset_ && !ParseInteger(*offset_)) return Usage(NotAnIntegerMessage(*offset_));
     if (const std::string problem = job_.Check(); !problem.empty()) return Usage(problem);
 
-    CliFrontend frontend(std::cout, std::cerr);
+    // With --json, stdout carries nothing but the events.
+    CliFrontend frontend(json_ ? std::cerr : std::cout, std::cerr);
     frontend.abortOnError = abortOnError_;
     frontend.abortOnMismatch = true;
     frontend.loadOffset = offset_;
     frontend.chipPart = part_;
     frontend.chipSeries = series_;
-    const std::unique_ptr<RunOutput> output = MakeTextOutput(std::cout, std::cerr);
+    std::unique_ptr<RunOutput> output =
+        json_ ? MakeJsonOutput(std::cout) : MakeTextOutput(std::cout, std::cerr);
+    if (quiet_) output = MakeQuietOutput(std::move(output));
     const int status = Execute(frontend, *output, inputs, steps);
     output->Finished(status);
     return status;
@@ -247,6 +258,7 @@ class RunCommand : public Command {
   int Execute(CliFrontend& frontend, RunOutput& output, const std::vector<std::string>& inputs,
               const std::vector<Step>& steps) {
     StationSession session(frontend, output);
+    if (records_) session.recordFolder = *records_;
     Station& station = session.station();
     // The identity requests go out now; the answers are taken while the job loads.
     session.Start(ports_);
@@ -275,8 +287,13 @@ class RunCommand : public Command {
     }
 
     int status = kExitOk;
+    StationSession::StopOnSignals();
     for (const Step& step : steps) {
       StepReport report = RunOne(session, frontend, step);
+      if (StationSession::StopRequested()) {
+        report.ok = false;
+        if (report.note.empty()) report.note = "stopped by a signal";
+      }
       output.StepEnded(report);
       if (!report.ok) {
         status = kExitFailed;
@@ -369,6 +386,9 @@ class RunCommand : public Command {
   std::optional<std::string> offset_;
   bool abortOnError_ = false;
   std::optional<double> watchSeconds_;
+  bool json_ = false;
+  bool quiet_ = false;
+  std::optional<std::string> records_;
   JobOptions job_;
   std::vector<std::string> items_;
 };

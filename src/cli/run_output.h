@@ -47,6 +47,11 @@ class RunOutput {
   virtual void InfoLine(const std::string& line) = 0;
   // The device search ended.
   virtual void SearchEnded(const std::vector<ChannelReport>& channels) = 0;
+  // A channel's gauge moved, changed colour or was enabled or disabled.
+  virtual void GaugeChanged(int channel, const GaugeState& gauge) {
+    (void)channel;
+    (void)gauge;
+  }
   // A step ended on every channel it ran on.
   virtual void StepEnded(const StepReport& report) = 0;
   // A programmer working on its own reported a finished part (6 and 0x1E are good parts).

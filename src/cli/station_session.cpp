@@ -1,15 +1,38 @@
 #include "cli/station_session.h"
 
+#include <signal.h>
+
+#include <csignal>
+
 #include "core/serial/port_list.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
 
 namespace {
+
 bool GoodPart(std::uint8_t code) {
   return code == 0x06 || code == 0x1E;
 }
+
+volatile std::sig_atomic_t stopRequested = 0;
+void OnStopSignal(int) {
+  stopRequested = 1;
+}
+
 }  // namespace
+
+void StationSession::StopOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StationSession::StopRequested() {
+  return stopRequested != 0;
+}
 
 StationSession::StationSession(CliFrontend& frontend, RunOutput& output)
     : frontend_(frontend), output_(output), station_(frontend) {
@@ -27,9 +50,15 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   if (ports) sources.extraPorts = *ports;
   station_.SetPortSources(std::move(sources));
   station_.FormShow();
-  station_.ListSerialPorts();
-  station_.FreshBtnClick();
-  station_.BitBtnFindDevClick();
+  for (int n = 1; n <= kChannelCount; ++n) {
+    gauges_[static_cast<std::size_t>(n - 1)] = station_.channel(n).gauge;
+  }
+  if (recordFolder) {
+    std::error_code ec;  // a folder that cannot be made shows in the first record's error
+    std::filesystem::create_directories(*recordFolder, ec);
+  }
+  records_ = std::make_unique<RecordWriter>(
+      station_, recordFolder.value_or(station_.logLocation().shutdownDir));
 }
 
 bool StationSession::ChannelActive(int n) const {
@@ -86,6 +115,7 @@ int StationSession::ConnectedCount() const {
 
 void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
   if (channel < 1 || channel > kChannelCount) return;
+  if (records_) records_->OperationEnded(channel, outcome);
   outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
   if ((outcome.command == kPendingDownload || outcome.command == kPendingFirmwareUpgrade) &&
       outcome.result == OperationResult::Ok) {
@@ -98,7 +128,22 @@ void StationSession::OperationEnded(int channel, const OperationOutcome& outcome
 
 void StationSession::StandAloneResult(int channel, std::uint8_t code) {
   standAlone_.emplace_back(channel, code);
+  if (records_) records_->StandAloneResult(channel, code);
   output_.StandAloneResult(channel, code);
+}
+
+void StationSession::ViewChanged(ViewPart part) {
+  if (part != ViewPart::Gauges) return;
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const GaugeState& now = station_.channel(n).gauge;
+    GaugeState& last = gauges_[static_cast<std::size_t>(n - 1)];
+    if (now.progress == last.progress && now.maximum == last.maximum && now.colour == last.colour &&
+        now.enabled == last.enabled) {
+      continue;
+    }
+    last = now;
+    output_.GaugeChanged(n, now);
+  }
 }
 
 StepReport StationSession::RunStep(const std::string& name, const std::function<void()>& command) {
@@ -111,12 +156,13 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
     started[static_cast<std::size_t>(n - 1)] =
         ChannelActive(n) || !outcomes_[static_cast<std::size_t>(n - 1)].empty();
   }
-  loop_.RunFor(kStepLimit, [this] { return !AnyActive(); });
+  loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
 
   StepReport report{name, true, {}, ""};
   for (int n = 1; n <= kChannelCount; ++n) {
     const auto i = static_cast<std::size_t>(n - 1);
-    if (!started[i]) continue;
+    // An operation may also end inside the command itself (a request that could not be sent).
+    if (!started[i] && outcomes_[i].empty()) continue;
     ChannelStepResult r;
     r.channel = n;
     r.port = station_.channel(n).portName;
@@ -134,7 +180,7 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
         }
       }
     } else if (ChannelActive(n)) {
-      r.note = "still running; given up";
+      r.note = StopRequested() ? "still running when stopped" : "still running; given up";
     } else {
       r.note = "ended without a result (the port was lost?)";
     }
@@ -170,7 +216,9 @@ void StationSession::SearchAgain(std::chrono::milliseconds limit) {
 StepReport StationSession::AwaitStandAlone(const std::string& name, int count,
                                            std::chrono::milliseconds limit) {
   const auto want = static_cast<std::size_t>(count);
-  const bool all = loop_.RunFor(limit, [&] { return standAlone_.size() >= want; });
+  const bool all = loop_.RunFor(limit, [&] {
+    return standAlone_.size() >= want || StopRequested();
+  }) && standAlone_.size() >= want;
   StepReport report{name, true, {}, ""};
   std::array<int, kChannelCount> good{};
   std::array<int, kChannelCount> bad{};

@@ -6,7 +6,9 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "cli/run_output.h"
 #include "core/app/event_loop.h"
 #include "core/app/station.h"
+#include "core/records/record_writer.h"
 
 namespace korvan::cli {
 
@@ -30,8 +33,18 @@ class StationSession : public StationListener {
   StationSession(CliFrontend& frontend, RunOutput& output);
   ~StationSession() override;
 
+  // SIGINT and SIGTERM end the wait for the running step (which then fails) instead of the
+  // process, so that the run still closes its ports and writes its log.
+  static void StopOnSignals();
+  static bool StopRequested();
+
   Station& station() { return station_; }
   EventLoop& loop() { return loop_; }
+
+  // Where the production records go: the station's log folder unless set before Start.
+  std::optional<std::filesystem::path> recordFolder;
+  // Writes the production record of every finished part; there from Start on.
+  const RecordWriter* records() const { return records_.get(); }
 
   // First showing of the window: log folder, defaults, firmware image, port list and device
   // search. `ports` replaces KORVAN_PORTS (colon-separated paths) when given.
@@ -71,6 +84,7 @@ class StationSession : public StationListener {
   void InfoLineAdded(const std::string& line) override { output_.InfoLine(line); }
   void OperationEnded(int channel, const OperationOutcome& outcome) override;
   void StandAloneResult(int channel, std::uint8_t code) override;
+  void ViewChanged(ViewPart part) override;
 
  private:
   static constexpr std::int16_t kRestartPending = -1;
@@ -88,6 +102,9 @@ class StationSession : public StationListener {
   // Outcomes reported while a step runs, by channel.
   std::array<std::vector<OperationOutcome>, kChannelCount> outcomes_;
   std::vector<std::pair<int, std::uint8_t>> standAlone_;
+  std::unique_ptr<RecordWriter> records_;
+  // The gauges as last reported.
+  std::array<GaugeState, kChannelCount> gauges_{};
 };
 
 }  // namespace korvan::cli

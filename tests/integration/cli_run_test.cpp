@@ -131,7 +131,7 @@ TEST_F(CliRun, PortsListsEachPortWithWhatAnswered) {
                                            : std::string("Korvan200NAT V2.9")) +
                 "\n";
   }
-  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.out, expected) << r.err;
 
   const Result none = Cli("ports --ports /nonexistent/port");
   EXPECT_EQ(none.status, 3);

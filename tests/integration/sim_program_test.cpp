@@ -94,7 +94,7 @@ TEST(SimProgram, PrintsThePortsAndServesUntilASignal) {
   for (const int signal : {SIGTERM, SIGINT}) {
     SimProcess sim({"--count", "4"});
     const std::string line = sim.FirstLine();
-    ASSERT_EQ(line.rfind("KORVAN_PORTS=/dev/pts/", 0), 0u) << line;
+    ASSERT_EQ(line.rfind("KORVAN_PORTS=/", 0), 0u) << line;
     const auto ports = SplitPorts(line);
     ASSERT_EQ(ports.size(), 4u);
     for (const auto& path : ports) {

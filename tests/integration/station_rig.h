@@ -65,8 +65,16 @@ class StationRig {
     station.SetListener(&listener);
     // Unless asked to, the first showing searches no port: each test runs its own search, so
     // that no late identity reply of a first search meets a test's first command.
+    // The station binds the ports in the order of its sorted port list, where "/dev/pts/10"
+    // comes before "/dev/pts/9". Links named in channel order keep programmer n on channel n
+    // whatever numbers the pseudo-terminals got.
     std::string ports;
-    for (const auto& path : emulator_.Paths()) ports += (ports.empty() ? "" : ":") + path;
+    for (std::size_t i = 0; i < emulator_.Paths().size(); ++i) {
+      const auto link = dir_.path() / ("ttyKV" + std::to_string(i + 1));
+      std::filesystem::create_symlink(emulator_.Paths()[i], link);
+      ports_.push_back(link.string());
+      ports += (ports.empty() ? "" : ":") + link.string();
+    }
     const PortSources emulated{dir_.path() / "no-sysfs", dir_.path() / "no-dev", ports};
     station.SetPortSources(searchAtShow ? emulated
                                         : PortSources{emulated.sysfsRoot, emulated.devDir, ""});
@@ -77,6 +85,8 @@ class StationRig {
   }
 
   sim::Emulator& emulator() { return emulator_; }
+  // The ports as the station sees them, programmer 1 first (they sort in this order).
+  const std::vector<std::string>& Ports() const { return ports_; }
   const std::filesystem::path& dir() const { return dir_.path(); }
 
   // Runs the loop until `done` holds; false when `seconds` pass first.
@@ -97,7 +107,11 @@ class StationRig {
   // The device search, run until `expected` channels answered and none is busy (an upgrade).
   bool Search(int expected) {
     station.BitBtnFindDevClick();
-    return RunUntil([&] { return Connected() == expected && !station.AnyBusy(); }, 10);
+    const bool found = RunUntil([&] { return Connected() == expected && !station.AnyBusy(); }, 10);
+    if (!found) {
+      for (const std::string& line : Lines()) ADD_FAILURE() << line;
+    }
+    return found;
   }
 
   // Chooses `part` in the chip dialog and confirms it.
@@ -153,6 +167,7 @@ class StationRig {
  private:
   sim::Emulator emulator_;
   TempFolder dir_;
+  std::vector<std::string> ports_;
   bool started_ = false;
 
  public:

@@ -1,0 +1,112 @@
+#include "core/records/record_writer.h"
+
+#include <cctype>
+
+#include "core/chips/option_bytes.h"
+#include "core/util/format.h"
+
+namespace korvan {
+
+namespace {
+
+// The result text of a stand-alone result, as the panel's "Progrmming Completed" line ends.
+std::string StandAloneResultText(int channel, std::uint8_t code) {
+  if (code == 6) return channel == 1 ? "Successed !" : "Successed!";
+  if (code == 0x1E) return "Error：芯片未设定读保护！";
+  return Format("Failed : Error=0x%02X!", code);
+}
+
+// "01 02 0a ..." as the station shows a UID → "01020A...".
+std::optional<std::string> UidDigits(const std::string& shown) {
+  std::string digits;
+  for (char c : shown) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) {
+      digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+  }
+  if (digits.empty()) return std::nullopt;
+  return digits;
+}
+
+}  // namespace
+
+RecordWriter::RecordWriter(Station& station, std::filesystem::path folder, Durability durability,
+                           ZonedClock clock, std::string host)
+    : station_(station),
+      log_(std::move(folder), durability),
+      clock_(std::move(clock)),
+      host_(std::move(host)) {}
+
+ProductionRecord RecordWriter::Common(int channel) const {
+  ProductionRecord r;
+  r.time = Iso8601Text(clock_());
+  r.host = host_;
+  r.channel = channel;
+  r.port = station_.channel(channel).portName;
+  r.programmer = station_.IdentityText(channel);
+  r.chip = station_.chip().chipName;
+  const JobSettings& job = station_.settings();
+  r.imageCrc = job.fileCrc;
+  r.imageSum = job.fileSum;
+  // What the download gave the programmers; an Auto cycle writes the option-byte image as it
+  // stands (AutoRecord).
+  r.optionSum = job.optionSum;
+  return r;
+}
+
+ProductionRecord RecordWriter::AutoRecord(int channel, const OperationOutcome& outcome) const {
+  ProductionRecord r = Common(channel);
+  const auto i = static_cast<std::size_t>(channel - 1);
+  r.origin = RecordOrigin::Auto;
+  r.optionSum = OptionSum(station_.optionBytes()).optionSum;
+  if (!outcome.chipName.empty()) r.chip = outcome.chipName;
+  r.serialNumber = outcome.serialNumber;
+  r.chipUid = UidDigits(outcome.chipUid);
+  r.result = outcome.status;
+  r.resultText = outcome.message;
+  r.pass = outcome.result == OperationResult::Ok;
+  // The channel's parts so far, both ways: its stand-alone counts and its Auto cycles.
+  const ChannelState& ch = station_.channel(channel);
+  r.okCount = ch.okCount + autoOk_[i] + (r.pass ? 1 : 0);
+  r.ngCount = ch.ngCount + autoNg_[i] + (r.pass ? 0 : 1);
+  return r;
+}
+
+ProductionRecord RecordWriter::StandAloneRecord(int channel, std::uint8_t code) const {
+  ProductionRecord r = Common(channel);
+  const auto i = static_cast<std::size_t>(channel - 1);
+  r.origin = RecordOrigin::StandAlone;
+  // The programmer numbers its parts itself: which number this part got is not reported.
+  r.result = code;
+  r.resultText = StandAloneResultText(channel, code);
+  r.pass = code == 6;
+  // The station has already counted this result.
+  const ChannelState& ch = station_.channel(channel);
+  r.okCount = ch.okCount + autoOk_[i];
+  r.ngCount = ch.ngCount + autoNg_[i];
+  return r;
+}
+
+void RecordWriter::OperationEnded(int channel, const OperationOutcome& outcome) {
+  if (!outcome.autoCycle || channel < 1 || channel > kChannelCount) return;
+  const ProductionRecord record = AutoRecord(channel, outcome);
+  ++(record.pass ? autoOk_ : autoNg_)[static_cast<std::size_t>(channel - 1)];
+  Write(record);
+}
+
+void RecordWriter::StandAloneResult(int channel, std::uint8_t code) {
+  if (channel < 1 || channel > kChannelCount) return;
+  Write(StandAloneRecord(channel, code));
+}
+
+void RecordWriter::Write(const ProductionRecord& record) {
+  lastError_ = log_.Append(record);
+  if (lastError_) {
+    station_.AddInfoLine(Format("Production record of channel %d not written: %s", record.channel,
+                                lastError_->c_str()));
+  } else {
+    ++written_;
+  }
+}
+
+}  // namespace korvan

@@ -1,0 +1,93 @@
+// The production record of every finished part, written while the station works: one record
+// when an Auto cycle ends on a channel (well, failed or timed out), and one for every result a
+// programmer working on its own reports. The window and the command-line station both put a
+// RecordingListener between the station and their own listener.
+//
+// Threading: the station's thread, as every listener call.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/app/station.h"
+#include "core/records/record_log.h"
+
+namespace korvan {
+
+class RecordWriter {
+ public:
+  // Appends to the day files in `folder` (normally the station's log folder,
+  // station.logLocation().shutdownDir once the window was shown).
+  RecordWriter(Station& station, std::filesystem::path folder,
+               Durability durability = Durability::Synced, ZonedClock clock = SystemZonedTime,
+               std::string host = StationHostName());
+
+  // From the station's listener. An operation other than an Auto cycle writes nothing.
+  void OperationEnded(int channel, const OperationOutcome& outcome);
+  void StandAloneResult(int channel, std::uint8_t code);
+
+  // The record a finished part gets; nothing is written.
+  ProductionRecord AutoRecord(int channel, const OperationOutcome& outcome) const;
+  ProductionRecord StandAloneRecord(int channel, std::uint8_t code) const;
+
+  // Records written since the start, and the error of the last record that could not be
+  // written (also shown in the information panel).
+  std::size_t written() const { return written_; }
+  const std::optional<std::string>& lastError() const { return lastError_; }
+  const RecordLog& log() const { return log_; }
+
+ private:
+  ProductionRecord Common(int channel) const;
+  void Write(const ProductionRecord& record);
+
+  Station& station_;
+  RecordLog log_;
+  ZonedClock clock_;
+  std::string host_;
+  // Auto cycles per channel by verdict; the station counts the stand-alone results itself.
+  std::array<std::uint32_t, kChannelCount> autoOk_{};
+  std::array<std::uint32_t, kChannelCount> autoNg_{};
+  std::size_t written_ = 0;
+  std::optional<std::string> lastError_;
+};
+
+// A StationListener that writes the production records and passes every call on to `next`
+// (the front end's own listener; none when null).
+class RecordingListener : public StationListener {
+ public:
+  explicit RecordingListener(RecordWriter& writer, StationListener* next = nullptr)
+      : writer_(writer), next_(next) {}
+
+  void InfoLineAdded(const std::string& line) override {
+    if (next_) next_->InfoLineAdded(line);
+  }
+  void InfoCleared() override {
+    if (next_) next_->InfoCleared();
+  }
+  void ViewChanged(ViewPart part) override {
+    if (next_) next_->ViewChanged(part);
+  }
+  void CloseRequested() override {
+    if (next_) next_->CloseRequested();
+  }
+  void OperationEnded(int channel, const OperationOutcome& outcome) override {
+    writer_.OperationEnded(channel, outcome);
+    if (next_) next_->OperationEnded(channel, outcome);
+  }
+  void StandAloneResult(int channel, std::uint8_t code) override {
+    writer_.StandAloneResult(channel, code);
+    if (next_) next_->StandAloneResult(channel, code);
+  }
+  void ChannelsChanged() override {
+    if (next_) next_->ChannelsChanged();
+  }
+
+ private:
+  RecordWriter& writer_;
+  StationListener* next_;
+};
+
+}  // namespace korvan
