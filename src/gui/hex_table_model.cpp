@@ -7,7 +7,10 @@ namespace korvan::gui {
 HexTableModel::HexTableModel(const HexView& view, QObject* parent)
     : QAbstractTableModel(parent),
       view_(view),
-      font_(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {}
+      font_(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {
+  // Small enough that "0x08000000" fits the 70-pixel address column whole.
+  font_.setPixelSize(10);
+}
 
 void HexTableModel::Refresh() {
   beginResetModel();

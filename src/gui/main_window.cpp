@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "gui/dialogs.h"
@@ -120,6 +121,11 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
   timer1_->setObjectName("Timer1");
   timer1_->setInterval(10);
   timer1_->setTimerType(Qt::PreciseTimer);
+  connect(timer1_, &QTimer::timeout, this, &TKorvanNATxPrg::Timer1Timer);
+  // The ports' threads post to the station's queue; it is drained here, on the GUI thread.
+  serialNotifier_ =
+      new QSocketNotifier(station_.serialEvents().NotifyFd(), QSocketNotifier::Read, this);
+  connect(serialNotifier_, &QSocketNotifier::activated, this, &TKorvanNATxPrg::SerialEventsReady);
 
   // The client area is 855 x 571 below the menu bar: tool bar, pages and status bar.
   ui.StatusBar1->setFixedHeight(20);
@@ -137,6 +143,13 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
 TKorvanNATxPrg::~TKorvanNATxPrg() {
   qApp->removeEventFilter(this);
   station_.SetListener(nullptr);
+  // The station, its queue and the models go before the widgets do: nothing may reach them
+  // from here on.
+  timer1_->stop();
+  delete serialNotifier_;
+  serialNotifier_ = nullptr;
+  ui.HexViewer->setModel(nullptr);
+  ui.EEPDataView->setModel(nullptr);
 }
 
 void TKorvanNATxPrg::SetUpStatusBar() {
@@ -292,6 +305,34 @@ void TKorvanNATxPrg::WireCommands() {
   // The part and its option bytes.
   on(ui.DevButton, &Station::DevButtonClick);
   on(ui.ButtonOpt, &Station::ButtonOptClick);
+  // Ports and programmers.
+  on(ui.FreshBtn, &Station::FreshBtnClick);
+  on(ui.BitBtnFindDev, &Station::BitBtnFindDevClick);
+  connect(ui.BitBtn1, &QPushButton::clicked, this,
+          [this] { station_.BitBtn1Click(station_.form().SpinEdit1.value); });
+  // Operation commands.
+  on(ui.Download1, &Station::SpdBtnDownLoadClick);
+  on(ui.SpdBtnDownLoad, &Station::SpdBtnDownLoadClick);
+  on(ui.AutoProgram1, &Station::AutoSpdBtnClick);
+  on(ui.AutoSpdBtn, &Station::AutoSpdBtnClick);
+  on(ui.BlankCheck1, &Station::SpdBtnBlankChkClick);
+  on(ui.SpdBtnBlankChk, &Station::SpdBtnBlankChkClick);
+  on(ui.EraseChip1, &Station::SpdBtnEraseClick);
+  on(ui.SpdBtnErase, &Station::SpdBtnEraseClick);
+  on(ui.Programming1, &Station::SpdBtnProgClick);
+  on(ui.SpdBtnProg, &Station::SpdBtnProgClick);
+  on(ui.Verification1, &Station::SpdBtnVerifyClick);
+  on(ui.SpdBtnVerify, &Station::SpdBtnVerifyClick);
+  on(ui.ReadOptionByte1, &Station::ReadOptionByte1Click);
+  on(ui.WriteOptionByte1, &Station::SpdBtnWrtOPBClick);
+  on(ui.SpdBtnWrtOPB, &Station::SpdBtnWrtOPBClick);
+  on(ui.WriteOTPDataMemory1, &Station::WriteOTPDataMemory1Click);
+  on(ui.ReadMG32xxChipID1, &Station::ReadMG32xxChipID1Click);
+  on(ui.ReadOTPMemory1, &Station::ReadOTPMemory1Click);
+  on(ui.ReadChipMemoryX1, &Station::ReadChipMemoryX1Click);
+  on(ui.ReadAddress1, &Station::ReadAddress1Click);
+  on(ui.EnterOffLineMonitor1, &Station::EnterOffLineMonitor1Click);
+  on(ui.DoFirmWareUpgrade1, &Station::DoFirmWareUpgrade1Click);
 
   connect(ui.About1, &QAction::triggered, this, [this] {
     CentreOn(*about_, nullptr);
@@ -299,7 +340,26 @@ void TKorvanNATxPrg::WireCommands() {
   });
 }
 
-void TKorvanNATxPrg::FormKeyPress() {}
+void TKorvanNATxPrg::FormKeyPress(char key) {
+  station_.FormKeyPress(key);
+}
+
+void TKorvanNATxPrg::SerialEventsReady() {
+  // A modal question inside a reply handler stalls every channel until it is answered: while
+  // the queue is being drained, the notifier and the tick wait.
+  serialNotifier_->setEnabled(false);
+  inHandler_ = true;
+  station_.serialEvents().Drain();
+  inHandler_ = false;
+  serialNotifier_->setEnabled(true);
+}
+
+void TKorvanNATxPrg::Timer1Timer() {
+  if (inHandler_) return;
+  inHandler_ = true;
+  station_.Timer1Timer();
+  inHandler_ = false;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Rendering
@@ -337,6 +397,15 @@ void TKorvanNATxPrg::ViewChanged(ViewPart part) {
 
 void TKorvanNATxPrg::CloseRequested() {
   close();
+}
+
+void TKorvanNATxPrg::OperationEnded(int, const OperationOutcome&) {
+  RenderGauges();
+}
+
+void TKorvanNATxPrg::ChannelsChanged() {
+  RenderGauges();
+  RenderWindow();
 }
 
 void TKorvanNATxPrg::RenderForm() {
@@ -468,14 +537,14 @@ void TKorvanNATxPrg::closeEvent(QCloseEvent* event) {
 }
 
 bool TKorvanNATxPrg::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress && isActiveWindow() && !QApplication::activeModalWidget() &&
+  if (event->type() == QEvent::KeyPress && !QApplication::activeModalWidget() &&
       !QApplication::activePopupWidget()) {
     auto* key = static_cast<QKeyEvent*>(event);
     auto* widget = qobject_cast<QWidget*>(watched);
     const bool startsAuto =
         key->key() == Qt::Key_Space || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (startsAuto && key->modifiers() == Qt::NoModifier && widget && widget->window() == this) {
-      if (!key->isAutoRepeat()) FormKeyPress();
+      if (!key->isAutoRepeat()) FormKeyPress(key->key() == Qt::Key_Space ? ' ' : '\r');
       return true;
     }
   }

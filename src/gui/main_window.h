@@ -15,6 +15,7 @@
 class QButtonGroup;
 class QLabel;
 class QProgressBar;
+class QSocketNotifier;
 class QTimer;
 
 namespace korvan::gui {
@@ -44,7 +45,7 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   QTimer* Timer1() const { return timer1_; }
 
   // The blank and Enter keys start Auto from anywhere in the window.
-  void FormKeyPress();
+  void FormKeyPress(char key);
 
   Ui::TKorvanNATxPrg ui;
 
@@ -53,6 +54,8 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   void InfoCleared() override;
   void ViewChanged(ViewPart part) override;
   void CloseRequested() override;
+  void OperationEnded(int channel, const OperationOutcome& outcome) override;
+  void ChannelsChanged() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -65,6 +68,8 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   void SetUpMenus();
   void BindForm();
   void WireCommands();
+  void SerialEventsReady();
+  void Timer1Timer();
 
   void RenderForm();
   void RenderWindow();
@@ -79,6 +84,9 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   HexTableModel otpModel_;
   std::unique_ptr<TAboutForm> about_;
   QTimer* timer1_ = nullptr;
+  QSocketNotifier* serialNotifier_ = nullptr;
+  // A reply handler or the tick is running (and may be waiting in a modal question).
+  bool inHandler_ = false;
   std::array<QProgressBar*, kChannelCount> gauges_{};
   std::array<QLabel*, 4> status_{};
   QButtonGroup* voltGroup_ = nullptr;

@@ -18,8 +18,7 @@ class TFormOfsAddr;
 
 // A station filter ("desc|mask;mask|desc|mask") as the name filters of a file dialog. Each
 // entry keeps its description, without the masks it shows in parentheses, and lists its masks
-// separated by blanks; "*.*" also matches names without a dot, as it does on the desktop the
-// filters were written for.
+// separated by blanks; "*.*" becomes "*", so that "All Files" also lists names without a dot.
 QStringList NameFilters(const std::string& filter);
 
 class QtFrontend : public Frontend {

@@ -81,6 +81,8 @@ class MainWindowTest : public QObject {
   void formFollowsClicks();
   void informationPanelMenu();
   void gaugesFollowChannels();
+  void setOptionByteOpensTheEditorOfThePart_data();
+  void setOptionByteOpensTheEditorOfThePart();
 };
 
 void MainWindowTest::layout() {
@@ -103,7 +105,8 @@ void MainWindowTest::layout() {
   QVERIFY(w.ui.MCUNameEdit->isReadOnly());
   QCOMPARE(w.ui.MCUNameEdit->maxLength(), 16);
   QCOMPARE(w.ui.InfoPanel->text(), QString("Device = ??????"));
-  QCOMPARE(w.ui.ComboBoxCOM->placeholderText(), QString("请选择通讯口......"));
+  QCOMPARE(w.ui.ComboBoxCOM->placeholderText(),
+           QString::fromStdString(w.station().window().ComboBoxCOMText));
   QVERIFY(!w.ui.ButtonOpt->isVisible());
   QVERIFY(!w.ui.ChkBoxDlySkp->isVisible());
   QVERIFY(!w.ui.SpdBtnLdPrj->isVisible());
@@ -317,6 +320,7 @@ void MainWindowTest::gaugesFollowChannels() {
   s.channel(2).EndOperation(true);
   s.channel(3).BeginOperation(64, 128);
   s.channel(3).EndOperation(false);
+  for (int n = 1; n <= 3; ++n) s.channel(n).gauge.enabled = true;
   s.channel(4).gauge.enabled = false;
   w.ViewChanged(ViewPart::Gauges);
 
@@ -329,6 +333,45 @@ void MainWindowTest::gaugesFollowChannels() {
   QVERIFY(!w.Gauge(4)->isEnabled());
   QVERIFY(w.Gauge(1)->isEnabled());
   Screenshot(*w.ui.ChipSett, "gauges_running_red_blue_disabled");
+}
+
+void MainWindowTest::setOptionByteOpensTheEditorOfThePart_data() {
+  QTest::addColumn<QString>("series");
+  QTest::addColumn<QString>("part");
+  QTest::addColumn<QString>("editor");
+  QTest::newRow("general") << "N32G45xxx"
+                           << "N32G452CBL7"
+                           << "korvan::gui::TN32xOptBForm";
+  QTest::newRow("Cortex-M0") << "N32G0xxx"
+                             << "N32G031K8L7"
+                             << "korvan::gui::TNxM0OptBForm";
+  QTest::newRow("N32G430") << "N32G43xx"
+                           << "N32G430K8L7"
+                           << "korvan::gui::TN32G430xOptBForm";
+}
+
+void MainWindowTest::setOptionByteOpensTheEditorOfThePart() {
+  QFETCH(QString, series);
+  QFETCH(QString, part);
+  QFETCH(QString, editor);
+  WindowFixture f;
+  gui::TKorvanNATxPrg& w = f.window;
+  f.ChooseChip(series, part);
+  QVERIFY(w.ui.ButtonOpt->isVisible());
+  QVERIFY(!w.ui.CheckBoxOpt->isChecked());
+
+  // Clearing the watchdog bit leaves option bytes that differ from the defaults, so "Program
+  // Option Byte" is ticked when the editor closes.
+  QString shown;
+  WhenModal([&shown](QWidget& modal) {
+    shown = modal.metaObject()->className();
+    Click(modal.findChild<QRadioButton*>("RadBtnIWGHW"));
+    Click(modal.findChild<QPushButton*>("BitBtnOK"));
+  });
+  Click(w.ui.ButtonOpt);
+  QCOMPARE(shown, editor);
+  QCOMPARE(w.station().optionBytes()[2] & 0x01, 0);
+  QVERIFY(w.ui.CheckBoxOpt->isChecked());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,0 +1,238 @@
+// The window on four emulated programmers: the device search finds them, a part is chosen in
+// the real chip dialog, a HEX file is loaded and "自动" runs on every channel. Four full blue
+// gauges and the counter follow; a fault on one channel leaves that gauge red and the others
+// blue. The screenshot of the window after Auto goes to the build folder.
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <array>
+
+#include "core/image/writers.h"
+#include "gui/dialogs.h"
+#include "gui/main_window.h"
+#include "gui_test_support.h"
+#include "lib/emulator.h"
+
+using namespace korvan;
+using korvan::testing::Click;
+using korvan::testing::ClickItem;
+using korvan::testing::Screenshot;
+using korvan::testing::ScriptedQtFrontend;
+using korvan::testing::WhenModal;
+
+namespace {
+
+// The emulator on pseudo-terminals and a window pointed at them through KORVAN_PORTS, as
+// `./run --simulate` does.
+// Holds the first verify-mismatch box open for a while, as an operator reading it does, and
+// notes what the station did meanwhile.
+class ThinkingFrontend : public ScriptedQtFrontend {
+ public:
+  Station* station = nullptr;
+  bool stalled = false;
+  int boxes = 0;
+
+  Answer Ask(MessageKind kind, const std::string& text, Buttons buttons) override {
+    if (buttons != Buttons::YesAbort) return ScriptedQtFrontend::Ask(kind, text, buttons);
+    if (boxes++ == 0) {
+      const std::size_t lines = station->info().LineCount();
+      std::array<std::int16_t, kChannelCount> timeouts{};
+      for (int n = 1; n <= kChannelCount; ++n) timeouts[n - 1] = station->channel(n).timeout;
+      QTest::qWait(400);
+      stalled = station->info().LineCount() == lines;
+      for (int n = 1; n <= kChannelCount; ++n) {
+        stalled = stalled && timeouts[n - 1] == station->channel(n).timeout;
+      }
+    }
+    return Answer::Abort;
+  }
+};
+
+struct Rig {
+  QTemporaryDir dir;
+  sim::Emulator emulator;
+  ThinkingFrontend frontend;
+  std::unique_ptr<gui::TKorvanNATxPrg> window;
+
+  explicit Rig(sim::Options options) : emulator(std::move(options)) {
+    std::string error;
+    if (!emulator.Start(&error)) qFatal("emulator: %s", error.c_str());
+    std::string ports;
+    for (const std::string& path : emulator.Paths()) ports += (ports.empty() ? "" : ":") + path;
+    qputenv("KORVAN_PORTS", QByteArray::fromStdString(ports));
+    window = std::make_unique<gui::TKorvanNATxPrg>(
+        &frontend, StationEnvironment{dir.path().toStdString(), "", ""});
+    frontend.station = &window->station();
+    // Only the emulated programmers, whatever adapters this machine has.
+    window->station().SetPortSources(
+        {dir.filePath("no-sysfs").toStdString(), dir.filePath("no-dev").toStdString(), ports});
+    window->show();
+  }
+
+  Station& station() { return window->station(); }
+
+  int Connected() {
+    int count = 0;
+    for (int n = 1; n <= kChannelCount; ++n) count += station().channel(n).connected;
+    return count;
+  }
+
+  void ChooseChip(const QString& series, const QString& part) {
+    WhenModal([series, part](QWidget& modal) {
+      auto* dialog = qobject_cast<gui::TNChipSelectForm*>(&modal);
+      QVERIFY(dialog);
+      ClickItem(dialog->ui.ListBoxSeries, series);
+      ClickItem(dialog->ui.ListBoxChips, part);
+      Click(dialog->ui.BitBtnOK);
+    });
+    Click(window->ui.DevButton);
+  }
+
+  void LoadHex(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 31) % 251);
+    const std::string path = dir.filePath("firmware.hex").toStdString();
+    std::string error;
+    QVERIFY2(SaveHexFile(path, bytes, 0x08000000, 0x08000000,
+                         0x08000000 + static_cast<std::uint32_t>(size) - 1, error),
+             error.c_str());
+    frontend.openFiles.push_back(path);
+    Click(window->ui.SpdBtnOpen);
+  }
+
+  bool GaugeFull(int n) {
+    QProgressBar* gauge = window->Gauge(n);
+    return gauge->isEnabled() && gauge->value() == gauge->maximum();
+  }
+};
+
+}  // namespace
+
+class StationRunTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void autoOnFourProgrammers();
+  void faultOnOneChannel();
+  void hangUpDisablesTheGauge();
+  void verifyMismatchBoxStallsTheChannels();
+};
+
+void StationRunTest::autoOnFourProgrammers() {
+  Rig rig({});
+  gui::TKorvanNATxPrg& w = *rig.window;
+  QTRY_COMPARE_WITH_TIMEOUT(rig.Connected(), 4, 10000);
+  QCOMPARE(w.ui.InfoPanel->text(), QString("Korvan200NAT V2.9"));
+  for (int n = 1; n <= 4; ++n) QVERIFY(w.Gauge(n)->isEnabled());
+  QCOMPARE(w.ui.ComboBoxCOM->count(), 4);
+
+  rig.ChooseChip("N32G45xxx", "N32G452CBL7");
+  rig.LoadHex(128 * 1024);
+  QVERIFY(rig.station().dataLoaded());
+  // "下载" stores image and settings in every programmer; each restarts afterwards.
+  Click(w.ui.SpdBtnDownLoad);
+  QVERIFY(rig.station().AnyBusy());
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
+  for (int n = 1; n <= 4; ++n) {
+    QVERIFY2(rig.GaugeFull(n), qPrintable(QString::number(n)));
+    QCOMPARE(rig.station().channel(n).gauge.colour, GaugeColour::Blue);
+    QVERIFY(w.ui.InfoMemo->toPlainText().contains(QStringLiteral("编程器%1 ：下载数据").arg(n)));
+  }
+  QTest::qWait(500);  // the programmers' answers to the restart
+
+  // "Program Option Byte": Auto ends with the option bytes, and each part counts.
+  Click(w.ui.CheckBoxOpt);
+  QVERIFY(rig.station().form().CheckBoxOpt.checked);
+  Click(w.ui.AutoSpdBtn);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
+
+  for (int n = 1; n <= 4; ++n) {
+    QVERIFY2(rig.GaugeFull(n), qPrintable(QString::number(n)));
+    QCOMPARE(rig.station().channel(n).gauge.colour, GaugeColour::Blue);
+    QVERIFY(w.Gauge(n)->styleSheet().contains("#1f5fd0"));
+  }
+  const QString panel = w.ui.InfoMemo->toPlainText();
+  for (int n = 1; n <= 4; ++n) {
+    QVERIFY2(panel.contains(QStringLiteral("芯片%1 ：").arg(n)), qPrintable(panel));
+  }
+  QCOMPARE(w.StatusPanel(3)->text(), QString("计数器：4"));
+  Screenshot(w, "main_window_after_auto");
+
+  // The blank key starts Auto again from a control that has the focus.
+  w.activateWindow();
+  w.ui.GainEdit->setFocus();
+  QTest::keyClick(w.ui.GainEdit, Qt::Key_Space);
+  QVERIFY(rig.station().AnyBusy());
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
+  QCOMPARE(w.StatusPanel(3)->text(), QString("计数器：8"));
+  QCOMPARE(w.ui.GainEdit->text(), QString("0x01"));
+}
+
+void StationRunTest::faultOnOneChannel() {
+  sim::Options options;
+  // The third programmer answers the identity request, then every second reply is damaged.
+  options.faults.push_back({sim::FaultKind::Crc, 3, 2});
+  Rig rig(options);
+  gui::TKorvanNATxPrg& w = *rig.window;
+  QTRY_COMPARE_WITH_TIMEOUT(rig.Connected(), 4, 10000);
+
+  rig.ChooseChip("N32G45xxx", "N32G452CBL7");
+  rig.LoadHex(64 * 1024);
+  Click(w.ui.AutoSpdBtn);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
+
+  // Channels follow the sorted order of the port names, which need not be the emulator's.
+  int faulty = 0;
+  for (int n = 1; n <= 4; ++n) {
+    if (rig.station().channel(n).portName == rig.emulator.Paths()[2]) faulty = n;
+  }
+  QVERIFY(faulty != 0);
+  for (int n = 1; n <= 4; ++n) {
+    QVERIFY2(rig.GaugeFull(n), qPrintable(QString::number(n)));
+    const GaugeColour expected = n == faulty ? GaugeColour::Red : GaugeColour::Blue;
+    QVERIFY2(
+        rig.station().channel(n).gauge.colour == expected,
+        qPrintable(QStringLiteral("channel %1:\n%2").arg(n).arg(w.ui.InfoMemo->toPlainText())));
+    QCOMPARE(w.Gauge(n)->styleSheet().contains("#d02020"), n == faulty);
+  }
+  Screenshot(w, "main_window_fault_on_one_channel");
+}
+
+void StationRunTest::hangUpDisablesTheGauge() {
+  sim::Options options;
+  // The second programmer's port goes away after it answered the identity request.
+  options.faults.push_back({sim::FaultKind::Hangup, 2, 1});
+  Rig rig(options);
+  gui::TKorvanNATxPrg& w = *rig.window;
+  QTRY_VERIFY_WITH_TIMEOUT(rig.emulator.HungUp(2), 10000);
+  QTRY_COMPARE_WITH_TIMEOUT(w.ui.ComboBoxCOM->count(), 3, 10000);
+  int lost = 0;
+  for (int n = 1; n <= 4; ++n) {
+    if (rig.station().channel(n).portName == rig.emulator.Paths()[1]) lost = n;
+  }
+  QVERIFY(lost != 0);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().channel(lost).connected, 10000);
+  for (int n = 1; n <= 4; ++n) {
+    QTRY_COMPARE_WITH_TIMEOUT(w.Gauge(n)->isEnabled(), n != lost, 10000);
+  }
+  QCOMPARE(w.ui.ComboBoxCOM->findText(QString::fromStdString(rig.emulator.Paths()[1])), -1);
+}
+
+void StationRunTest::verifyMismatchBoxStallsTheChannels() {
+  Rig rig({});  // blank parts: every channel's verify finds differences
+  gui::TKorvanNATxPrg& w = *rig.window;
+  QTRY_COMPARE_WITH_TIMEOUT(rig.Connected(), 4, 10000);
+  rig.ChooseChip("N32G45xxx", "N32G452CBL7");
+  rig.LoadHex(128 * 1024);
+  Click(w.ui.SpdBtnVerify);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
+  QVERIFY(rig.frontend.boxes >= 1);
+  // While the box was open no other reply was handled and no time-out counted down.
+  QVERIFY(rig.frontend.stalled);
+  for (int n = 1; n <= 4; ++n) QCOMPARE(rig.station().channel(n).gauge.colour, GaugeColour::Red);
+}
+
+QTEST_MAIN(StationRunTest)
+#include "station_run_test.moc"
