@@ -14,7 +14,9 @@
 #include <QSignalBlocker>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <system_error>
 
+#include "core/util/format.h"
 #include "gui/dialogs.h"
 #include "gui/qt_frontend.h"
 #include "gui/station_icon.h"
@@ -509,6 +511,8 @@ void TKorvanNATxPrg::RenderGauges() {
     bar->setValue(g.progress);
     const QString style = GaugeStyle(g.colour);
     if (bar->styleSheet() != style) bar->setStyleSheet(style);
+    const QString tip = Q(ChannelTooltip(station_, n));
+    if (bar->toolTip() != tip) bar->setToolTip(tip);
   }
 }
 
@@ -524,13 +528,39 @@ void TKorvanNATxPrg::showEvent(QShowEvent* event) {
   }
   // The first showing's work (and the questions it may ask) comes once the window is up.
   QMetaObject::invokeMethod(
-      this, [this] { station_.FormShow(environment_); }, Qt::QueuedConnection);
+      this,
+      [this] {
+        station_.FormShow(environment_);
+        StartRecordsAndWatch();
+      },
+      Qt::QueuedConnection);
+}
+
+// The log folder is known once the first showing's work is done: the records go beside the
+// logs, and the adapter watch looks where the port list looks.
+void TKorvanNATxPrg::StartRecordsAndWatch() {
+  if (closing_) return;  // closed from a question of the first showing
+  records_ = std::make_unique<RecordWriter>(station_, station_.logLocation().shutdownDir);
+  recording_ = std::make_unique<RecordingListener>(*records_, this);
+  station_.SetListener(recording_.get());
+
+  HotPlugOptions options;
+  options.sources = station_.portSources();
+  // Its changes come through the station's queue, drained by the serial notifier.
+  portWatch_ = std::make_unique<PortWatch>(station_, frontend_, station_.serialEvents(), options);
+  try {
+    portWatch_->Start();
+  } catch (const std::system_error& error) {
+    station_.AddInfoLine(
+        Format("Adapters plugged in or pulled out go unnoticed: %s", error.what()));
+  }
 }
 
 void TKorvanNATxPrg::closeEvent(QCloseEvent* event) {
   if (!closing_) {
     closing_ = true;
     timer1_->stop();
+    if (portWatch_) portWatch_->Stop();
     station_.FormClose();
   }
   event->accept();

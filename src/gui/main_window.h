@@ -1,14 +1,19 @@
 // The main window TKorvanNATxPrg: a renderer of the Station. Its widgets show the job form and
 // the window state and write the operator's changes back into the job form; its menus, tool
 // buttons and keys call the Station's handlers of the same names. Serial events are drained and
-// the 10 ms tick is run on the GUI thread, between the window's own events.
+// the 10 ms tick is run on the GUI thread, between the window's own events. From the first
+// showing on, every finished part gets its production record beside the logs, adapters plugged
+// in or pulled out are reported in the information panel, and each gauge's tooltip names its
+// port and programmer.
 #pragma once
 
 #include <QMainWindow>
 #include <array>
 #include <memory>
 
+#include "core/app/port_watch.h"
 #include "core/app/station.h"
+#include "core/records/record_writer.h"
 #include "gui/hex_table_model.h"
 #include "ui_main_window.h"
 
@@ -43,6 +48,9 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   }
   QLabel* StatusPanel(int index) const { return status_.at(static_cast<std::size_t>(index)); }
   QTimer* Timer1() const { return timer1_; }
+  // The production records and the adapter watch; null until the first showing's work is done.
+  const RecordWriter* records() const { return records_.get(); }
+  PortWatch* portWatch() { return portWatch_.get(); }
 
   // The blank and Enter keys start Auto from anywhere in the window.
   void FormKeyPress(char key);
@@ -70,6 +78,7 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   void WireCommands();
   void SerialEventsReady();
   void Timer1Timer();
+  void StartRecordsAndWatch();
 
   void RenderForm();
   void RenderWindow();
@@ -83,6 +92,12 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   HexTableModel flashModel_;
   HexTableModel otpModel_;
   std::unique_ptr<TAboutForm> about_;
+  // Between the station and this window once it was shown: writes the records, passes every
+  // call on to the window.
+  std::unique_ptr<RecordWriter> records_;
+  std::unique_ptr<RecordingListener> recording_;
+  // Posts to the station's serial queue, so it goes before the station does.
+  std::unique_ptr<PortWatch> portWatch_;
   QTimer* timer1_ = nullptr;
   QSocketNotifier* serialNotifier_ = nullptr;
   // A reply handler or the tick is running (and may be waiting in a modal question).

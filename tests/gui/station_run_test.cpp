@@ -1,15 +1,19 @@
 // The window on four emulated programmers: the device search finds them, a part is chosen in
 // the real chip dialog, a HEX file is loaded and "自动" runs on every channel. Four full blue
 // gauges and the counter follow; a fault on one channel leaves that gauge red and the others
-// blue. The screenshot of the window after Auto goes to the build folder.
+// blue. Each part gets its production record, and each gauge's tooltip names its port and
+// programmer. The screenshot of the window after Auto goes to the build folder.
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <array>
+#include <fstream>
 
 #include "core/image/writers.h"
+#include "core/records/record_log.h"
 #include "gui/dialogs.h"
 #include "gui/main_window.h"
 #include "gui_test_support.h"
@@ -127,6 +131,14 @@ void StationRunTest::autoOnFourProgrammers() {
   QCOMPARE(w.ui.InfoPanel->text(), QString("Korvan200NAT V2.9"));
   for (int n = 1; n <= 4; ++n) QVERIFY(w.Gauge(n)->isEnabled());
   QCOMPARE(w.ui.ComboBoxCOM->count(), 4);
+  // Channels follow the sorted order of the port names.
+  std::vector<std::string> ports = rig.emulator.Paths();
+  std::sort(ports.begin(), ports.end());
+  for (int n = 1; n <= 4; ++n) {
+    QTRY_COMPARE(w.Gauge(n)->toolTip(), QStringLiteral("Channel %1: %2, Korvan200NAT V2.9")
+                                            .arg(n)
+                                            .arg(QString::fromStdString(ports[n - 1])));
+  }
 
   rig.ChooseChip("N32G45xxx", "N32G452CBL7");
   rig.LoadHex(128 * 1024);
@@ -160,6 +172,35 @@ void StationRunTest::autoOnFourProgrammers() {
   QCOMPARE(w.StatusPanel(3)->text(), QString("计数器：4"));
   Screenshot(w, "main_window_after_auto");
 
+  // One record per part in the day's file beside the logs, and none for the download.
+  const std::filesystem::path logs = rig.station().logLocation().shutdownDir;
+  const RecordListing records = ReadRecords(logs);
+  QCOMPARE(records.entries.size(), std::size_t{4});
+  QCOMPARE(records.skippedLines, std::size_t{0});
+  std::array<int, kChannelCount> perChannel{};
+  for (const RecordListing::Entry& entry : records.entries) {
+    const ProductionRecord& r = entry.record;
+    QVERIFY2(r.channel >= 1 && r.channel <= 4, entry.jsonLine.c_str());
+    ++perChannel[static_cast<std::size_t>(r.channel - 1)];
+    QCOMPARE(r.port, ports[static_cast<std::size_t>(r.channel - 1)]);
+    QCOMPARE(r.programmer, std::string("Korvan200NAT V2.9"));
+    QCOMPARE(r.chip, std::string("N32G452CBL7"));
+    QVERIFY2(r.origin == RecordOrigin::Auto && r.pass, entry.jsonLine.c_str());
+  }
+  QCOMPARE(perChannel, (std::array<int, kChannelCount>{1, 1, 1, 1}));
+  const std::optional<RecordDay> day =
+      ParseRecordDay(records.entries.front().record.time.substr(0, 10));
+  QVERIFY(day);
+  std::ifstream jsonl(logs / (RecordFileStem(*day) + ".jsonl"));
+  std::ifstream csv(logs / (RecordFileStem(*day) + ".csv"));
+  const auto lines = [](std::ifstream& in) {
+    int count = 0;
+    for (std::string line; std::getline(in, line);) ++count;
+    return count;
+  };
+  QCOMPARE(lines(jsonl), 4);
+  QCOMPARE(lines(csv), 1 + 4);  // the header and a line per part
+
   // The blank key starts Auto again from a control that has the focus.
   w.activateWindow();
   w.ui.GainEdit->setFocus();
@@ -167,6 +208,7 @@ void StationRunTest::autoOnFourProgrammers() {
   QVERIFY(rig.station().AnyBusy());
   QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
   QCOMPARE(w.StatusPanel(3)->text(), QString("计数器：8"));
+  QCOMPARE(w.records()->written(), std::size_t{8});
   QCOMPARE(w.ui.GainEdit->text(), QString("0x01"));
 }
 

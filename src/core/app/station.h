@@ -241,6 +241,7 @@ class Station {
   TComm& port(int n) { return *ports_.at(static_cast<std::size_t>(n - 1)); }
   // Where ListSerialPorts looks; the system's sysfs, /dev and KORVAN_PORTS unless set.
   void SetPortSources(PortSources sources) { portSources_ = std::move(sources); }
+  const PortSources& portSources() const { return portSources_; }
   // Fills the port list (ComboBoxCOM) with the ports that may carry a programmer; its text
   // becomes the last port, or "无可用的串口" when there is none. The list is not cleared here.
   void ListSerialPorts();
