@@ -62,11 +62,7 @@ bool Emulator::Start(std::string* error) {
         (port.slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0) {
       *error = ErrnoText("pseudo-terminal");
       ClosePort(port);
-      for (auto& p : ports_) ClosePort(p);
-      ports_.clear();
-      paths_.clear();
-      close(wake_);
-      wake_ = -1;
+      AbandonStart();
       return false;
     }
     SetRaw(port.master);
@@ -76,15 +72,20 @@ bool Emulator::Start(std::string* error) {
     ports_.push_back(std::move(port));
   }
   if (!LinkPorts(error)) {
-    for (auto& p : ports_) ClosePort(p);
-    ports_.clear();
-    paths_.clear();
-    close(wake_);
-    wake_ = -1;
+    AbandonStart();
     return false;
   }
   thread_ = std::thread([this] { Run(); });
   return true;
+}
+
+// A start that failed half-way leaves nothing open.
+void Emulator::AbandonStart() {
+  for (auto& p : ports_) ClosePort(p);
+  ports_.clear();
+  paths_.clear();
+  close(wake_);
+  wake_ = -1;
 }
 
 bool Emulator::Stop(std::string* error) {

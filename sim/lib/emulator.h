@@ -65,6 +65,7 @@ class Emulator {
   void Serve(Port& port, TimePoint now);
   void ClosePort(Port& port);
   bool LinkPorts(std::string* error);
+  void AbandonStart();
   void RemoveLinks();
 
   Options options_;
