@@ -124,6 +124,8 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
   timer1_->setInterval(10);
   timer1_->setTimerType(Qt::PreciseTimer);
   connect(timer1_, &QTimer::timeout, this, &TKorvanNATxPrg::Timer1Timer);
+  // The tick runs for the window's whole life: time-outs, time-driven gauges, the counter.
+  timer1_->start();
   // The ports' threads post to the station's queue; it is drained here, on the GUI thread.
   serialNotifier_ =
       new QSocketNotifier(station_.serialEvents().NotifyFd(), QSocketNotifier::Read, this);

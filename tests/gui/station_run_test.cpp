@@ -121,6 +121,7 @@ class StationRunTest : public QObject {
   void autoOnFourProgrammers();
   void faultOnOneChannel();
   void hangUpDisablesTheGauge();
+  void silentProgrammerTimesOut();
   void verifyMismatchBoxStallsTheChannels();
 };
 
@@ -260,6 +261,25 @@ void StationRunTest::hangUpDisablesTheGauge() {
     QTRY_COMPARE_WITH_TIMEOUT(w.Gauge(n)->isEnabled(), n != lost, 10000);
   }
   QCOMPARE(w.ui.ComboBoxCOM->findText(QString::fromStdString(rig.emulator.Paths()[1])), -1);
+}
+
+// Timer1 runs from the start: a programmer that stops answering ends its download by the
+// window's own tick, with its gauge red.
+void StationRunTest::silentProgrammerTimesOut() {
+  sim::Options options;
+  options.count = 1;
+  options.faults.push_back({sim::FaultKind::Drop, 1, 2});  // the download's reply is lost
+  Rig rig(options);
+  gui::TKorvanNATxPrg& w = *rig.window;
+  QVERIFY(w.Timer1()->isActive());
+  QTRY_COMPARE_WITH_TIMEOUT(rig.Connected(), 1, 10000);
+  rig.ChooseChip("N32G45xxx", "N32G452CBL7");
+  rig.LoadHex(4 * 1024);
+  Click(w.ui.SpdBtnDownLoad);
+  QVERIFY(rig.station().channel(1).busy);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().channel(1).busy, 10000);
+  QVERIFY(w.ui.InfoMemo->toPlainText().contains("编程器 1 ：操作超时！"));
+  QVERIFY(rig.station().channel(1).gauge.colour == GaugeColour::Red);
 }
 
 void StationRunTest::verifyMismatchBoxStallsTheChannels() {
