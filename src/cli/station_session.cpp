@@ -4,6 +4,7 @@
 
 #include <csignal>
 
+#include "core/protocol/constants.h"
 #include "core/serial/port_list.h"
 #include "core/util/format.h"
 
@@ -11,8 +12,10 @@ namespace korvan::cli {
 
 namespace {
 
+// As the station counts them: only "part programmed" is OK; 0x1E (read protection not set) and
+// every other code are NG.
 bool GoodPart(std::uint8_t code) {
-  return code == 0x06 || code == 0x1E;
+  return code == protocol::kResultPartOk;
 }
 
 volatile std::sig_atomic_t stopRequested = 0;
