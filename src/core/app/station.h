@@ -387,6 +387,9 @@ class Station {
   };
   // Refuses without a confirmed part, or without data when `needsImage`; true when both hold.
   bool OperationAllowed(bool needsImage);
+  // The commands of channel 1 alone: a confirmed part ("请选择并确认芯片型号！") and a connected
+  // first programmer ("请连接好设备！").
+  bool FirstChannelReady();
   // Starts `op` on every connected, idle channel with `send`; "请连接好设备！" when none.
   template <typename Send>
   void FanOut(const Operation& op, Send send);

@@ -118,16 +118,18 @@ void Station::WriteOTPDataMemory1Click() {
          [this](int n) { SendWriteOtp(n); });
 }
 
-void Station::ReadChipMemoryX1Click() {
-  if (!chip_.chipConfirmed) {
-    frontend_.Inform("请选择并确认芯片型号！");
-    return;
-  }
-  ChannelState& ch = channel(1);
-  if (!ch.connected) {
+bool Station::FirstChannelReady() {
+  if (!OperationAllowed(false)) return false;
+  if (!channel(1).connected) {
     frontend_.Inform("请连接好设备！");
-    return;
+    return false;
   }
+  return true;
+}
+
+void Station::ReadChipMemoryX1Click() {
+  if (!FirstChannelReady()) return;
+  ChannelState& ch = channel(1);
   DropStaleBytes(1);
   ch.pendingCommand = kPendingReadChipMemory;
   ch.autoFlag = 0;
@@ -137,15 +139,8 @@ void Station::ReadChipMemoryX1Click() {
 }
 
 void Station::ReadOTPMemory1Click() {
-  if (!chip_.chipConfirmed) {
-    frontend_.Inform("请选择并确认芯片型号！");
-    return;
-  }
+  if (!FirstChannelReady()) return;
   ChannelState& ch = channel(1);
-  if (!ch.connected) {
-    frontend_.Inform("请连接好设备！");
-    return;
-  }
   ch.pendingCommand = kPendingReadOtp;
   ch.autoFlag = 0;
   info_.AddInfoLine("芯片1 ：读取芯片OTP数据......");
