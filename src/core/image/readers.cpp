@@ -214,7 +214,7 @@ enum class TextFormat { Hex, S19 };
 
 // Walks the lines of `text`, parses each and asks about the failing ones.
 template <TextFormat kFormat>
-LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadText(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                     ReadExtent& extent) {
   LoadResult result;
   ReadCursor cursor;
@@ -313,12 +313,12 @@ class FileBytes {
 
 }  // namespace
 
-LoadResult LoadHexText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadHexText(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent) {
   return LoadText<TextFormat::Hex>(text, target, frontend, extent);
 }
 
-LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent) {
   return LoadText<TextFormat::S19>(text, target, frontend, extent);
 }
@@ -354,7 +354,7 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string& error
   return true;
 }
 
-LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent) {
   FileBytes file;
   std::string error;
@@ -362,7 +362,7 @@ LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Fronte
   return LoadHexText(file.View(), target, frontend, extent);
 }
 
-LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadS19File(const std::string& path, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent) {
   FileBytes file;
   std::string error;
@@ -424,8 +424,8 @@ ObjectFileKind ObjectFileKindOf(std::string_view path) {
 }
 
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
-                          std::span<std::uint8_t> optionBytes, Frontend& frontend, LoadMode mode,
-                          ObjectFileKind kind) {
+                          std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
+                          LoadMode mode, ObjectFileKind kind) {
   LoadResult result;
   const ImageWindows& w = image.windows;
   FileBytes file;

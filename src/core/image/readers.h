@@ -6,7 +6,7 @@
 // stores nothing and gives code 4.
 //
 // Threading: the station's thread only (the readers fill the station's image buffer and may
-// ask the operator through the Frontend).
+// ask the operator through its dialogs).
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "core/image/image_buffer.h"
-#include "core/util/frontend.h"
+#include "core/util/operator_dialogs.h"
 
 namespace korvan {
 
@@ -79,14 +79,14 @@ struct ReadExtent {
 // Whole text files already in memory. Lines end in LF or CR LF; lines shorter than 3 characters
 // are skipped; each failing record asks "Line %d Data Error : %d." (Error, OK/Abort): OK goes on
 // with the next line, Abort stops. HEX reading ends at ":00000001FF" or ":00FFFF0101".
-LoadResult LoadHexText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadHexText(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent);
-LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent);
 // The same from a file; IoError (and nothing stored) when it cannot be read.
-LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent);
-LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadS19File(const std::string& path, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent);
 
 // Raw binary: at most the first 1 MiB of the file, byte j to destination[j] (bytes beyond the
@@ -123,10 +123,10 @@ inline constexpr const char* kOutsideChipWarning = "文件数据超出芯片范�
 // cannot be read changes nothing either. Sets the data-loaded flag, the extent and the file
 // checksum, and warns "文件数据超出芯片范围，请确认！" when the extent leaves the flash window.
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
-                          std::span<std::uint8_t> optionBytes, Frontend& frontend, LoadMode mode,
-                          ObjectFileKind kind);
+                          std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
+                          LoadMode mode, ObjectFileKind kind);
 inline LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
-                                 std::span<std::uint8_t> optionBytes, Frontend& frontend,
+                                 std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
                                  LoadMode mode) {
   return LoadObjectFile(path, image, optionBytes, frontend, mode, ObjectFileKindOf(path));
 }
