@@ -500,12 +500,17 @@ void TKorvanNATxPrg::EndFromOutside() {
   if (closing_) return;
   QWidget* open = QApplication::activePopupWidget();
   if (!open) open = QApplication::activeModalWidget();
-  if (open) {
+  // A question that refuses to close does not hold the end up for long: every event loop is
+  // then left once the window has closed.
+  static constexpr int kQuestionsClosed = 32;
+  if (open && endAttempts_ < kQuestionsClosed) {
+    ++endAttempts_;
     open->close();
     QTimer::singleShot(0, this, &TKorvanNATxPrg::EndFromOutside);
     return;
   }
   station_.SpdBtnExitClick();
+  if (open) QCoreApplication::exit(0);
 }
 
 void TKorvanNATxPrg::OperationEnded(int, const OperationOutcome&) {

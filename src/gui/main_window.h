@@ -114,6 +114,8 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   bool closing_ = false;
   // The information panel follows its newest line (the operator has not scrolled up).
   bool followInfo_ = true;
+  // Questions closed so far by EndFromOutside.
+  int endAttempts_ = 0;
 };
 
 }  // namespace korvan::gui
