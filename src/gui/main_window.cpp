@@ -104,8 +104,6 @@ class PathPanel : public QLabel {
  public:
   using QLabel::QLabel;
 
-  QString path() const { return path_; }
-
   void setPath(const QString& path) {
     path_ = path;
     setToolTip(path);
