@@ -67,6 +67,7 @@ TEST(Project, SaveThenRestoreGivesTheSameJob) {
   const ProjectMode mode =
       RestoreProject(project, restored.image, restored.chip, restored.job, restored.optionBytes);
   EXPECT_TRUE(mode.otpMode);
+  EXPECT_EQ(restored.chip.otpPresent, 1);  // the download carries the OTP data
   EXPECT_EQ(mode.carried, 0x6);
   EXPECT_EQ(restored.image.flash, saved.image.flash);
   EXPECT_EQ(restored.image.otp, saved.image.otp);
@@ -101,6 +102,7 @@ TEST(Project, RestoredPartWithoutOtpDataHasNoEepWindow) {
   Station restored;
   RestoreProject(project, restored.image, restored.chip, restored.job, restored.optionBytes);
   // EEP start 0x08080000 travels as its low 16 bits: 0, and the EEP end wraps below it.
+  EXPECT_EQ(restored.chip.otpPresent, 0);
   EXPECT_EQ(restored.chip.eepStart, 0u);
   EXPECT_EQ(restored.chip.eepEnd, 0xFFFFFFFFu);
   EXPECT_TRUE(restored.image.windows.eepEmpty);

@@ -106,6 +106,10 @@ ProjectMode RestoreProject(const ProjectContent& project, ImageBuffer& image, Ch
   image.highest = chip.flashEnd;
   image.dataLoaded = true;
 
+  // A project saved in OTP mode carries OTP data for its part: the download sends them and the
+  // OTP commands are offered, as after choosing a part with OTP data.
+  chip.otpPresent = project.OtpMode() ? 1 : 0;
+
   ProjectMode mode;
   mode.otpMode = project.OtpMode();
   mode.carried = project.modeByte & kModeCarriedMask;
