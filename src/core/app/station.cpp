@@ -88,8 +88,8 @@ std::string ModificationText(const std::string& path) {
 
 }  // namespace
 
-Station::Station(Frontend& frontend, Clock clock)
-    : frontend_(frontend), clock_(clock), info_(std::move(clock)) {
+Station::Station(Frontend& frontend, Clock clock, PortProvider ports)
+    : frontend_(frontend), clock_(clock), info_(std::move(clock)), portProvider_(std::move(ports)) {
   SetUpLink();
 }
 

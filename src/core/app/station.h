@@ -32,8 +32,8 @@
 #include "core/image/readers.h"
 #include "core/protocol/codec.h"
 #include "core/protocol/settings_block.h"
+#include "core/serial/port.h"
 #include "core/serial/port_list.h"
-#include "core/serial/tcomm.h"
 #include "core/util/event_queue.h"
 #include "core/util/frontend.h"
 
@@ -123,7 +123,10 @@ FileDialog OpenDialogOTP();
 
 class Station {
  public:
-  explicit Station(Frontend& frontend, Clock clock = SystemLocalTime);
+  // `ports` makes the four channels' ports and lists the ports a search may bind: the
+  // system's serial devices unless given (an in-process emulator, a test's scripted line).
+  explicit Station(Frontend& frontend, Clock clock = SystemLocalTime,
+                   PortProvider ports = SystemPortProvider());
   ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -238,7 +241,7 @@ class Station {
   // thread (the core's EventLoop with AddQueue, the window with a notifier on its NotifyFd).
   EventQueue& serialEvents() { return serialEvents_; }
   // SPComm1..SPComm4, n = 1..4.
-  TComm& port(int n) { return *ports_.at(static_cast<std::size_t>(n - 1)); }
+  Port& port(int n) { return *ports_.at(static_cast<std::size_t>(n - 1)); }
   // Where ListSerialPorts looks; the system's sysfs, /dev and KORVAN_PORTS unless set.
   void SetPortSources(PortSources sources) { portSources_ = std::move(sources); }
   const PortSources& portSources() const { return portSources_; }
@@ -420,7 +423,8 @@ class Station {
   std::int32_t totalCounter_ = 0;
 
   // The link: ports, their channels' buffers, the port sources, the random bytes.
-  std::array<std::unique_ptr<TComm>, kChannelCount> ports_;
+  PortProvider portProvider_;
+  std::array<std::unique_ptr<Port>, kChannelCount> ports_;
   std::array<std::unique_ptr<protocol::LinkBuffers>, kChannelCount> links_;
   PortSources portSources_ = SystemPortSources();
   protocol::RandomByte random_;

@@ -28,25 +28,12 @@ void Station::SetUpLink() {
   for (int n = 1; n <= kChannelCount; ++n) {
     const auto i = static_cast<std::size_t>(n - 1);
     links_[i] = std::make_unique<p::LinkBuffers>();
-    ports_[i] = std::make_unique<TComm>(serialEvents_);
-    TComm& c = *ports_[i];
-    c.SetBaudRate(1000000);
-    c.SetByteSize(TByteSize::_8);
-    c.SetParity(TParity::None);
-    c.SetStopBits(TStopBits::_2);
-    c.SetParityCheck(false);
-    c.SetOutx_CtsFlow(false);
-    c.SetOutx_DsrFlow(false);
-    c.SetOutx_XonXoffFlow(false);
-    c.SetInx_XonXoffFlow(false);
-    c.SetDtrControl(TDtrControl::DtrDisable);
-    c.SetRtsControl(TRtsControl::RtsDisable);
-    c.SetReadIntervalTimeout(5);
-    c.OnReceiveData = [this, n](TComm&, const std::uint8_t* buffer, std::uint16_t length) {
-      ReceiveData(n, {buffer, length});
-    };
-    c.OnReceiveError = [this, n](TComm&, std::uint32_t) { ReceiveError(n); };
-    c.OnRequestHangup = [this, n](TComm&) { RequestHangup(n); };
+    ports_[i] = portProvider_.make(serialEvents_, n);
+    PortHandlers handlers;
+    handlers.received = [this, n](std::span<const std::uint8_t> block) { ReceiveData(n, block); };
+    handlers.lineError = [this, n](std::uint32_t) { ReceiveError(n); };
+    handlers.hangup = [this, n] { RequestHangup(n); };
+    ports_[i]->SetHandlers(std::move(handlers));
   }
   random_ = [engine = std::make_shared<std::minstd_rand>(std::random_device{}())] {
     return static_cast<std::uint8_t>((*engine)() % 255);
@@ -68,7 +55,7 @@ bool Station::AnyBusy() const {
 // Ports and discovery
 
 void Station::ListSerialPorts() {
-  for (std::string& name : ListPortNames(portSources_)) {
+  for (std::string& name : portProvider_.list(portSources_)) {
     window_.ComboBoxCOMItems.push_back(std::move(name));
   }
   window_.ComboBoxCOMText =

@@ -15,6 +15,7 @@
 #include "core/protocol/replies.h"
 #include "support/fake_frontend.h"
 #include "support/pty_pair.h"
+#include "support/scripted_line.h"
 #include "unit/app/app_test_support.h"
 
 namespace korvan {
@@ -598,39 +599,28 @@ TEST_F(RestartAnswerTest, NoAnswerIsExpectedAfterItsWaitOrANewSearch) {
 namespace korvan {
 namespace {
 
-// The test plays the programmer on the far side of a pseudo-terminal.
+// The test plays the programmer on the far side of the channel's line.
 class FarSide {
  public:
-  explicit FarSide(testing::PtyPair& pty, EventLoop& loop) : pty_(pty), loop_(loop) {}
+  explicit FarSide(testing::ScriptedLine& line) : line_(line) {}
 
-  // The next packet the station sends, decoded (empty when none comes within a second).
+  // The next packet the station has sent, decoded (empty when it sent none).
   Bytes NextPacket() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (!packets_.empty()) {
-        Bytes p = packets_.front();
-        packets_.erase(packets_.begin());
-        return p;
-      }
-      loop_.RunFor(std::chrono::milliseconds(1));
-      const Bytes bytes = pty_.ReadMaster(1, 10);
-      link_->ReceiveData(bytes, [&](std::span<const std::uint8_t> frame) {
-        Bytes packet(protocol::kPacketBufferSize);
-        const auto r = protocol::DecodeFrame(frame, packet);
-        packet.resize(r.code == protocol::kStatusOk ? r.length : 0);
-        packets_.push_back(packet);
-      });
-    }
-    return {};
+    link_->ReceiveData(line_.TakeSent(), [&](std::span<const std::uint8_t> frame) {
+      Bytes packet(protocol::kPacketBufferSize);
+      const auto r = protocol::DecodeFrame(frame, packet);
+      packet.resize(r.code == protocol::kStatusOk ? r.length : 0);
+      packets_.push_back(packet);
+    });
+    if (packets_.empty()) return {};
+    Bytes p = packets_.front();
+    packets_.erase(packets_.begin());
+    return p;
   }
-  void Send(const Bytes& packet) {
-    pty_.WriteMaster(Frame(packet));
-    loop_.RunFor(std::chrono::milliseconds(20));
-  }
+  void Send(const Bytes& packet) { ASSERT_TRUE(line_.Deliver(Frame(packet))); }
 
  private:
-  testing::PtyPair& pty_;
-  EventLoop& loop_;
+  testing::ScriptedLine& line_;
   std::unique_ptr<protocol::LinkBuffers> link_ = std::make_unique<protocol::LinkBuffers>();
   std::vector<Bytes> packets_;
 };
@@ -655,17 +645,15 @@ TEST(StationUpgrade, SendsEachFirmwareBlockInTurnThenTheRestart) {
   ASSERT_FALSE(kfw.empty()) << error;
   dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
 
-  testing::PtyPair pty;
+  testing::ScriptedLine line;
   FakeFrontend fe;
-  Station station(fe);
-  EventLoop loop;
-  loop.AddQueue(station.serialEvents());
-  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  Station station(fe, SystemLocalTime, line.Provider());
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", ""});
   station.FormShow({dir.path(), "", ""});
   ASSERT_TRUE(station.firmwarePresent());
-  FarSide programmer(pty, loop);
+  FarSide programmer(line);
 
-  EXPECT_EQ(pty.ReadMaster(10, 1000),
+  EXPECT_EQ(line.TakeSent(),
             Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
   programmer.Send(IdentityReply("Korvan200NAT V2.9"));
   EXPECT_EQ(station.channel(1).pendingCommand, kPendingFirmwareUpgrade);
@@ -699,15 +687,13 @@ TEST(StationUpgrade, ABlockTheProgrammerRefusesEndsTheUpgradeAsFailed) {
   std::string error;
   const Bytes kfw = PackFirmwareImage(Bytes(3000, 0x11), {"V3.0", "", 0, 0, 5}, error);
   dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
-  testing::PtyPair pty;
+  testing::ScriptedLine line;
   FakeFrontend fe;
-  Station station(fe);
-  EventLoop loop;
-  loop.AddQueue(station.serialEvents());
-  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  Station station(fe, SystemLocalTime, line.Provider());
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", ""});
   station.FormShow({dir.path(), "", ""});
-  FarSide programmer(pty, loop);
-  pty.ReadMaster(10, 1000);
+  FarSide programmer(line);
+  line.TakeSent();
   programmer.Send(IdentityReply("Korvan200MMN V0.1"));
   ASSERT_EQ(programmer.NextPacket().size(), 2058u);
   programmer.Send(Reply({0x55}));
