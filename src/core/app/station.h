@@ -325,6 +325,8 @@ class Station {
   // Binds channel n to `portName` and opens it; false (the error shown) when it cannot open.
   bool OpenChannelPort(int n, const std::string& portName);
   void HandleFrame(int n, std::span<const std::uint8_t> frame);
+  // Channel n's decoded packet of `length` bytes.
+  std::span<const std::uint8_t> Packet(int n, std::size_t length);
   void HandleIdentityReply(int n, std::span<const std::uint8_t> frame);
   void DispatchReply(int n, std::span<const std::uint8_t> frame);
 

@@ -18,9 +18,7 @@ namespace {
 constexpr std::int16_t kReadBackTimeout = 300;
 constexpr std::int16_t kIdentityTimeout = 500;
 constexpr std::int16_t kUpgradeTimeout = 500;
-constexpr std::uint32_t kUpgradeBlockUnits = 1024;
-constexpr std::size_t kUpgradeRequestLength = 2058;
-constexpr std::size_t kUpgradeDataBytes = 2048;
+constexpr std::uint32_t kUpgradeBlockUnits = p::kFirmwareBlockUnits;
 
 }  // namespace
 
@@ -412,27 +410,9 @@ void Station::StartFirmwareUpgrade(int n) {
 
 void Station::SendFirmwareBlock(int n) {
   const ChannelState& ch = channel(n);
-  std::uint8_t* packet = link(n).packet.data();
-  const std::uint32_t units = std::uint32_t{ch.upgradeAddress} - firmware_.startAddress;
-  const auto index = static_cast<std::uint8_t>(units / kUpgradeBlockUnits);
-  packet[0] = p::kCmdFirmwareBlock;
-  packet[1] = static_cast<std::uint8_t>(ch.upgradeAddress);
-  packet[2] = static_cast<std::uint8_t>(ch.upgradeAddress >> 8);
-  packet[3] = index;
-  packet[4] = static_cast<std::uint8_t>(ch.upgradeBlocks);
-  packet[5] = 0x0F;
-  packet[6] = 0x00;
-  packet[7] = 0x08;
-  // The last block may reach past the firmware; past the firmware buffer it carries 0xFF.
-  const std::span<std::uint8_t> data(packet + 8, kUpgradeDataBytes);
-  const std::size_t from = std::size_t{2} * units;
-  std::fill(data.begin(), data.end(), std::uint8_t{0xFF});
-  if (from < firmware_.buffer.size()) {
-    const std::size_t count = std::min(kUpgradeDataBytes, firmware_.buffer.size() - from);
-    std::copy_n(firmware_.buffer.begin() + static_cast<std::ptrdiff_t>(from), count, data.begin());
-  }
-  kfw::CipherTransportBlock(data, index);
-  SendPacket(n, p::AppendPacketCrc(link(n).packet, kUpgradeRequestLength - 2));
+  SendPacket(n, p::BuildFirmwareBlockRequest(link(n).packet, ch.upgradeAddress,
+                                             firmware_.startAddress, ch.upgradeBlocks,
+                                             firmware_.buffer, kfw::CipherTransportBlock));
 }
 
 void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s) {

@@ -16,19 +16,12 @@ namespace p = protocol;
 namespace {
 
 constexpr std::uint16_t kTimedGaugeMaximum = 500;
-constexpr std::size_t kReplyDataOffset = 8;
-constexpr std::size_t kBlockBytes = 4096;
-constexpr std::size_t kChipIdBytes = 12;
+constexpr std::size_t kBlockBytes = p::kReplyBlockBytes;
 constexpr std::uint32_t kResultsPerLog = 500;
 constexpr std::uint8_t kCheckShortFlash = 0x02;  // checkCtrl bit 1: last 512 bytes left out
 
 bool Accepted(std::uint8_t s) {
   return s == p::kStatusOk || s == p::kStatusDone;
-}
-
-// True when a decoded reply of `length` bytes carries `bytes` data bytes before its CRC.
-bool Carries(std::size_t length, std::size_t bytes) {
-  return length >= kReplyDataOffset + bytes + 2;
 }
 
 bool IsAutoStep(std::uint8_t command) {
@@ -104,6 +97,10 @@ void Station::FailOperation(int n, std::uint8_t code) {
 
 // ---------------------------------------------------------------------------------------------
 // Dispatch
+
+std::span<const std::uint8_t> Station::Packet(int n, std::size_t length) {
+  return std::span<const std::uint8_t>(link(n).packet.data(), length);
+}
 
 void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
   p::LinkBuffers& buffers = link(n);
@@ -255,9 +252,10 @@ void Station::ProgramStep(int n, std::uint8_t s) {
 void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   // A reply without its 4096 data bytes cannot be compared.
-  if (!Carries(length, kBlockBytes)) return FailOperation(n, p::kStatusBadPacket);
+  const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
+  if (!block) return FailOperation(n, p::kStatusBadPacket);
   ChannelState& ch = channel(n);
-  const std::uint8_t* data = link(n).packet.data() + kReplyDataOffset;
+  const std::uint8_t* data = block->data();
 
   std::uint32_t limit = chip_.flashEnd & 0x3FFFFF;
   if (settings_.checkCtrl & kCheckShortFlash) limit -= std::min<std::uint32_t>(limit, 0x200);
@@ -304,12 +302,12 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
 
 void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  if (!Carries(length, kBlockBytes)) return FailOperation(n, p::kStatusBadPacket);
+  const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
+  if (!block) return FailOperation(n, p::kStatusBadPacket);
   ChannelState& ch = channel(n);
   const std::size_t at = std::size_t{ch.blockIndex} * 1024;
   if (at < image_.flash.size()) {
-    std::copy_n(link(n).packet.begin() + kReplyDataOffset,
-                std::min(kBlockBytes, image_.flash.size() - at),
+    std::copy_n(block->begin(), std::min(kBlockBytes, image_.flash.size() - at),
                 image_.flash.begin() + static_cast<std::ptrdiff_t>(at));
   }
   ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
@@ -346,11 +344,10 @@ void Station::ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length) {
 
 void Station::ChipIdResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  if (!Carries(length, kChipIdBytes)) return FailOperation(n, p::kStatusBadPacket);
+  const auto id = p::ReplyData(Packet(n, length), p::kChipIdBytes);
+  if (!id) return FailOperation(n, p::kStatusBadPacket);
   std::string uid;
-  for (std::size_t i = 0; i < kChipIdBytes; ++i) {
-    uid += Format("%02X ", link(n).packet[kReplyDataOffset + i]);
-  }
+  for (const std::uint8_t b : *id) uid += Format("%02X ", b);
   FinishOperation(n, OperationResult::Ok, s, Format("芯片%d ：UID=%s", n, uid.c_str()), true, uid);
 }
 
@@ -358,9 +355,9 @@ void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {
   if (!Accepted(s)) return FailOperation(n, s);
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadAddress), false);
   // One line per 16 bytes read, as far as the reply carries them.
-  const std::size_t carried = length >= kReplyDataOffset + 2 ? length - kReplyDataOffset - 2 : 0;
-  const std::size_t lines = std::min<std::size_t>(settings_.readLength, carried) / 16;
-  const std::uint8_t* data = link(n).packet.data() + kReplyDataOffset;
+  const auto carried = p::ReplyData(Packet(n, length));
+  const std::size_t lines = std::min<std::size_t>(settings_.readLength, carried.size()) / 16;
+  const std::uint8_t* data = carried.data();
   for (std::size_t b = 0; b < lines; ++b) {
     std::string line = Format("0x%08X : ", static_cast<unsigned>(settings_.readAddress + 16 * b));
     for (std::size_t j = 0; j < 16; ++j) line += Format("%02X ", data[16 * b + j]);
@@ -376,9 +373,9 @@ void Station::WriteOtpResult(int n, std::uint8_t s) {
 void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   const std::size_t size = std::min<std::size_t>(chip_.otpSize, image_.otp.size());
-  if (!Carries(length, std::min(size, kBlockBytes))) return FailOperation(n, p::kStatusBadPacket);
-  std::copy_n(link(n).packet.begin() + kReplyDataOffset, std::min(size, kBlockBytes),
-              image_.otp.begin());
+  const auto otp = p::ReplyData(Packet(n, length), std::min(size, kBlockBytes));
+  if (!otp) return FailOperation(n, p::kStatusBadPacket);
+  std::copy(otp->begin(), otp->end(), image_.otp.begin());
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadOtp));
   if (size != 0) ShowOtpData();
 }
