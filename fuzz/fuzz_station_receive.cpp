@@ -11,9 +11,11 @@
 
 #include <cstdlib>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/app/station.h"
 #include "fuzz_support.h"
@@ -22,11 +24,15 @@ namespace {
 
 using namespace korvan;
 
-constexpr std::array<std::uint8_t, 14> kPending = {
-    kPendingDownload,   kPendingErase,          kPendingBlankCheck,       kPendingProgram,
-    kPendingVerify,     kPendingReadChipMemory, kPendingWriteOptionBytes, kPendingReadOptionBytes,
-    kPendingReadChipId, kPendingWriteOtp,       kPendingReadOtp,          kPendingReadAddress,
-    kPendingIdle,       kPendingFirmwareUpgrade};
+// Every pending command a reply can meet, those of the station's operations (idle among them),
+// in ascending order: the seeds name them by their index here.
+const std::vector<std::uint8_t> kPending = [] {
+  std::vector<std::uint8_t> codes;
+  for (const StationOperation& op : Station::Operations()) codes.push_back(op.pending);
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  return codes;
+}();
 
 struct Rig {
   Rig() {

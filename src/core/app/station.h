@@ -121,8 +121,39 @@ FileDialog OpenDialogPrj();
 FileDialog SaveDialogPrj();
 FileDialog OpenDialogOTP();
 
+class Station;
+
+// What follows a step word of the command line: nothing, "=OUT" (the file the flash read is
+// saved to) or "=ADDR,LEN" (the read-address dialog's entry).
+enum class StepArgument { None, OutputFile, AddressAndLength };
+
+// One operation the front ends offer: how each of them starts it, the pending command its
+// replies come under and the reply step that takes them. Station::Operations() lists them all;
+// the command line's steps, the window's commands and the fuzzers enumerate that list.
+struct StationOperation {
+  const char* step;  // korvan-cli run's step word
+  StepArgument argument;
+  const char* handler;       // the station's handler, by name
+  void (Station::*start)();  // ... and the handler itself
+  // The window's menu entry and tool button that start it (nullptr: none).
+  std::array<const char*, 2> controls;
+  // The pending command its replies are awaited under; kPendingIdle when it awaits none.
+  std::uint8_t pending;
+  // The reply step of the pending command, nullptr when another row carries it (Auto starts
+  // with the blank check's) or there is none.
+  void (Station::*reply)(int n, std::uint8_t status, std::size_t length);
+  bool autoStep;            // a step of the Auto sequence: its outcome belongs to the cycle
+  bool timedGauge;          // reports no progress: the gauge moves with the tick
+  const char* timeoutText;  // the time-out's panel line, %d the channel
+};
+
 class Station {
  public:
+  // Every operation the front ends offer.
+  static std::span<const StationOperation> Operations();
+  // The row whose reply step takes the replies of `pending`; nullptr when none does.
+  static const StationOperation* OperationAwaiting(std::uint8_t pending);
+
   // `ports` makes the four channels' ports and lists the ports a search may bind: the
   // system's serial devices unless given (an in-process emulator, a test's scripted line).
   explicit Station(Frontend& frontend, Clock clock = SystemLocalTime,
@@ -341,20 +372,21 @@ class Station {
   // Tells the listener of the operations ended since the last call.
   void NotifyEnded();
 
-  // Reply handlers by pending command; `s` is the reply check's status.
-  void DownloadStep(int n, std::uint8_t s);
-  void EraseResult(int n, std::uint8_t s);
-  void BlankCheckResult(int n, std::uint8_t s);
-  void ProgramStep(int n, std::uint8_t s);
+  // Reply steps by pending command (see Operations()); `s` is the reply check's status,
+  // `length` the decoded packet's length.
+  void DownloadStep(int n, std::uint8_t s, std::size_t length);
+  void EraseResult(int n, std::uint8_t s, std::size_t length);
+  void BlankCheckResult(int n, std::uint8_t s, std::size_t length);
+  void ProgramStep(int n, std::uint8_t s, std::size_t length);
   void VerifyStep(int n, std::uint8_t s, std::size_t length);
   void ReadStep(int n, std::uint8_t s, std::size_t length);
-  void WriteOptionBytesResult(int n, std::uint8_t s);
+  void WriteOptionBytesResult(int n, std::uint8_t s, std::size_t length);
   void ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length);
   void ChipIdResult(int n, std::uint8_t s, std::size_t length);
   void ReadAddressResult(int n, std::uint8_t s, std::size_t length);
-  void WriteOtpResult(int n, std::uint8_t s);
+  void WriteOtpResult(int n, std::uint8_t s, std::size_t length);
   void ReadOtpResult(int n, std::uint8_t s, std::size_t length);
-  void ContinueFirmwareUpgrade(int n, std::uint8_t s);
+  void ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t length);
   void HandleProgressReport(int n, std::size_t length);
   void CountResult();
   // The Auto sequence moves on to programming (after a blank part or an erase).

@@ -15,6 +15,7 @@ namespace p = protocol;
 
 namespace {
 
+constexpr char kChipTimeout[] = "芯片 %d ：操作超时！";
 constexpr std::int16_t kReadBackTimeout = 300;
 constexpr std::int16_t kIdentityTimeout = 500;
 constexpr std::int16_t kUpgradeTimeout = 500;
@@ -276,23 +277,14 @@ void Station::Timer1Timer() {
     ChannelState& ch = channel(n);
     if (ch.restartAnswerDue > 0) --ch.restartAnswerDue;
     if (!ch.busy) continue;
-    switch (ch.pendingCommand) {
-      case kPendingErase:
-      case kPendingBlankCheck:
-      case kPendingWriteOptionBytes:
-      case kPendingReadOptionBytes:
-        // These operations report no progress of their own: the gauge runs with time.
-        if (ch.gauge.progress < ch.gauge.maximum) {
-          ++ch.gauge.progress;
-          gauges = true;
-        }
-        break;
-      default:
-        break;
+    const StationOperation* op = OperationAwaiting(ch.pendingCommand);
+    // Operations that report no progress of their own: the gauge runs with time.
+    if (op && op->timedGauge && ch.gauge.progress < ch.gauge.maximum) {
+      ++ch.gauge.progress;
+      gauges = true;
     }
     if (--ch.timeout <= 0) {
-      const char* format =
-          ch.pendingCommand == kPendingDownload ? "编程器 %d ：操作超时！" : "芯片 %d ：操作超时！";
+      const char* format = op ? op->timeoutText : kChipTimeout;
       FinishOperation(n, OperationResult::TimedOut, p::kStatusCommandTimeout, Format(format, n));
     }
   }
@@ -415,7 +407,7 @@ void Station::SendFirmwareBlock(int n) {
                                              firmware_.buffer, kfw::CipherTransportBlock));
 }
 
-void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s) {
+void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t /*length*/) {
   ChannelState& ch = channel(n);
   // A block the programmer refused leaves its firmware incomplete: the upgrade stops there
   // rather than reporting a completed upgrade.

@@ -25,16 +25,8 @@ bool Accepted(std::uint8_t s) {
 }
 
 bool IsAutoStep(std::uint8_t command) {
-  switch (command) {
-    case kPendingBlankCheck:
-    case kPendingErase:
-    case kPendingProgram:
-    case kPendingVerify:
-    case kPendingWriteOptionBytes:
-      return true;
-    default:
-      return false;
-  }
+  const StationOperation* op = Station::OperationAwaiting(command);
+  return op && op->autoStep;
 }
 
 }  // namespace
@@ -115,42 +107,16 @@ void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
   const std::size_t length = decoded.length;
   const std::uint8_t s =
       p::CheckReply(std::span<const std::uint8_t>(buffers.packet.data(), length));
-  switch (ch.pendingCommand) {
-    case kPendingDownload:
-      return DownloadStep(n, s);
-    case kPendingErase:
-      return EraseResult(n, s);
-    case kPendingBlankCheck:
-      return BlankCheckResult(n, s);
-    case kPendingProgram:
-      return ProgramStep(n, s);
-    case kPendingVerify:
-      return VerifyStep(n, s, length);
-    case kPendingReadChipMemory:
-      return ReadStep(n, s, length);
-    case kPendingWriteOptionBytes:
-      return WriteOptionBytesResult(n, s);
-    case kPendingReadOptionBytes:
-      return ReadOptionBytesResult(n, s, length);
-    case kPendingReadChipId:
-      return ChipIdResult(n, s, length);
-    case kPendingReadAddress:
-      return ReadAddressResult(n, s, length);
-    case kPendingWriteOtp:
-      return WriteOtpResult(n, s);
-    case kPendingReadOtp:
-      return ReadOtpResult(n, s, length);
-    case kPendingFirmwareUpgrade:
-      return ContinueFirmwareUpgrade(n, s);
-    default:
-      return HandleProgressReport(n, length);
+  if (const StationOperation* op = OperationAwaiting(ch.pendingCommand)) {
+    return (this->*op->reply)(n, s, length);
   }
+  HandleProgressReport(n, length);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Handlers
 
-void Station::DownloadStep(int n, std::uint8_t s) {
+void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   ChannelState& ch = channel(n);
   if (ch.dataPhase == 0) {
@@ -186,7 +152,7 @@ void Station::StartErase(int n) {
   SendChipCommand(n, p::kCmdChip, p::kSubErase);
 }
 
-void Station::EraseResult(int n, std::uint8_t s) {
+void Station::EraseResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   const std::string done = Format("芯片%d ：擦除芯片操作成功!", n);
   info_.AddInfoLine(done);
@@ -198,7 +164,7 @@ void Station::EraseResult(int n, std::uint8_t s) {
   StartProgramming(n);
 }
 
-void Station::BlankCheckResult(int n, std::uint8_t s) {
+void Station::BlankCheckResult(int n, std::uint8_t s, std::size_t /*length*/) {
   const bool autoCycle = channel(n).autoFlag != 0;
   if (Accepted(s)) {
     const std::string blank = Format("芯片%d ：当前芯片为空!", n);
@@ -226,7 +192,7 @@ void Station::BlankCheckResult(int n, std::uint8_t s) {
   }
 }
 
-void Station::ProgramStep(int n, std::uint8_t s) {
+void Station::ProgramStep(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   ChannelState& ch = channel(n);
   ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
@@ -323,7 +289,7 @@ void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
   ShowImageSummary();
 }
 
-void Station::WriteOptionBytesResult(int n, std::uint8_t s) {
+void Station::WriteOptionBytesResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   const std::string done = Format("芯片%d ：写Option Byte操作成功!", n);
   info_.AddInfoLine(done);
@@ -365,7 +331,7 @@ void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {
   }
 }
 
-void Station::WriteOtpResult(int n, std::uint8_t s) {
+void Station::WriteOtpResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingWriteOtp));
 }
