@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   chip.flashEnd = chip.flashStart + sizeKb * 1024u - 1;
   station.settings().checkCtrl = (flags & 0x10) ? 0x02 : 0x00;
 
-  ChannelState& ch = station.channel(n);
+  ChannelState& ch = station.ChannelStateForTest(n);
   ch.connected = (flags & 0x08) ? 0 : 1;
   ch.pendingCommand = pendingIndex < kPending.size() ? kPending[pendingIndex] : pendingIndex;
   ch.autoFlag = flags & 0x01;
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The next input starts from an idle station with an empty panel and no bytes held back.
   station.ReceiveError(n);
-  for (int c = 1; c <= kChannelCount; ++c) station.channel(c).EndOperation(false);
+  for (int c = 1; c <= kChannelCount; ++c) station.ChannelStateForTest(c).EndOperation(false);
   station.ClearInformation1Click();
   return 0;
 }

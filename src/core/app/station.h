@@ -147,6 +147,35 @@ struct StationOperation {
   const char* timeoutText;  // the time-out's panel line, %d the channel
 };
 
+// The Frontend the station asks through: every question, dialog and file choice is modal, and
+// while one is open the station's links stall (see Station::ReceiveData and Timer1Timer).
+class ModalFrontend final : public Frontend {
+ public:
+  ModalFrontend(Frontend& inner, int& depth) : inner_(inner), depth_(depth) {}
+  Answer Ask(MessageKind kind, const std::string& text, Buttons buttons) override;
+  std::optional<FileChoice> ChooseOpenFile(const FileDialog& dialog) override;
+  std::optional<FileChoice> ChooseSaveFile(const FileDialog& dialog) override;
+  std::optional<std::string> AskLoadOffset(const std::string& shown) override;
+  std::optional<ReadAddressEntry> AskReadAddress(const std::string& shownAddress,
+                                                 int shownLength) override;
+  void ShowChipDialog(TNChipSelectForm& dialog) override;
+  void ShowOptionByteEditor(OptionByteEditor& editor) override;
+
+ private:
+  // Counts the open question for as long as `ask` runs.
+  template <typename Ask>
+  auto Modal(Ask ask) {
+    struct Open {
+      int& depth;
+      explicit Open(int& d) : depth(d) { ++depth; }
+      ~Open() { --depth; }
+    } open(depth_);
+    return ask();
+  }
+  Frontend& inner_;
+  int& depth_;
+};
+
 class Station {
  public:
   // Every operation the front ends offer.
@@ -162,7 +191,13 @@ class Station {
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
+  // Listeners hear of every change the front ends show; any number may listen, each told in
+  // the order they were added. SetListener replaces them all with `listener` (none when null).
   void SetListener(StationListener* listener);
+  void AddListener(StationListener* listener);
+  void RemoveListener(StationListener* listener);
+  // True while a question, dialog or file choice is open: the links stall until it is answered.
+  bool QuestionOpen() const { return modalDepth_ > 0; }
 
   // --- Start-up and shutdown ---
   // First showing: log folder, channel reset, view and job defaults, option-byte defaults, the
@@ -251,10 +286,13 @@ class Station {
   void SelectPage(MainTab page) { window_.ViewPageCtrl = page; }
   const HexView& HexViewer() const { return flashView_; }
   const HexView& EEPDataView() const { return otpView_; }
-  ChannelState& channel(int number) { return channels_.at(static_cast<std::size_t>(number - 1)); }
+  // Channel `number` (1..4) as the front ends see it: read only. Its state is assigned by the
+  // station's own handlers alone.
   const ChannelState& channel(int number) const {
     return channels_.at(static_cast<std::size_t>(number - 1));
   }
+  // For tests and fuzzers that put a channel into a given state before they drive it.
+  ChannelState& ChannelStateForTest(int number) { return Channel(number); }
   const FirmwareImage& firmware() const { return firmware_; }
   bool firmwarePresent() const { return firmwarePresent_; }
   bool fileLoaded() const { return fileLoaded_; }
@@ -341,6 +379,16 @@ class Station {
   void SetRandom(protocol::RandomByte random) { random_ = std::move(random); }
 
  private:
+  ChannelState& Channel(int number) { return channels_.at(static_cast<std::size_t>(number - 1)); }
+  const ChannelState& Channel(int number) const { return channel(number); }
+  // Calls `tell` on every listener (a copy of the list: a listener may add or remove some).
+  template <typename Tell>
+  void TellListeners(Tell tell) {
+    const std::vector<StationListener*> listeners = listeners_;
+    for (StationListener* l : listeners) tell(*l);
+  }
+  // Hands the deferred blocks of every channel to its receive path once no question is open.
+  void ReceiveDeferred();
   ChipControlBytes ControlBytes();
   // The image buffer's flash and EEP windows follow the chip record's.
   void SyncWindows();
@@ -431,11 +479,18 @@ class Station {
   template <typename Send>
   void FanOut(const Operation& op, Send send);
 
-  Frontend& frontend_;
+  int modalDepth_ = 0;
+  ModalFrontend frontend_;
   Clock clock_;
   // Declared before the ports: it must outlive them.
   EventQueue serialEvents_;
-  StationListener* listener_ = nullptr;
+  std::vector<StationListener*> listeners_;
+  // Passes the information panel's lines on to every listener.
+  struct InfoFanOut : InfoMemoListener {
+    Station* station = nullptr;
+    void InfoLineAdded(const std::string& line) override;
+    void InfoCleared() override;
+  } infoFanOut_;
 
   ChipRecord chip_;
   OptionByteImage optionBytes_{};
@@ -465,8 +520,8 @@ class Station {
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;
   std::uint32_t resultCount_ = 0;
-  // Blocks that arrived for a channel while its previous block was still being handled (a
-  // modal question inside a reply handler); handled right after it.
+  // Blocks that arrived for a channel while a question was open or its previous block was
+  // still being handled; handled once the question is answered, or right after that block.
   std::array<bool, kChannelCount> receiving_{};
   std::array<std::vector<std::uint8_t>, kChannelCount> deferred_;
   // Channels whose operation ended and whose listener call is still due.

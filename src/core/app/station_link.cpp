@@ -74,22 +74,22 @@ void Station::FreshBtnClick() {
   window_.ComboBoxCOMItems.clear();
   for (int n = 1; n <= kChannelCount; ++n) {
     link(n).ResetReceive();
-    ResetChannelView(channel(n));
+    ResetChannelView(Channel(n));
     port(n).ClosePort();
   }
   ListSerialPorts();
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::DropStaleBytes(int n) {
   // While a restart's answer is on its way its first bytes may already be here: they stay, so
   // that its frame completes and is set aside instead of spoiling the next reply.
-  if (channel(n).restartAnswerDue == 0) link(n).ResetReceive();
+  if (Channel(n).restartAnswerDue == 0) link(n).ResetReceive();
 }
 
 bool Station::OpenChannelPort(int n, const std::string& portName) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   ch.portName = portName;
   ch.identity.clear();
   port(n).SetCommName(portName);
@@ -106,9 +106,9 @@ void Station::BitBtnFindDevClick() {
   window_.ComboBoxCOMItems.clear();
   for (int n = 1; n <= kChannelCount; ++n) {
     link(n).ResetReceive();
-    channel(n).connected = 0;
-    channel(n).identity.clear();
-    ResetChannelView(channel(n));
+    Channel(n).connected = 0;
+    Channel(n).identity.clear();
+    ResetChannelView(Channel(n));
     port(n).ClosePort();
   }
   ListSerialPorts();
@@ -117,13 +117,13 @@ void Station::BitBtnFindDevClick() {
   for (std::size_t i = 0; i < ports.size() && i < kChannelCount; ++i) {
     const int n = static_cast<int>(i) + 1;
     info_.AddInfoLine(Format("查找设备%d............", n));
-    channel(n).connected = 0;
-    channel(n).timeout = kIdentityTimeout;
+    Channel(n).connected = 0;
+    Channel(n).timeout = kIdentityTimeout;
     // A port that cannot be opened ends the search: the later ports are not tried.
     if (!OpenChannelPort(n, ports[i])) break;
     if (port(n).IsOpen()) SendIdentityRequest(static_cast<int>(i));
   }
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::BitBtn1Click(int index) {
@@ -134,14 +134,14 @@ void Station::BitBtn1Click(int index) {
   const int n = index + 1;
   port(n).ClosePort();
   link(n).ResetReceive();
-  channel(n).connected = 0;
-  channel(n).restartAnswerDue = 0;
-  channel(n).timeout = kIdentityTimeout;
+  Channel(n).connected = 0;
+  Channel(n).restartAnswerDue = 0;
+  Channel(n).timeout = kIdentityTimeout;
   if (OpenChannelPort(n, window_.ComboBoxCOMItems[static_cast<std::size_t>(index)]) &&
       port(n).IsOpen()) {
     SendIdentityRequest(index);
   }
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::SendIdentityRequest(int index) {
@@ -156,28 +156,39 @@ void Station::SendIdentityRequest(int index) {
 void Station::ReceiveData(int n, std::span<const std::uint8_t> block) {
   if (n < 1 || n > kChannelCount) return;
   const auto i = static_cast<std::size_t>(n - 1);
-  ChannelState& ch = channel(n);
-  // Every received block restarts the time-out, whatever it holds.
-  ch.timeout = kOperationTimeout;
-  if (receiving_[i]) {
-    // A modal question inside a reply handler lets the front end deliver the next block
-    // before the current one is done; it waits here and is handled right after.
+  if (QuestionOpen() || receiving_[i]) {
+    // A question is open (raised by a command or by a reply handler): every link stalls until
+    // it is answered. The block waits and is handled then, in the order it came.
     deferred_[i].insert(deferred_[i].end(), block.begin(), block.end());
     return;
   }
+  ReceiveDeferred();
+  // Every received block restarts the time-out, whatever it holds.
+  Channel(n).timeout = kOperationTimeout;
   receiving_[i] = true;
   link(n).ReceiveData(block, [&](std::span<const std::uint8_t> frame) { HandleFrame(n, frame); });
-  while (!deferred_[i].empty()) {
+  while (!deferred_[i].empty() && !QuestionOpen()) {
     std::vector<std::uint8_t> more;
     more.swap(deferred_[i]);
+    Channel(n).timeout = kOperationTimeout;
     link(n).ReceiveData(more, [&](std::span<const std::uint8_t> frame) { HandleFrame(n, frame); });
   }
   receiving_[i] = false;
   NotifyEnded();
 }
 
+void Station::ReceiveDeferred() {
+  for (int n = 1; n <= kChannelCount && !QuestionOpen(); ++n) {
+    const auto i = static_cast<std::size_t>(n - 1);
+    if (receiving_[i] || deferred_[i].empty()) continue;
+    std::vector<std::uint8_t> waiting;
+    waiting.swap(deferred_[i]);
+    ReceiveData(n, waiting);
+  }
+}
+
 void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   if (ch.restartAnswerDue > 0) {
     // The programmer's answer to the restart that closed the last operation: it is no reply
     // to whatever command was started since.
@@ -193,7 +204,7 @@ void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
 
 void Station::ReceiveError(int n) {
   if (n < 1 || n > kChannelCount) return;
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   link(n).ResetReceive();
   const bool wasBusy = ch.busy != 0;
   ch.busy = 0;
@@ -217,7 +228,7 @@ void Station::ReceiveError(int n) {
 
 void Station::RequestHangup(int n) {
   if (n < 1 || n > kChannelCount) return;
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   port(n).ClosePort();
   ch.connected = 0;
   ch.restartAnswerDue = 0;
@@ -231,7 +242,7 @@ void Station::RequestHangup(int n) {
   if (items.empty()) window_.ComboBoxCOMText = "请选择通讯口......";
   Notify(ViewPart::Window);
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
@@ -239,7 +250,7 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
   const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
   if (decoded.code != p::kStatusOk) return;
   const std::span<const std::uint8_t> packet(buffers.packet.data(), decoded.length);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
 
   std::string identity;
   if (p::CheckIdentity(packet, p::kModelName, identity) == 0) {
@@ -265,16 +276,20 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
   }
   Notify(ViewPart::Window);
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // The 10 ms tick
 
 void Station::Timer1Timer() {
+  // While a question is open the links stall: no time passes for them.
+  if (QuestionOpen()) return;
+  ReceiveDeferred();
+  if (QuestionOpen()) return;
   bool gauges = false;
   for (int n = 1; n <= kChannelCount; ++n) {
-    ChannelState& ch = channel(n);
+    ChannelState& ch = Channel(n);
     if (ch.restartAnswerDue > 0) --ch.restartAnswerDue;
     if (!ch.busy) continue;
     const StationOperation* op = OperationAwaiting(ch.pendingCommand);
@@ -321,13 +336,13 @@ void Station::SendChipCommand(int n, std::uint8_t command, std::uint16_t paramet
 }
 
 void Station::SendReadBack(int n) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   SendChipCommand(n, p::ReadBackCommand(ch.dataPhase != 0), ch.blockIndex);
   ch.timeout = kReadBackTimeout;
 }
 
 void Station::SendDownload(int n) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   std::size_t length = 0;
   if (ch.dataPhase == 0) {
     std::array<std::uint8_t, p::kSettingsBlockSize> block{};
@@ -344,7 +359,7 @@ void Station::SendDownload(int n) {
 }
 
 void Station::SendProgramBlock(int n) {
-  const ChannelState& ch = channel(n);
+  const ChannelState& ch = Channel(n);
   SendPacket(n, p::BuildProgramRequest(link(n).packet, chip_, SettingsHeader(n), image_.flash,
                                        ch.blockIndex, ch.blockCount));
 }
@@ -368,7 +383,7 @@ void Station::SendRestart(int n) {
 }
 
 void Station::ExpectRestartAnswer(int n) {
-  channel(n).restartAnswerDue = kRestartAnswerWait;
+  Channel(n).restartAnswerDue = kRestartAnswerWait;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -376,7 +391,7 @@ void Station::ExpectRestartAnswer(int n) {
 
 void Station::StartFirmwareUpgrade(int n) {
   if (!firmwarePresent_ || n < 1 || n > kChannelCount) return;
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   ch.upgrading = 1;
   ch.connected = 1;
   ch.busy = 1;
@@ -397,18 +412,18 @@ void Station::StartFirmwareUpgrade(int n) {
   info_.AddInfoLine("开始升级编程器固件......");
   SendFirmwareBlock(n);
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::SendFirmwareBlock(int n) {
-  const ChannelState& ch = channel(n);
+  const ChannelState& ch = Channel(n);
   SendPacket(n, p::BuildFirmwareBlockRequest(link(n).packet, ch.upgradeAddress,
                                              firmware_.startAddress, ch.upgradeBlocks,
                                              firmware_.buffer, kfw::CipherTransportBlock));
 }
 
 void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t /*length*/) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   // A block the programmer refused leaves its firmware incomplete: the upgrade stops there
   // rather than reporting a completed upgrade.
   if (s != p::kStatusOk && s != p::kStatusDone) {

@@ -35,13 +35,13 @@ bool IsAutoStep(std::uint8_t command) {
 // Beginning and ending operations
 
 void Station::BeginOperation(int n, std::uint16_t gaugeMaximum) {
-  channel(n).BeginOperation(gaugeMaximum, chip_.flashSizeKB);
+  Channel(n).BeginOperation(gaugeMaximum, chip_.flashSizeKB);
   Notify(ViewPart::Gauges);
 }
 
 void Station::FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
                               bool addLine, std::string chipUid) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   OperationOutcome outcome;
   outcome.command = ch.pendingCommand;
   outcome.autoCycle = ch.autoFlag != 0 && IsAutoStep(ch.pendingCommand);
@@ -69,7 +69,7 @@ void Station::NotifyEnded() {
   while (!ended_.empty()) {
     const auto [n, outcome] = ended_.front();
     ended_.erase(ended_.begin());
-    if (listener_) listener_->OperationEnded(n, outcome);
+    TellListeners([&](StationListener& l) { l.OperationEnded(n, outcome); });
   }
 }
 
@@ -83,7 +83,7 @@ std::string Station::StatusLine(int n, std::uint8_t code, std::uint8_t operation
 }
 
 void Station::FailOperation(int n, std::uint8_t code) {
-  const std::uint8_t operation = channel(n).pendingCommand;
+  const std::uint8_t operation = Channel(n).pendingCommand;
   FinishOperation(n, OperationResult::Failed, code, StatusLine(n, code, operation));
 }
 
@@ -96,7 +96,7 @@ std::span<const std::uint8_t> Station::Packet(int n, std::size_t length) {
 
 void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
   p::LinkBuffers& buffers = link(n);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
   const bool handled = ch.pendingCommand != kPendingIdle;
   if (decoded.code != p::kStatusOk) {
@@ -118,7 +118,7 @@ void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
 
 void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   if (ch.dataPhase == 0) {
     // The settings are stored; the image follows block by block.
     ch.dataPhase = 1;
@@ -141,13 +141,13 @@ void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
 }
 
 void Station::StartProgramming(int n) {
-  channel(n).pendingCommand = kPendingProgram;
+  Channel(n).pendingCommand = kPendingProgram;
   BeginOperation(n, chip_.flashSizeKB);
   SendProgramBlock(n);
 }
 
 void Station::StartErase(int n) {
-  channel(n).pendingCommand = kPendingErase;
+  Channel(n).pendingCommand = kPendingErase;
   BeginOperation(n, kTimedGaugeMaximum);
   SendChipCommand(n, p::kCmdChip, p::kSubErase);
 }
@@ -156,7 +156,7 @@ void Station::EraseResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   const std::string done = Format("芯片%d ：擦除芯片操作成功!", n);
   info_.AddInfoLine(done);
-  if (!channel(n).autoFlag) {
+  if (!Channel(n).autoFlag) {
     FinishOperation(n, OperationResult::Ok, s, done, false);
     return;
   }
@@ -165,7 +165,7 @@ void Station::EraseResult(int n, std::uint8_t s, std::size_t /*length*/) {
 }
 
 void Station::BlankCheckResult(int n, std::uint8_t s, std::size_t /*length*/) {
-  const bool autoCycle = channel(n).autoFlag != 0;
+  const bool autoCycle = Channel(n).autoFlag != 0;
   if (Accepted(s)) {
     const std::string blank = Format("芯片%d ：当前芯片为空!", n);
     info_.AddInfoLine(blank);
@@ -194,7 +194,7 @@ void Station::BlankCheckResult(int n, std::uint8_t s, std::size_t /*length*/) {
 
 void Station::ProgramStep(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
   ch.timeout = kOperationTimeout;
   ch.gauge.progress = ch.blockIndex + 1;
@@ -220,7 +220,7 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
   // A reply without its 4096 data bytes cannot be compared.
   const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
   if (!block) return FailOperation(n, p::kStatusBadPacket);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   const std::uint8_t* data = block->data();
 
   std::uint32_t limit = chip_.flashEnd & 0x3FFFFF;
@@ -270,7 +270,7 @@ void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
   if (!block) return FailOperation(n, p::kStatusBadPacket);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   const std::size_t at = std::size_t{ch.blockIndex} * 1024;
   if (at < image_.flash.size()) {
     std::copy_n(block->begin(), std::min(kBlockBytes, image_.flash.size() - at),
@@ -293,7 +293,7 @@ void Station::WriteOptionBytesResult(int n, std::uint8_t s, std::size_t /*length
   if (!Accepted(s)) return FailOperation(n, s);
   const std::string done = Format("芯片%d ：写Option Byte操作成功!", n);
   info_.AddInfoLine(done);
-  const bool autoCycle = channel(n).autoFlag != 0;
+  const bool autoCycle = Channel(n).autoFlag != 0;
   // The last step of a successful Auto: the part counts, and the serial numbers move on once
   // the outcome has named the number this part was given.
   if (autoCycle) SetTotalCounter(totalCounter_ + 1);
@@ -353,7 +353,7 @@ void Station::HandleProgressReport(int n, std::size_t length) {
   const auto report =
       p::ReadProgressReport(std::span<const std::uint8_t>(link(n).packet.data(), length));
   if (!report) return;
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   GaugeState& gauge = ch.gauge;
   std::string text;
   bool show = true;
@@ -414,8 +414,8 @@ void Station::HandleProgressReport(int n, std::size_t length) {
   }
   if (show) info_.AddInfoLine(text);
   Notify(ViewPart::Gauges);
-  if (report->stage == p::kStageCompleted && listener_) {
-    listener_->StandAloneResult(n, report->result);
+  if (report->stage == p::kStageCompleted) {
+    TellListeners([&](StationListener& l) { l.StandAloneResult(n, report->result); });
   }
 }
 
