@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "core/image/address_rules.h"
+#include "core/image/elf_reader.h"
 #include "core/image/hex_digits.h"
 #include "core/util/format.h"
 
@@ -206,6 +208,28 @@ int ParseS19Line(std::string_view line, const ReadTarget& target, ReadCursor& cu
   if ((s & 0xFF) != 0xFF) return kRecordBadChecksum;
   // A record without data places nothing, so it cannot lie outside the windows.
   return place == Placement::Outside && d > 0 ? kRecordOutsideWindows : kRecordOk;
+}
+
+int PlaceDataRecord(std::uint32_t address, std::span<const std::uint8_t> data,
+                    const ReadTarget& target, ReadCursor& cursor) {
+  if (data.empty()) return kRecordOk;
+  const auto n = static_cast<std::uint32_t>(data.size());
+  cursor.lowest = std::min(cursor.lowest, address);
+  cursor.highest = std::max(cursor.highest, LastAddress(address, n));
+  Store store;
+  const Placement place = Place(address, target, kOptionWindowLengthHex, true, store);
+  if (place == Placement::Far) return kRecordOk;
+  std::uint32_t sum = 0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::int64_t index = store.index + i;
+    if (place != Placement::Outside && index >= 0 && index < store.size) {
+      store.data[index] = data[i];
+    }
+    sum += data[i];
+  }
+  cursor.fileChecksum += sum;
+  if (place == Placement::Option) target.image->programOptionBytes = true;
+  return place == Placement::Outside ? kRecordOutsideWindows : kRecordOk;
 }
 
 namespace {
@@ -420,6 +444,7 @@ ObjectFileKind ObjectFileKindOf(std::string_view path) {
     return ObjectFileKind::SRecord;
   }
   if (ext == ".BIN") return ObjectFileKind::Binary;
+  if (ext == ".ELF" || ext == ".AXF" || ext == ".OUT") return ObjectFileKind::Elf;
   return ObjectFileKind::Unknown;
 }
 
@@ -452,6 +477,14 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
     if (!file.Open(path, error, limit)) return IoFailure(error);
   }
   const std::string_view contents = file.View();
+  std::vector<ElfSegment> segments;
+  if (kind == ObjectFileKind::Elf) {
+    // Headers first: a broken ELF file leaves the image as it was.
+    if (auto refused = ReadElfSegments(contents, segments)) {
+      return IoFailure(
+          korvan::Format("Cannot read ELF file \"%s\": %s", path.c_str(), refused->c_str()));
+    }
+  }
 
   if (mode == LoadMode::NewImage) image.EraseAll();
   image.dataLoaded = true;
@@ -471,6 +504,9 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
       extent.highest = extent.lowest + size - 1;
       break;
     }
+    case ObjectFileKind::Elf:
+      result = LoadElfSegments(contents, segments, target, frontend, extent);
+      break;
     case ObjectFileKind::Unknown:
       result.status = LoadStatus::NotRead;
       return result;
