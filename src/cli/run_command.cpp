@@ -262,6 +262,10 @@ class RunCommand : public Command {
     Station& station = session.station();
     // The identity requests go out now; the answers are taken while the job loads.
     session.Start(ports_);
+    if (!records_ && !station.logLocation().problem.empty()) {
+      output.Problem(station.logLocation().problem + ", or give --records DIR");
+      return kExitIo;
+    }
 
     if (part_) {
       station.DevButtonClick();
