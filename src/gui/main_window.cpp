@@ -534,6 +534,10 @@ void TKorvanNATxPrg::showEvent(QShowEvent* event) {
       [this] {
         station_.FormShow(environment_);
         StartRecordsAndWatch();
+        if (!startProject_.empty() && !closing_) {
+          if (auto* qt = dynamic_cast<QtFrontend*>(&frontend_)) qt->AnswerNextOpen(startProject_);
+          station_.SpdBtnLdPrjClick();
+        }
       },
       Qt::QueuedConnection);
 }
