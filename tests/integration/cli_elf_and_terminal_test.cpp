@@ -137,3 +137,31 @@ TEST_F(CliRun, ATerminalGetsLiveProgressLinesAPipeTheLinesOfToday) {
 
 }  // namespace
 }  // namespace korvan::testing::cli
+
+namespace korvan::testing::cli {
+namespace {
+
+// The build's firmware image for the emulator, found through XDG_DATA_HOME as ./run --simulate
+// points the station at it: used, and no emulated programmer needs it.
+TEST_F(CliRun, TheBuildsSimulationFirmwareIsFoundAndUpgradesNobody) {
+  Write("app.hex", MakeFirmware(0x08000000, 64, 128).hex);
+  Options options;
+  options.count = 2;
+  auto emulator = StartEmulator(options);
+  const std::string data = std::string(KORVAN_BINARY_DIR) + "/sim-data";
+  const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS= XDG_DATA_HOME='" + data +
+                              "' '" KORVAN_CLI_PATH "' run --chip N32G452CBL7 --ports " +
+                              Ports(*emulator) + " app.hex chip-id >stdout.txt 2>stderr.txt";
+  const int raw = std::system(command.c_str());
+  const Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "stdout.txt"),
+                 Slurp(dir / "stderr.txt")};
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Firmware image \"" + data + "/korvan200nat/KorvanNAT.KFW\" V2.9"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("开始升级编程器固件"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("[chip-id] channel 2"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace korvan::testing::cli
