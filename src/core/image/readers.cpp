@@ -666,7 +666,9 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
   if (kind == ObjectFileKind::Binary) {
     if (!binary.Open(path, error, kBinFileLimit)) return IoFailure(error);
   } else if (kind == ObjectFileKind::Elf) {
-    if (!binary.Open(path, error)) return IoFailure(error);
+    // Debugging information makes ELF files large, but never this large for a part's flash.
+    constexpr std::uint64_t kElfFileLimit = 256u << 20;
+    if (!binary.Open(path, error, kElfFileLimit)) return IoFailure(error);
   } else if (kind != ObjectFileKind::Unknown) {
     if (!text.Open(path, error)) return IoFailure(error);
     lines.emplace(text.Fd(), path, kObjectFileChunk);
