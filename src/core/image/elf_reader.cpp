@@ -94,7 +94,8 @@ std::optional<std::string> ReadElfSegments(std::string_view file,
 }
 
 LoadResult LoadElfSegments(std::string_view file, const std::vector<ElfSegment>& segments,
-                           const ReadTarget& target, Frontend& frontend, ReadExtent& extent) {
+                           const ReadTarget& target, OperatorDialogs& frontend,
+                           ReadExtent& extent) {
   LoadResult result;
   ReadCursor cursor;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
@@ -129,7 +130,7 @@ LoadResult LoadElfSegments(std::string_view file, const std::vector<ElfSegment>&
   return result;
 }
 
-LoadResult LoadElfBytes(std::string_view file, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadElfBytes(std::string_view file, const ReadTarget& target, OperatorDialogs& frontend,
                         ReadExtent& extent) {
   std::vector<ElfSegment> segments;
   if (auto refused = ReadElfSegments(file, segments)) {

@@ -39,11 +39,11 @@ std::optional<std::string> ReadElfSegments(std::string_view file,
 // near the image but outside every window asks "Segment %u Data Error : %d." once (Error,
 // OK/Abort); Abort stops.
 LoadResult LoadElfSegments(std::string_view file, const std::vector<ElfSegment>& segments,
-                           const ReadTarget& target, Frontend& frontend, ReadExtent& extent);
+                           const ReadTarget& target, OperatorDialogs& frontend, ReadExtent& extent);
 
 // Both steps over a file already in memory; IoError with the reason for a file the station
 // cannot load (nothing stored then).
-LoadResult LoadElfBytes(std::string_view file, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadElfBytes(std::string_view file, const ReadTarget& target, OperatorDialogs& frontend,
                         ReadExtent& extent);
 
 }  // namespace korvan
