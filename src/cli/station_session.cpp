@@ -1,8 +1,11 @@
 #include "cli/station_session.h"
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "core/protocol/constants.h"
 #include "core/serial/port_list.h"
@@ -18,9 +21,18 @@ bool GoodPart(std::uint8_t code) {
   return code == protocol::kResultPartOk;
 }
 
-volatile std::sig_atomic_t stopRequested = 0;
-void OnStopSignal(int) {
-  stopRequested = 1;
+volatile std::sig_atomic_t stopSignal = 0;
+void OnStopSignal(int signalNumber) {
+  if (stopSignal == 0) stopSignal = signalNumber;
+}
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
 }
 
 }  // namespace
@@ -29,12 +41,41 @@ void StationSession::StopOnSignals() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  action.sa_flags = 0;  // no restart: a wait ends at once
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+  const sigset_t stops = StopSignals();
+  sigset_t before;
+  sigprocmask(SIG_BLOCK, &stops, &before);
+  sigset_t waiting = before;
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&waiting, signalNumber);
+  loop_.SetWaitSignalMask(waiting);
 }
 
-bool StationSession::StopRequested() {
-  return stopRequested != 0;
+int StationSession::StopSignal() {
+  if (stopSignal == 0) {
+    // Take a signal that arrived while they were held back.
+    sigset_t pending;
+    if (sigpending(&pending) == 0 &&
+        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+         sigismember(&pending, SIGHUP) == 1)) {
+      const sigset_t stops = StopSignals();
+      sigset_t before;
+      sigprocmask(SIG_UNBLOCK, &stops, &before);
+      sigprocmask(SIG_SETMASK, &before, nullptr);
+    }
+  }
+  return stopSignal;
+}
+
+std::vector<int> StationSession::Interrupt(int signalNumber) {
+  std::vector<int> interrupted;
+  for (int n = 1; n <= kChannelCount; ++n) {
+    if (!ChannelActive(n)) continue;
+    interrupted.push_back(n);
+    if (records_) records_->Interrupted(n, signalNumber);
+  }
+  for (int n = 1; n <= kChannelCount; ++n) station_.port(n).ClosePort();
+  return interrupted;
 }
 
 StationSession::StationSession(CliFrontend& frontend, RunOutput& output)
@@ -62,6 +103,20 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   }
   records_ = std::make_unique<RecordWriter>(
       station_, recordFolder.value_or(station_.logLocation().shutdownDir));
+}
+
+std::optional<std::string> StationSession::RecordFolderProblem() const {
+  if (!records_) return std::nullopt;
+  const std::filesystem::path& folder = records_->log().folder();
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    return "the production-record folder " + folder.string() + " is missing or no folder";
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "the production-record folder " + folder.string() +
+           " is not writable: " + std::strerror(errno);
+  }
+  return std::nullopt;
 }
 
 bool StationSession::ChannelActive(int n) const {

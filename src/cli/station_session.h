@@ -33,10 +33,22 @@ class StationSession : public StationListener {
   StationSession(CliFrontend& frontend, RunOutput& output);
   ~StationSession() override;
 
-  // SIGINT and SIGTERM end the wait for the running step (which then fails) instead of the
-  // process, so that the run still closes its ports and writes its log.
-  static void StopOnSignals();
-  static bool StopRequested();
+  // SIGINT, SIGTERM and SIGHUP stop the run instead of ending the process, so that it still
+  // records the parts it leaves half done, closes its ports and writes its log. The signals are
+  // held back except while the loop waits, so one never arrives in the middle of a reply's
+  // handling: once it is taken, the loop returns before anything more is sent.
+  void StopOnSignals();
+  // The stop signal taken so far (0: none); a signal held back meanwhile is taken now.
+  static int StopSignal();
+  static bool StopRequested() { return StopSignal() != 0; }
+
+  // After a stop: every channel still working on a part (an operation or an upgrade running)
+  // gets an NG record marked interrupted, and every port is closed without a further request.
+  // Returns the channels that were interrupted.
+  std::vector<int> Interrupt(int signalNumber);
+
+  // Production records that could not be written since the start.
+  std::size_t RecordsLost() const { return records_ ? records_->failed() : 0; }
 
   Station& station() { return station_; }
   EventLoop& loop() { return loop_; }
@@ -45,6 +57,9 @@ class StationSession : public StationListener {
   std::optional<std::filesystem::path> recordFolder;
   // Writes the production record of every finished part; there from Start on.
   const RecordWriter* records() const { return records_.get(); }
+  // Why no production record could be written into the record folder (it is missing, no folder,
+  // or not writable); nullopt when it takes files. From Start on.
+  std::optional<std::string> RecordFolderProblem() const;
 
   // First showing of the window: log folder, defaults, firmware image, port list and device
   // search. `ports` replaces KORVAN_PORTS (colon-separated paths) when given.
