@@ -349,7 +349,7 @@ class RunCommand : public Command {
       return Stopped(session, output, signalNumber);
     }
     if (session.ConnectedCount() == 0) {
-      output.Problem("no programmer answered");
+      output.Problem(session.NoProgrammerText());
       session.Close();
       return kExitIo;
     }

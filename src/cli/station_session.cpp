@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -92,6 +93,15 @@ StationSession::~StationSession() {
 void StationSession::Start(const std::optional<std::string>& ports) {
   PortSources sources = SystemPortSources();
   if (ports) sources.extraPorts = *ports;
+  std::vector<std::string> candidates = CandidatePorts(sources);
+  std::sort(candidates.begin(), candidates.end());
+  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  for (const std::string& name : candidates) {
+    if (auto problem = PortProblem(name)) {
+      output_.Problem("port " + name + ": " + *problem);
+      portProblems_.emplace_back(name, *problem);
+    }
+  }
   station_.SetPortSources(std::move(sources));
   station_.FormShow();
   for (int n = 1; n <= kChannelCount; ++n) {
@@ -163,6 +173,18 @@ std::vector<ChannelReport> StationSession::Channels() const {
     channels.push_back({n, ch.portName, ch.connected ? ch.identity : "", ch.connected != 0});
   }
   return channels;
+}
+
+std::string StationSession::NoProgrammerText() const {
+  std::string searched;
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const std::string& port = station_.channel(n).portName;
+    if (!port.empty()) searched += (searched.empty() ? "" : ", ") + port;
+  }
+  if (!searched.empty()) return "no programmer answered (on " + searched + ")";
+  if (!portProblems_.empty()) return "no programmer answered: no port could be used";
+  return "no programmer answered: no serial port found (no USB serial adapter, and neither "
+         "--ports nor KORVAN_PORTS names one)";
 }
 
 int StationSession::ConnectedCount() const {

@@ -62,8 +62,18 @@ class StationSession : public StationListener {
   std::optional<std::string> RecordFolderProblem() const;
 
   // First showing of the window: log folder, defaults, firmware image, port list and device
-  // search. `ports` replaces KORVAN_PORTS (colon-separated paths) when given.
+  // search. `ports` replaces KORVAN_PORTS (colon-separated paths) when given. Every port that
+  // cannot be used is reported first as a problem, with its reason (the port list leaves such
+  // ports out without a word).
   void Start(const std::optional<std::string>& ports);
+
+  // The ports Start found unusable, with their reasons.
+  const std::vector<std::pair<std::string, std::string>>& portProblems() const {
+    return portProblems_;
+  }
+  // Why no channel has a programmer, for the problem line: "no port could be used" or "no
+  // programmer answered (on P1, P2)".
+  std::string NoProgrammerText() const;
 
   // Waits until every port the search opened was answered by a programmer, or `limit` passed;
   // then waits for firmware upgrades started by the answers and, when one ran, searches again
@@ -116,6 +126,7 @@ class StationSession : public StationListener {
   std::array<std::vector<OperationOutcome>, kChannelCount> outcomes_;
   std::vector<std::pair<int, std::uint8_t>> standAlone_;
   std::unique_ptr<RecordWriter> records_;
+  std::vector<std::pair<std::string, std::string>> portProblems_;
   // The gauges as last reported.
   std::array<GaugeState, kChannelCount> gauges_{};
 };
