@@ -151,12 +151,13 @@ bool StationSession::SearchAnswered() {
 }
 
 std::vector<ChannelReport> StationSession::AwaitSearch(std::chrono::milliseconds limit) {
-  loop_.RunFor(limit, [this] { return SearchAnswered(); });
+  loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
   bool upgraded = false;
   for (int n = 1; n <= kChannelCount; ++n) upgraded = upgraded || station_.channel(n).upgrading;
   if (upgraded) {
     // An upgraded programmer restarts with its new firmware; only a new search finds it.
-    loop_.RunFor(kStepLimit, [this] { return !AnyActive(); });
+    loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
+    if (StopRequested()) return Channels();
     AwaitRestartAnswers();
     SearchAgain(limit);
   } else {
