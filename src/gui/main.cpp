@@ -9,6 +9,7 @@
 
 #include "gui/main_window.h"
 #include "gui/station_icon.h"
+#include "gui/termination_signals.h"
 
 namespace {
 
@@ -55,7 +56,11 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName("korvan-nat");
   QApplication::setWindowIcon(korvan::gui::StationIcon());
 
+  // Logout, shutdown and Ctrl-C end the window as "退出" does, with its shutdown log.
+  korvan::gui::TerminationSignals endRequests;
   korvan::gui::TKorvanNATxPrg window;
+  QObject::connect(&endRequests, &korvan::gui::TerminationSignals::received, &window,
+                   &korvan::gui::TKorvanNATxPrg::EndFromOutside);
   window.show();
   return QApplication::exec();
 }

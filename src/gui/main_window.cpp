@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -78,6 +79,67 @@ QButtonGroup* MakeGroup(QWidget* owner, std::initializer_list<QAbstractButton*> 
   return group;
 }
 
+// The hexadecimal digit that is widest in `font`, so that a width made for it holds any number.
+QChar WidestHexDigit(const QFont& font) {
+  const QFontMetrics metrics(font);
+  QChar widest = '0';
+  for (QChar digit : QStringLiteral("0123456789ABCDEF")) {
+    if (metrics.horizontalAdvance(digit) > metrics.horizontalAdvance(widest)) widest = digit;
+  }
+  return widest;
+}
+
+// The width a framed status panel needs to show `text` whole: the text, the frame and the
+// indent a framed label keeps on its aligned side.
+int PanelWidthFor(const QLabel& panel, const QString& text) {
+  const QFontMetrics metrics(panel.font());
+  const int indent = panel.indent() >= 0 ? panel.indent() : metrics.horizontalAdvance('x') / 2;
+  return metrics.horizontalAdvance(text) + 2 * (panel.frameWidth() + panel.margin()) + 2 * indent;
+}
+
+// The file panel: the loaded file's path. When the path is longer than the panel, the folder is
+// shortened in its middle and the file's name stays whole; the tooltip holds the whole path (as
+// does the information panel's "has been loaded" line).
+class PathPanel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+  void setPath(const QString& path) {
+    path_ = path;
+    setToolTip(path);
+    Fit();
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    Fit();
+  }
+
+ private:
+  void Fit() {
+    const QFontMetrics metrics(font());
+    const int inset = indent() >= 0 ? indent() : metrics.horizontalAdvance('x') / 2;
+    const int room = contentsRect().width() - 2 * margin() - inset;
+    QString shown = path_;
+    if (metrics.horizontalAdvance(path_) > room) {
+      const qsizetype slash = path_.lastIndexOf('/');
+      const QString name = path_.mid(slash + 1);
+      const int nameWidth = metrics.horizontalAdvance(name);
+      if (slash >= 0 && nameWidth + metrics.horizontalAdvance(QStringLiteral("…/")) <= room) {
+        shown = metrics.elidedText(path_.left(slash + 1), Qt::ElideMiddle, room - nameWidth) + name;
+      } else if (nameWidth <= room) {
+        shown = name;
+      } else {
+        shown = metrics.elidedText(name, Qt::ElideMiddle, room);
+      }
+    }
+    if (text() != shown) QLabel::setText(shown);
+  }
+
+  QString path_;
+};
+
 QString GaugeStyle(GaugeColour colour) {
   const char* chunk = colour == GaugeColour::Red ? "#d02020" : "#1f5fd0";
   return QStringLiteral(
@@ -108,6 +170,16 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
   gauges_ = {ui.Gauge1, ui.Gauge2, ui.Gauge3, ui.Gauge4};
   for (QProgressBar* gauge : gauges_) gauge->setStyleSheet(GaugeStyle(GaugeColour::Blue));
   ui.InfoMemo->setFont(QFont(QStringLiteral("宋体"), 9));
+  // Only the operator moves the bar away from the bottom; a new line or a clear leaves it
+  // where following put it.
+  connect(ui.InfoMemo->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] {
+    QScrollBar* bar = ui.InfoMemo->verticalScrollBar();
+    followInfo_ = bar->sliderPosition() >= bar->maximum();
+  });
+  connect(ui.InfoMemo->verticalScrollBar(), &QScrollBar::sliderReleased, this, [this] {
+    QScrollBar* bar = ui.InfoMemo->verticalScrollBar();
+    followInfo_ = bar->value() >= bar->maximum();
+  });
   ui.SpdBtnLdPrj->setVisible(false);
 
   SetUpStatusBar();
@@ -156,15 +228,27 @@ TKorvanNATxPrg::~TKorvanNATxPrg() {
   ui.EEPDataView->setModel(nullptr);
 }
 
+// Panels 0, 1 and 3 are at least as wide as the layout gives them and wide enough for the widest
+// text they can show (an eight-digit file checksum, a ten-digit counter); the file panel takes
+// the rest of the bar.
 void TKorvanNATxPrg::SetUpStatusBar() {
   static constexpr std::array<int, 4> kWidths = {140, 140, 390, 120};
+  const std::array<QString, 4> widest = {
+      QStringLiteral("文件校验和：0x%1").arg(QString(8, WidestHexDigit(font()))),
+      QStringLiteral("芯片校验和：0x%1").arg(QString(4, WidestHexDigit(font()))), QString(),
+      QStringLiteral("计数器：-2147483648")};
   for (std::size_t i = 0; i < status_.size(); ++i) {
-    auto* panel = new QLabel(this);
+    QLabel* panel = i == 2 ? new PathPanel(this) : new QLabel(this);
     panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
-    panel->setFixedWidth(kWidths[i]);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
-    ui.StatusBar1->addWidget(panel);
+    if (i == 2) {
+      panel->setMinimumWidth(0);
+      ui.StatusBar1->addWidget(panel, 1);
+    } else {
+      panel->setFixedWidth(std::max(kWidths[i], PanelWidthFor(*panel, widest[i])));
+      ui.StatusBar1->addWidget(panel);
+    }
     status_[i] = panel;
   }
 }
@@ -368,12 +452,17 @@ void TKorvanNATxPrg::Timer1Timer() {
 // ---------------------------------------------------------------------------------------------
 // Rendering
 
+// The panel follows the newest line unless the operator scrolled up to read; scrolled back to
+// the bottom, it follows again.
 void TKorvanNATxPrg::InfoLineAdded(const std::string& line) {
+  QScrollBar* bar = ui.InfoMemo->verticalScrollBar();
   ui.InfoMemo->appendPlainText(Q(line));
+  if (followInfo_) bar->setValue(bar->maximum());
 }
 
 void TKorvanNATxPrg::InfoCleared() {
   ui.InfoMemo->clear();
+  followInfo_ = true;
 }
 
 void TKorvanNATxPrg::ViewChanged(ViewPart part) {
@@ -401,6 +490,25 @@ void TKorvanNATxPrg::ViewChanged(ViewPart part) {
 
 void TKorvanNATxPrg::CloseRequested() {
   close();
+}
+
+// Questions still open are answered as their close box answers them, one after the other, and
+// the window then ends as "退出" ends it: the ports close and the shutdown log is written.
+void TKorvanNATxPrg::EndFromOutside() {
+  if (closing_) return;
+  QWidget* open = QApplication::activePopupWidget();
+  if (!open) open = QApplication::activeModalWidget();
+  // A question that refuses to close does not hold the end up for long: every event loop is
+  // then left once the window has closed.
+  static constexpr int kQuestionsClosed = 32;
+  if (open && endAttempts_ < kQuestionsClosed) {
+    ++endAttempts_;
+    open->close();
+    QTimer::singleShot(0, this, &TKorvanNATxPrg::EndFromOutside);
+    return;
+  }
+  station_.SpdBtnExitClick();
+  if (open) QCoreApplication::exit(0);
 }
 
 void TKorvanNATxPrg::OperationEnded(int, const OperationOutcome&) {
@@ -501,7 +609,13 @@ void TKorvanNATxPrg::RenderWindow() {
 
 void TKorvanNATxPrg::RenderStatusBar() {
   const WindowState& w = station_.window();
-  for (std::size_t i = 0; i < status_.size(); ++i) status_[i]->setText(Q(w.StatusBar1[i]));
+  for (std::size_t i = 0; i < status_.size(); ++i) {
+    if (auto* path = dynamic_cast<PathPanel*>(status_[i])) {
+      path->setPath(Q(w.StatusBar1[i]));
+    } else {
+      status_[i]->setText(Q(w.StatusBar1[i]));
+    }
+  }
 }
 
 void TKorvanNATxPrg::RenderGauges() {
@@ -532,6 +646,7 @@ void TKorvanNATxPrg::showEvent(QShowEvent* event) {
   QMetaObject::invokeMethod(
       this,
       [this] {
+        if (closing_) return;  // ended before its first showing's work
         station_.FormShow(environment_);
         StartRecordsAndWatch();
       },

@@ -54,6 +54,9 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
 
   // The blank and Enter keys start Auto from anywhere in the window.
   void FormKeyPress(char key);
+  // A request to end from outside the window (logout, shutdown, Ctrl-C): ends as "退出" does,
+  // once the questions open at the time are closed.
+  void EndFromOutside();
 
   Ui::TKorvanNATxPrg ui;
 
@@ -109,6 +112,10 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   QButtonGroup* resetGroup_ = nullptr;
   bool shown_ = false;
   bool closing_ = false;
+  // The information panel follows its newest line (the operator has not scrolled up).
+  bool followInfo_ = true;
+  // Questions closed so far by EndFromOutside.
+  int endAttempts_ = 0;
 };
 
 }  // namespace korvan::gui

@@ -78,6 +78,8 @@ class DialogsTest : public QObject {
   void generalEditorDefaultsAndClicks();
   void generalEditorUser2Group();
   void generalEditorLevel2();
+  void level2QuestionIsAWarning_data();
+  void level2QuestionIsAWarning();
   void generalEditorCancelAndCloseBox();
   void m0EditorBootVariants();
   void g430EditorClicks();
@@ -270,6 +272,39 @@ void DialogsTest::generalEditorLevel2() {
   QCOMPARE(c.image[16], 0x33);
   QCOMPARE(c.image[17], 0xCC);
   QCOMPARE(Caption(dialog, "PanelATR32xROP"), QString("0xCC/0x33"));
+}
+
+void DialogsTest::level2QuestionIsAWarning_data() {
+  QTest::addColumn<int>("press");
+  QTest::addColumn<int>("level");
+  QTest::newRow("Cancel") << int(QMessageBox::Cancel) << 1;
+  QTest::newRow("OK") << int(QMessageBox::Ok) << 2;
+}
+
+// The question before level 2 is a real warning box with OK and Cancel.
+void DialogsTest::level2QuestionIsAWarning() {
+  QFETCH(int, press);
+  QFETCH(int, level);
+  ChosenChip c("N32G430K8L7");
+  gui::QtFrontend frontend;
+  korvan::TN32G430xOptBForm model(c.image, c.chip, frontend);
+  model.FormShow();
+  gui::TN32G430xOptBForm dialog(model);
+  dialog.show();
+  bool asked = false;
+  WhenModal([&asked, press](QWidget& modal) {
+    auto* box = qobject_cast<QMessageBox*>(&modal);
+    QVERIFY(box);
+    QCOMPARE(box->icon(), QMessageBox::Warning);
+    QCOMPARE(box->text(), QString("改选项会导致芯片将不可再继续烧写，请确认！"));
+    QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
+    asked = true;
+    Click(box->button(static_cast<QMessageBox::StandardButton>(press)));
+  });
+  Choose(dialog.ui.ComBoxROP, 2);
+  QVERIFY(asked);
+  QCOMPARE(dialog.ui.ComBoxROP->currentIndex(), level);
+  QCOMPARE(c.image[0], level == 2 ? 0xCC : 0xA5);
 }
 
 void DialogsTest::generalEditorCancelAndCloseBox() {

@@ -79,7 +79,9 @@ class MainWindowTest : public QObject {
   void toolButtons();
   void chipChoiceAndLoad();
   void formFollowsClicks();
+  void serialNumberTab();
   void informationPanelMenu();
+  void endFromOutsideWithAQuestionOpen();
   void gaugesFollowChannels();
   void setOptionByteOpensTheEditorOfThePart_data();
   void setOptionByteOpensTheEditorOfThePart();
@@ -111,12 +113,16 @@ void MainWindowTest::layout() {
   QVERIFY(!w.ui.ChkBoxDlySkp->isVisible());
   QVERIFY(!w.ui.SpdBtnLdPrj->isVisible());
 
-  const int widths[] = {140, 140, 390, 120};
+  // The checksum and counter panels are at least 140, 140 and 120 wide (wider where their
+  // longest texts need it); the file panel takes the rest of the bar.
+  const int widths[] = {140, 140, 0, 120};
   const char* texts[] = {"文件校验和：", "芯片校验和：", "", "计数器：0"};
   for (int i = 0; i < 4; ++i) {
-    QCOMPARE(w.StatusPanel(i)->width(), widths[i]);
+    QVERIFY2(w.StatusPanel(i)->width() >= widths[i], qPrintable(QString::number(i)));
     QCOMPARE(w.StatusPanel(i)->text(), QString(texts[i]));
   }
+  QVERIFY(w.StatusPanel(2)->width() >= 300);
+  QVERIFY(w.StatusPanel(3)->geometry().right() < w.ui.StatusBar1->width());
   for (int n = 1; n <= 4; ++n) QVERIFY(w.Gauge(n));
   QCOMPARE(w.Timer1()->interval(), 10);
 
@@ -296,6 +302,42 @@ void MainWindowTest::formFollowsClicks() {
   QCOMPARE(w.station().settings().countLimit, 1200u);
   QCOMPARE(w.station().settings().snGain, 0x10);
   QCOMPARE(w.station().settings().powerCtrl & 0x33, 0x32);
+}
+
+void MainWindowTest::serialNumberTab() {
+  WindowFixture f;
+  gui::TKorvanNATxPrg& w = f.window;
+  const std::pair<QLabel*, const char*> labels[] = {
+      {w.ui.LabelSN1, "序列号1初值："}, {w.ui.LabelSN2, "序列号2初值："},
+      {w.ui.LabelSN3, "序列号3初值："}, {w.ui.LabelSN4, "序列号4初值："},
+      {w.ui.LabelGain, "序列号增量："}, {w.ui.LabelAddr, "序列号地址："},
+  };
+  for (const auto& [label, text] : labels) QCOMPARE(label->text(), QString(text));
+  QCOMPARE(w.ui.CheckBoxSN->text(), QString("添加序列号功能"));
+  QCOMPARE(w.ui.CheckBoxSN->toolTip(), QString("序列号只存储于Flash区域！"));
+  // Each label stands left of its edit.
+  const std::pair<QLabel*, QLineEdit*> pairs[] = {{w.ui.LabelSN1, w.ui.SNEdit1},
+                                                  {w.ui.LabelSN4, w.ui.SNEdit4},
+                                                  {w.ui.LabelGain, w.ui.GainEdit},
+                                                  {w.ui.LabelAddr, w.ui.AddrEdit}};
+  for (const auto& [label, edit] : pairs) {
+    QVERIFY(label->geometry().right() < edit->x());
+    QCOMPARE(label->y(), edit->y());
+  }
+}
+
+// Ended from outside (logout) while the About box is open: the box closes first, then the window
+// ends as "退出" does and writes its shutdown log.
+void MainWindowTest::endFromOutsideWithAQuestionOpen() {
+  WindowFixture f;
+  gui::TKorvanNATxPrg& w = f.window;
+  for (int i = 0; i < 6; ++i) w.station().AddInfoLine("a line of work");
+  WhenModal([&w](QWidget&) { w.EndFromOutside(); });
+  w.ui.About1->trigger();
+  QTRY_VERIFY(!w.isVisible());
+  QVERIFY(!w.aboutForm().isVisible());
+  const QDir logs(QString::fromStdString(w.station().logLocation().shutdownDir.string()));
+  QCOMPARE(logs.entryList({"NAT_*.log"}, QDir::Files).size(), 1);
 }
 
 void MainWindowTest::informationPanelMenu() {

@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QtTest>
 #include <algorithm>
 #include <array>
@@ -14,10 +16,10 @@
 
 #include "core/image/writers.h"
 #include "core/records/record_log.h"
+#include "emulated_station.h"
 #include "gui/dialogs.h"
 #include "gui/main_window.h"
 #include "gui_test_support.h"
-#include "lib/emulator.h"
 
 using namespace korvan;
 using korvan::testing::Click;
@@ -28,8 +30,6 @@ using korvan::testing::WhenModal;
 
 namespace {
 
-// The emulator on pseudo-terminals and a window pointed at them through KORVAN_PORTS, as
-// `./run --simulate` does.
 // Holds the first verify-mismatch box open for a while, as an operator reading it does, and
 // notes what the station did meanwhile.
 class ThinkingFrontend : public ScriptedQtFrontend {
@@ -54,61 +54,9 @@ class ThinkingFrontend : public ScriptedQtFrontend {
   }
 };
 
-struct Rig {
-  QTemporaryDir dir;
-  sim::Emulator emulator;
-  ThinkingFrontend frontend;
-  std::unique_ptr<gui::TKorvanNATxPrg> window;
-
-  explicit Rig(sim::Options options) : emulator(std::move(options)) {
-    std::string error;
-    if (!emulator.Start(&error)) qFatal("emulator: %s", error.c_str());
-    std::string ports;
-    for (const std::string& path : emulator.Paths()) ports += (ports.empty() ? "" : ":") + path;
-    qputenv("KORVAN_PORTS", QByteArray::fromStdString(ports));
-    window = std::make_unique<gui::TKorvanNATxPrg>(
-        &frontend, StationEnvironment{dir.path().toStdString(), "", ""});
-    frontend.station = &window->station();
-    // Only the emulated programmers, whatever adapters this machine has.
-    window->station().SetPortSources(
-        {dir.filePath("no-sysfs").toStdString(), dir.filePath("no-dev").toStdString(), ports});
-    window->show();
-  }
-
-  Station& station() { return window->station(); }
-
-  int Connected() {
-    int count = 0;
-    for (int n = 1; n <= kChannelCount; ++n) count += station().channel(n).connected;
-    return count;
-  }
-
-  void ChooseChip(const QString& series, const QString& part) {
-    WhenModal([series, part](QWidget& modal) {
-      auto* dialog = qobject_cast<gui::TNChipSelectForm*>(&modal);
-      QVERIFY(dialog);
-      ClickItem(dialog->ui.ListBoxSeries, series);
-      ClickItem(dialog->ui.ListBoxChips, part);
-      Click(dialog->ui.BitBtnOK);
-    });
-    Click(window->ui.DevButton);
-  }
-
-  void LoadHex(std::size_t size) {
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 31) % 251);
-    const std::string path = dir.filePath("firmware.hex").toStdString();
-    std::string error;
-    QVERIFY2(SaveHexFile(path, bytes, 0x08000000, 0x08000000,
-                         0x08000000 + static_cast<std::uint32_t>(size) - 1, error),
-             error.c_str());
-    frontend.openFiles.push_back(path);
-    Click(window->ui.SpdBtnOpen);
-  }
-
-  bool GaugeFull(int n) {
-    QProgressBar* gauge = window->Gauge(n);
-    return gauge->isEnabled() && gauge->value() == gauge->maximum();
+struct Rig : korvan::testing::EmulatedStation<ThinkingFrontend> {
+  explicit Rig(sim::Options options) : EmulatedStation(std::move(options)) {
+    frontend.station = &station();
   }
 };
 
@@ -119,6 +67,7 @@ class StationRunTest : public QObject {
 
  private slots:
   void autoOnFourProgrammers();
+  void informationPanelFollowsTheNewestLine();
   void faultOnOneChannel();
   void hangUpDisablesTheGauge();
   void silentProgrammerTimesOut();
@@ -211,6 +160,57 @@ void StationRunTest::autoOnFourProgrammers() {
   QCOMPARE(w.StatusPanel(3)->text(), QString("计数器：8"));
   QCOMPARE(w.records()->written(), std::size_t{8});
   QCOMPARE(w.ui.GainEdit->text(), QString("0x01"));
+}
+
+namespace {
+
+// The newest line of the information panel is in view, whole, at the bottom.
+bool NewestLineShown(QPlainTextEdit& memo) {
+  QTextCursor end(memo.document());
+  end.movePosition(QTextCursor::End);
+  const QRect viewport = memo.viewport()->rect();
+  if (!viewport.contains(memo.cursorRect(end))) return false;
+  const QTextCursor bottom = memo.cursorForPosition(QPoint(4, viewport.bottom() - 2));
+  return bottom.block() == memo.document()->lastBlock();
+}
+
+}  // namespace
+
+// A long line ("File … has been loaded!") wraps; the panel keeps showing the newest line through
+// a Download on four programmers. Scrolled up by the operator it stays; scrolled back to the
+// bottom it follows again.
+void StationRunTest::informationPanelFollowsTheNewestLine() {
+  Rig rig({});
+  gui::TKorvanNATxPrg& w = *rig.window;
+  QPlainTextEdit& memo = *w.ui.InfoMemo;
+  QTRY_COMPARE_WITH_TIMEOUT(rig.Connected(), 4, 10000);
+  rig.ChooseChip("N32G45xxx", "N32G452CBL7");
+  // A panel already fuller than its view when the long line comes.
+  for (int i = 0; i < 12; ++i) w.ui.ShowOptionByte1->trigger();
+  rig.LoadHex(64 * 1024, "line-7/N32G452CBL7_motor_controller_release_2026-12-10_build_4711.hex");
+  Click(w.ui.SpdBtnDownLoad);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.station().AnyBusy(), 30000);
+  QVERIFY(memo.toPlainText().contains("build_4711.hex\" has been loaded!"));
+  QVERIFY2(memo.document()->lastBlock().text().contains("编程器"),
+           qPrintable(memo.document()->lastBlock().text()));
+  QVERIFY2(NewestLineShown(memo), qPrintable(memo.document()->lastBlock().text()));
+  QVERIFY(!memo.horizontalScrollBar()->isVisible());
+  QVERIFY(memo.verticalScrollBar()->isVisible());
+
+  // The operator scrolls up to read: new lines do not move the view.
+  QScrollBar* bar = memo.verticalScrollBar();
+  bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+  const int reading = bar->value();
+  QVERIFY(reading < bar->maximum());
+  w.ui.ShowOptionByte1->trigger();
+  QCOMPARE(bar->value(), reading);
+  QVERIFY(!NewestLineShown(memo));
+
+  // Back at the bottom, the panel follows again.
+  bar->triggerAction(QAbstractSlider::SliderToMaximum);
+  w.ui.ShowOptionByte1->trigger();
+  QVERIFY(NewestLineShown(memo));
+  QVERIFY(memo.document()->lastBlock().text().contains("Option Byte Buffer"));
 }
 
 void StationRunTest::faultOnOneChannel() {

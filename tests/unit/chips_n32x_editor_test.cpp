@@ -207,7 +207,7 @@ const Row kRows[] = {
        f.ComBoxROPChange();
        ASSERT_EQ(fe.questions.size(), 1u);
        EXPECT_EQ(fe.questions[0].text, "改选项会导致芯片将不可再继续烧写，请确认！");
-       EXPECT_EQ(fe.questions[0].kind, MessageKind::Confirmation);
+       EXPECT_EQ(fe.questions[0].kind, MessageKind::Warning);
        EXPECT_EQ(fe.questions[0].buttons, Buttons::OkCancel);
      },
      {{0, 0xA5}, {1, 0x5A}, {16, 0xFF}, {17, 0x00}},

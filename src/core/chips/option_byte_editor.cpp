@@ -77,8 +77,8 @@ void OptionByteEditor::ComBoxROPChange() {
       WriteReadProtection(image_, ReadProtection::L1, rdp2Index_);
       break;
     case 2:
-      if (frontend_.Ask(MessageKind::Confirmation, std::string(kLevel2Question),
-                        Buttons::OkCancel) != Answer::Ok) {
+      if (frontend_.Ask(MessageKind::Warning, std::string(kLevel2Question), Buttons::OkCancel) !=
+          Answer::Ok) {
         ComBoxROP.itemIndex = static_cast<int>(ReadProtection::L1);
         return;
       }
