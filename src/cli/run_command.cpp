@@ -395,7 +395,7 @@ class RunCommand : public Command {
     if (channels.empty()) {
       text += "; no part was being worked on";
     } else {
-      text += "; interrupted, recorded NG: channel";
+      text += "; interrupted on channel";
       for (int n : channels) text += Format(" %d", n);
     }
     output.Problem(text);

@@ -73,7 +73,12 @@ std::vector<int> StationSession::Interrupt(int signalNumber) {
   for (int n = 1; n <= kChannelCount; ++n) {
     if (!ChannelActive(n)) continue;
     interrupted.push_back(n);
-    if (records_) records_->Interrupted(n, signalNumber);
+    // A download or a firmware upgrade works on the programmer, not on a part.
+    const ChannelState& ch = station_.channel(n);
+    const bool onPart = ch.busy != 0 && ch.upgrading == 0 &&
+                        ch.pendingCommand != kPendingDownload &&
+                        ch.pendingCommand != kPendingFirmwareUpgrade;
+    if (records_ && onPart) records_->Interrupted(n, signalNumber);
   }
   for (int n = 1; n <= kChannelCount; ++n) station_.port(n).ClosePort();
   return interrupted;

@@ -42,9 +42,9 @@ class StationSession : public StationListener {
   static int StopSignal();
   static bool StopRequested() { return StopSignal() != 0; }
 
-  // After a stop: every channel still working on a part (an operation or an upgrade running)
-  // gets an NG record marked interrupted, and every port is closed without a further request.
-  // Returns the channels that were interrupted.
+  // After a stop: every channel still working on a part gets an NG record marked interrupted
+  // (a download or a firmware upgrade, which work on the programmer, get none), and every port
+  // is closed without a further request. Returns the channels that were interrupted.
   std::vector<int> Interrupt(int signalNumber);
 
   // Production records that could not be written since the start.
