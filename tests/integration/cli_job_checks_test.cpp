@@ -50,6 +50,9 @@ TEST_F(CliRun, BadJobsAreRefusedBeforeAnyPartIsProgrammed) {
       {"--chip N32G452CBL7 --offset 0 fw.bin auto", 1,
        "korvan-cli: fw.bin: data at 0x00000000..0x00000BB7, not one byte inside the flash "
        "(N32G452CBL7 flash 0x08000000..0x0801FFFF, 128 KiB)"},
+      // Near the top of the address space it does not wrap round into the flash.
+      {"--chip N32G452CBL7 --offset 0xFFFFF800 fw.bin auto", 1,
+       "korvan-cli: fw.bin: data at 0xFFFFF800..0x1000003B7, not one byte inside the flash"},
       {"--chip N32WB031KEQ6 fw.hex auto", 1,
        "korvan-cli: fw.hex: data at 0x08000000..0x08000FFF, not one byte inside the flash "
        "(N32WB031KEQ6 flash 0x01000000..0x0107FFFF"},
