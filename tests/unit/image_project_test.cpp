@@ -5,6 +5,8 @@
 #include "core/chips/chip_setup.h"
 #include "core/image/project.h"
 #include "core/image/readers.h"
+#include "core/protocol/settings_block.h"
+#include "core/util/gbk.h"
 #include "support/fake_frontend.h"
 
 namespace korvan {
@@ -65,6 +67,7 @@ TEST(Project, SaveThenRestoreGivesTheSameJob) {
   const ProjectMode mode =
       RestoreProject(project, restored.image, restored.chip, restored.job, restored.optionBytes);
   EXPECT_TRUE(mode.otpMode);
+  EXPECT_EQ(restored.chip.otpPresent, 1);  // the download carries the OTP data
   EXPECT_EQ(mode.carried, 0x6);
   EXPECT_EQ(restored.image.flash, saved.image.flash);
   EXPECT_EQ(restored.image.otp, saved.image.otp);
@@ -99,6 +102,7 @@ TEST(Project, RestoredPartWithoutOtpDataHasNoEepWindow) {
   Station restored;
   RestoreProject(project, restored.image, restored.chip, restored.job, restored.optionBytes);
   // EEP start 0x08080000 travels as its low 16 bits: 0, and the EEP end wraps below it.
+  EXPECT_EQ(restored.chip.otpPresent, 0);
   EXPECT_EQ(restored.chip.eepStart, 0u);
   EXPECT_EQ(restored.chip.eepEnd, 0xFFFFFFFFu);
   EXPECT_TRUE(restored.image.windows.eepEmpty);
@@ -119,6 +123,61 @@ TEST(Project, PartsLargerThanOneMebibyteAreRefused) {
   EXPECT_FALSE(
       MakeProjectContent(s.image, s.chip, s.job, s.optionBytes, 26, {}, Counter(), content, error));
   EXPECT_FALSE(error.empty());
+}
+
+// Names are kept as the bytes the file stored, through read, restore, a second save and the
+// download's text fields, even where no character set shows them whole; they are decoded only
+// for display.
+TEST(Project, StoredNamesTravelByteForByte) {
+  const std::string cutInsideACharacter = std::string(46, 'f') + "\xD0\xF2\xB0";  // 49th byte cut
+  struct Row {
+    const char* what;
+    std::string fileName;  // as stored (at most 48 bytes)
+    std::string chipName;  // as stored (at most 20 bytes)
+  } rows[] = {
+      {"a double-byte character cut by the field", cutInsideACharacter.substr(0, 48),
+       "N32G452CBL7"},
+      {"bytes that form no character", "fw \x80\xFF .hex", "N32\xFFG452"},
+      {"a name that converts cleanly", "\xB9\xCC\xBC\xFE.hex", "N32G452CBL7"},  // 固件.hex
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Station saved;
+    Choose(saved, "N32G452CBL7");
+    ProjectContent content;
+    std::string error;
+    ASSERT_TRUE(MakeProjectContent(saved.image, saved.chip, saved.job, saved.optionBytes, 26, {},
+                                   Counter(), content, error));
+    content.objectFileName = GbkToUtf8(row.fileName);
+    content.objectFileNameGbk = row.fileName;
+    content.chipName = GbkToUtf8(row.chipName);
+    content.chipNameGbk = row.chipName;
+    ProjectContent read;
+    ASSERT_EQ(ParseProjectFile(BuildProjectFile(content, Counter(), error), read), kProjectOk);
+    EXPECT_EQ(read.objectFileNameGbk, row.fileName);
+    EXPECT_EQ(read.chipNameGbk, row.chipName);
+    EXPECT_EQ(read.objectFileName, GbkToUtf8(row.fileName));  // shown decoded
+
+    Station restored;
+    RestoreProject(read, restored.image, restored.chip, restored.job, restored.optionBytes);
+    const ProjectContent again = SaveAndRead(restored, {});
+    EXPECT_EQ(again.objectFileNameGbk, row.fileName);
+    EXPECT_EQ(again.chipNameGbk, row.chipName);
+
+    std::array<std::uint8_t, protocol::kSettingsBlockSize> block{};
+    protocol::BuildSettingsBlock(block, restored.chip, restored.job, restored.optionBytes, 1,
+                                 Counter());
+    const auto field = [&](std::size_t at, std::size_t width) {
+      std::string text(reinterpret_cast<const char*>(block.data() + at), width);
+      return text.substr(0, text.find('\0'));
+    };
+    EXPECT_EQ(field(protocol::kSettingsBlockFileNameOffset, 48), row.fileName);
+    EXPECT_EQ(field(protocol::kSettingsBlockChipNameOffset, 16), row.chipName.substr(0, 16));
+
+    // A name changed after the read is converted afresh, not taken from the stale bytes.
+    restored.job.loadedFileName = "new.hex";
+    EXPECT_EQ(SaveAndRead(restored, {}).objectFileNameGbk, "new.hex");
+  }
 }
 
 }  // namespace

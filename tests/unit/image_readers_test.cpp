@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/image/readers.h"
 #include "core/util/format.h"
@@ -422,6 +428,128 @@ TEST_F(ObjectFileFixture, NewImageErasesOverlayKeepsAndOutsideDataWarns) {
   EXPECT_EQ(image.highest, 0x08020000u);
   EXPECT_EQ(frontend.Texts(), std::vector<std::string>{"文件数据超出芯片范围，请确认！"});
   EXPECT_EQ(frontend.questions.back().kind, MessageKind::Warning);
+}
+
+// CR, LF and CR LF all end a line, in memory and in a file cut into chunks anywhere (a CR LF
+// split across two reads is still one line end): every style gives the same image, extent and
+// line numbers.
+TEST_F(ObjectFileFixture, EveryLineEndStyleReadsTheSameInMemoryAndInChunks) {
+  const std::vector<std::string> hexLines = {
+      HexRecord(4, 0, {0x08, 0x00}), HexRecord(0, 0x0000, {1, 2, 3}),
+      HexRecord(6, 0, {1}),  // line 3: code 5
+      HexRecord(0, 0x0100, {4, 5}),  ":00000001FF",
+      HexRecord(0, 0x0200, {6})};
+  const std::vector<std::string> s19Lines = {SRecord('3', 0x08000000, {1, 2, 3}), "S4030000FC",
+                                             SRecord('3', 0x08000100, {4, 5})};
+  struct Style {
+    const char* name;
+    const char* end;
+  } styles[] = {{"LF", "\n"}, {"CR LF", "\r\n"}, {"CR", "\r"}};
+  for (const bool hex : {true, false}) {
+    const auto& lines = hex ? hexLines : s19Lines;
+    const std::string error = hex ? "Line 3 Data Error : 5." : "Line 2 Data Error : 2.";
+    for (const Style& style : styles) {
+      std::string text;
+      for (const auto& line : lines) text += line + style.end;
+      const std::string path = Write(hex ? "a.hex" : "a.s19", text);
+      for (const std::size_t chunk :
+           {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{7}, kObjectFileChunk}) {
+        SCOPED_TRACE(std::string(hex ? "HEX " : "S19 ") + style.name + " chunk " +
+                     std::to_string(chunk));
+        image.EraseAll();
+        testing::FakeFrontend asked;
+        ReadExtent extent;
+        const LoadResult result =
+            chunk == 0 ? (hex ? LoadHexText(text, Target(), asked, extent)
+                              : LoadS19Text(text, Target(), asked, extent))
+                       : detail::LoadTextFileInChunks(path, hex, Target(), asked, extent, chunk);
+        EXPECT_EQ(result.status, LoadStatus::Done);
+        EXPECT_EQ(asked.Texts(), std::vector<std::string>{error});
+        EXPECT_EQ(extent.lowest, 0x08000000u);
+        EXPECT_EQ(extent.highest, 0x08000101u);  // the HEX record after the end line is not read
+        EXPECT_EQ(image.flash[2], 3);
+        EXPECT_EQ(image.flash[0x101], 5);
+        EXPECT_EQ(image.flash[0x200], 0xFF);
+      }
+    }
+  }
+}
+
+// A line longer than any record is one line error, and the lines after it are read; in a file
+// it is skipped without being held in memory.
+TEST_F(ObjectFileFixture, AnOverLongLineIsALineErrorAndReadingGoesOn) {
+  const std::string text = HexRecord(4, 0, {0x08, 0x00}) + "\n" +
+                           std::string(kMaxObjectLineLength + 10, '0') + "\n" +
+                           HexRecord(0, 0x0010, {0x5A}) + "\n" +
+                           std::string(3 * kMaxObjectLineLength, 'x');  // last, no line end
+  const std::string path = Write("long.hex", text);
+  for (const std::size_t chunk : {std::size_t{4096}, kObjectFileChunk}) {
+    image.EraseAll();
+    testing::FakeFrontend asked;
+    ReadExtent extent;
+    const LoadResult result =
+        detail::LoadTextFileInChunks(path, true, Target(), asked, extent, chunk);
+    EXPECT_EQ(result.status, LoadStatus::Done);
+    EXPECT_EQ(result.lineErrors, 2);
+    EXPECT_EQ(asked.Texts(),
+              (std::vector<std::string>{"Line 2 Data Error : 4.", "Line 4 Data Error : 4."}));
+    EXPECT_EQ(image.flash[0x10], 0x5A);
+  }
+}
+
+// A huge text file (here 128 MiB of a sparse file, mostly one line of NUL characters between
+// two records) is read in bounded memory: the peak resident size grows by far less than the file.
+TEST_F(ObjectFileFixture, AHugeSparseTextFileIsReadInBoundedMemory) {
+  const std::string path = (dir / "sparse.hex").string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << HexRecord(4, 0, {0x08, 0x00}) << "\n" << HexRecord(0, 0, {0x11}) << "\n";
+  }
+  const std::uint64_t size = 128ull << 20;
+  std::filesystem::resize_file(path, size);
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << "\n" << HexRecord(0, 0x0020, {0x22}) << "\n";
+  }
+  // The child measures its own peak from a reset, so the parent's memory does not count.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto rssKiB = [](const char* field) {
+      std::ifstream status("/proc/self/status");
+      std::string line;
+      while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field)));
+      }
+      return -1L;
+    };
+    std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak resident size
+    const long before = rssKiB("VmHWM:");
+    testing::FakeFrontend asked;
+    const LoadResult result = LoadObjectFile(path, image, option, asked, LoadMode::NewImage);
+    const long grown = rssKiB("VmHWM:") - before;
+    const bool ok = result.status == LoadStatus::Done && result.lineErrors == 1 &&
+                    image.flash[0] == 0x11 && image.flash[0x20] == 0x22 && before > 0 &&
+                    grown < 32 * 1024;
+    if (!ok)
+      std::fprintf(stderr, "peak grew by %ld KiB, %d line errors\n", grown, result.lineErrors);
+    std::_Exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Addresses never wrap: a binary placed so that it runs past 0xFFFFFFFF ends there and is
+// reported as outside the chip.
+TEST_F(ObjectFileFixture, ABinaryAtTheTopOfTheAddressSpaceDoesNotWrap) {
+  const std::string path = Write("top.bin", std::string(40, '\x5A'));
+  frontend.loadOffsets.push_back("0xFFFFFFF0");
+  const LoadResult result = LoadObjectFile(path, image, option, frontend, LoadMode::NewImage);
+  EXPECT_EQ(result.status, LoadStatus::Done);
+  EXPECT_EQ(image.lowest, 0xFFFFFFF0u);
+  EXPECT_EQ(image.highest, 0xFFFFFFFFu);
+  EXPECT_EQ(frontend.Texts(), std::vector<std::string>{kOutsideChipWarning});
 }
 
 }  // namespace

@@ -100,6 +100,9 @@ struct JobSettings {
   // Name of the last loaded object file without its directory; the download carries at most 48
   // characters of it, a project file stores it.
   std::string loadedFileName;
+  // The name's bytes as a project file stored them: sent and saved unchanged while the name is
+  // the one read (a name no character set shows whole keeps its bytes).
+  std::string loadedFileNameGbk;
 
   bool operator==(const JobSettings&) const = default;
 };

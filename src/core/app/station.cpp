@@ -414,6 +414,7 @@ LoadResult Station::LoadObjectFileCommand(bool more, std::optional<ObjectFileKin
   if (!more) {
     window_.DateEdit = ModificationText(path);
     settings_.loadedFileName = fs::path(path).filename().string();
+    settings_.loadedFileNameGbk.clear();
     window_.StatusBar1[2] = path;
   }
   fileLoaded_ = true;

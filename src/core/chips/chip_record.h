@@ -28,6 +28,8 @@ inline constexpr std::uint8_t kLayoutHideResetPd = 0x10;  // hides the nRST_PD r
 struct ChipRecord {
   // Part number as confirmed, listed or typed; requests carry at most its first 16 characters.
   std::string chipName;
+  // The name's bytes as a project file stored them (see JobSettings::loadedFileNameGbk).
+  std::string chipNameGbk;
   std::uint8_t chipGroup = kChipGroup;
   // The series' family code, or kFamilyN32WB03 for names beginning "N32WB03".
   std::uint8_t familyCode = 0x00;

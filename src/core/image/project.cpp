@@ -5,8 +5,19 @@
 
 #include "core/protocol/settings_block.h"
 #include "core/util/format.h"
+#include "core/util/gbk.h"
 
 namespace korvan {
+
+namespace {
+
+// A name's stored bytes are kept beside it only where converting the name back would not give
+// them again; a name that converts cleanly needs nothing more.
+std::string BytesNotShownWhole(const std::string& utf8, const std::string& stored) {
+  return Utf8ToGbk(utf8) == stored ? std::string() : stored;
+}
+
+}  // namespace
 
 void ApplyChipWindows(ImageWindows& windows, const ChipRecord& chip) {
   windows.flashStart = chip.flashStart;
@@ -30,7 +41,9 @@ bool MakeProjectContent(const ImageBuffer& image, const ChipRecord& chip, const 
   p.modelCode = modelCode;
   p.modelName = ModelName(modelCode);
   p.chipName = chip.chipName;
+  p.chipNameGbk = chip.chipNameGbk;
   p.objectFileName = job.loadedFileName;
+  p.objectFileNameGbk = job.loadedFileNameGbk;
   p.countLimit = job.countLimit;
   p.snStart234 = {job.snStart[1], job.snStart[2], job.snStart[3]};
   p.snDisplayFlags = job.snDisplayFlags;
@@ -64,6 +77,7 @@ ProjectMode RestoreProject(const ProjectContent& project, ImageBuffer& image, Ch
   protocol::UnpackSettingsBlock(std::span(project.settings).first<protocol::kSettingsBlockSize>(),
                                 chip, job, optionBytes);
   chip.chipName = project.chipName;
+  chip.chipNameGbk = BytesNotShownWhole(project.chipName, project.chipNameGbk);
   chip.flashEnd = chip.flashStart + static_cast<std::uint32_t>(chip.flashSizeKB) * 1024 - 1;
   chip.eepEnd = chip.eepStart + chip.otpSize - 1;
   chip.isM0Family = (job.targetCtrl & 0x80) ? 1 : 0;
@@ -73,6 +87,7 @@ ProjectMode RestoreProject(const ProjectContent& project, ImageBuffer& image, Ch
   chip.isN32G430G401 = (job.familyCtrl & 0x04) ? 1 : 0;
   chip.chipConfirmed = 1;
   job.loadedFileName = project.objectFileName;
+  job.loadedFileNameGbk = BytesNotShownWhole(project.objectFileName, project.objectFileNameGbk);
   job.snStart[1] = project.snStart234[0];
   job.snStart[2] = project.snStart234[1];
   job.snStart[3] = project.snStart234[2];
@@ -90,6 +105,10 @@ ProjectMode RestoreProject(const ProjectContent& project, ImageBuffer& image, Ch
   image.lowest = chip.flashStart;
   image.highest = chip.flashEnd;
   image.dataLoaded = true;
+
+  // A project saved in OTP mode carries OTP data for its part: the download sends them and the
+  // OTP commands are offered, as after choosing a part with OTP data.
+  chip.otpPresent = project.OtpMode() ? 1 : 0;
 
   ProjectMode mode;
   mode.otpMode = project.OtpMode();

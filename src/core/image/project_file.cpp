@@ -55,8 +55,9 @@ class Writer {
   void Zeros(std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) Byte(0);
   }
-  void MaskedText(const std::string& utf8, std::size_t width, std::uint8_t mask) {
-    const std::string gbk = Utf8ToGbk(utf8, width);
+  void MaskedText(const std::string& utf8, std::size_t width, std::uint8_t mask,
+                  const std::string& stored = {}) {
+    const std::string gbk = GbkForStorage(utf8, stored, width);
     for (char c : gbk) Byte(static_cast<std::uint8_t>(c) ^ mask);
     Zeros(width - gbk.size());
   }
@@ -129,7 +130,7 @@ class Reader {
                                      available, mask);
     pos_ += available;
     if (available < width) short_ = true;
-    return GbkToUtf8(gbk);
+    return gbk;
   }
   bool Marker(const char* name, std::uint8_t mask) {
     bool same = true;
@@ -190,8 +191,8 @@ std::vector<std::uint8_t> BuildProjectFile(const ProjectContent& content, Random
   w.Byte(content.formatVersion);
   w.Byte(content.modelCode);
   w.MaskedText(content.modelName, kTextWidths[0], kProjectTextMask);
-  w.MaskedText(content.chipName, kTextWidths[1], kProjectTextMask);
-  w.MaskedText(content.objectFileName, kTextWidths[2], kProjectTextMask);
+  w.MaskedText(content.chipName, kTextWidths[1], kProjectTextMask, content.chipNameGbk);
+  w.MaskedText(content.objectFileName, kTextWidths[2], kProjectTextMask, content.objectFileNameGbk);
   w.Zeros(64);
   w.U32(content.countLimit);
   w.Zeros(84);
@@ -240,9 +241,11 @@ int ParseProjectFile(std::span<const std::uint8_t> file, ProjectContent& out) {
   ProjectContent p;
   p.formatVersion = r.Byte();
   p.modelCode = r.Byte();
-  p.modelName = r.MaskedText(kTextWidths[0], kProjectTextMask);
-  p.chipName = r.MaskedText(kTextWidths[1], kProjectTextMask);
-  p.objectFileName = r.MaskedText(kTextWidths[2], kProjectTextMask);
+  p.modelName = GbkToUtf8(r.MaskedText(kTextWidths[0], kProjectTextMask));
+  p.chipNameGbk = r.MaskedText(kTextWidths[1], kProjectTextMask);
+  p.chipName = GbkToUtf8(p.chipNameGbk);
+  p.objectFileNameGbk = r.MaskedText(kTextWidths[2], kProjectTextMask);
+  p.objectFileName = GbkToUtf8(p.objectFileNameGbk);
   r.Skip(64);
   p.countLimit = r.U32();
   r.Skip(84);

@@ -60,13 +60,16 @@ inline constexpr const char* kProjectCreatedPrefix = "Created Project File : ";
 // The programmer model name stored with a model code; unknown codes give the default name.
 std::string ModelName(std::uint8_t modelCode);
 
-// Everything a project file holds. Texts are UTF-8 here (GBK in the file).
+// Everything a project file holds. Texts are UTF-8 here (GBK in the file); the names read from a
+// file also keep their bytes as stored, which a save writes back unchanged while the name is.
 struct ProjectContent {
   std::uint8_t formatVersion = kProjectFormatVersion;
   std::uint8_t modelCode = kKorvan200NatModelCode;
   std::string modelName;
   std::string chipName;
-  std::string objectFileName;  // name only, no folder
+  std::string objectFileName;     // name only, no folder
+  std::string chipNameGbk;        // the chip name's bytes as read (empty: convert chipName)
+  std::string objectFileNameGbk;  // the object file name's bytes as read
   std::uint32_t countLimit = 0xFFFFFFFF;
   std::array<std::uint32_t, 3> snStart234{};  // serial-number start values of channels 2..4
   std::uint8_t snDisplayFlags = 0;            // bit 0 decimal display, bit 2 big-endian

@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <optional>
+#include <vector>
 
 #include "core/image/address_rules.h"
 #include "core/image/hex_digits.h"
@@ -212,32 +215,189 @@ namespace {
 
 enum class TextFormat { Hex, S19 };
 
-// Walks the lines of `text`, parses each and asks about the failing ones.
-template <TextFormat kFormat>
-LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& frontend,
-                    ReadExtent& extent) {
+// The position just past the line end at `p` (CR, LF or CR LF); `p` points at CR or LF.
+const char* PastLineEnd(const char* p, const char* end) {
+  return (*p == '\r' && p + 1 < end && p[1] == '\n') ? p + 2 : p + 1;
+}
+
+const char* FindLineEnd(const char* p, const char* end) {
+  const auto* lf =
+      static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+  const char* stop = lf ? lf : end;
+  const auto* cr =
+      static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)));
+  return cr ? cr : stop;
+}
+
+// The lines of a text already in memory. CR, LF and CR LF all end a line.
+class TextLines {
+ public:
+  explicit TextLines(std::string_view text) : p_(text.data()), end_(p_ + text.size()) {}
+  // The next line without its line end; false at the end of the text.
+  bool Next(std::string_view& line, bool& overLong) {
+    if (p_ >= end_) return false;
+    const char* eol = FindLineEnd(p_, end_);
+    line = std::string_view(p_, static_cast<std::size_t>(eol - p_));
+    overLong = line.size() > kMaxObjectLineLength;
+    p_ = eol < end_ ? PastLineEnd(eol, end_) : end_;
+    return true;
+  }
+  bool Failed(std::string&) const { return false; }
+
+ private:
+  const char* p_;
+  const char* end_;
+};
+
+// The lines of a file read in chunks, so that memory stays bounded whatever the file's size:
+// a line longer than kMaxObjectLineLength is reported as over-long and its rest skipped.
+class FileLines {
+ public:
+  FileLines(int fd, std::string path, std::size_t chunk)
+      : fd_(fd),
+        path_(std::move(path)),
+        chunk_(std::max<std::size_t>(chunk, 1)),
+        buffer_(chunk_ + kMaxObjectLineLength + 2) {}
+
+  bool Next(std::string_view& line, bool& overLong) {
+    overLong = false;
+    for (;;) {
+      if (pendingCr_) {
+        // The last line ended in a CR at the end of what had been read: an LF that follows
+        // belongs to the same line end.
+        if (begin_ == end_ && !eof_) {
+          Fill();
+          continue;
+        }
+        if (begin_ < end_ && buffer_[begin_] == '\n') ++begin_;
+        pendingCr_ = false;
+      }
+      const char* data = buffer_.data();
+      const char* eol = FindLineEnd(data + begin_, data + end_);
+      if (eol < data + end_) {
+        std::size_t next = static_cast<std::size_t>(eol - data) + 1;
+        if (*eol == '\r') {
+          if (next < end_) {
+            if (data[next] == '\n') ++next;
+          } else {
+            pendingCr_ = true;
+          }
+        }
+        if (skipping_) {
+          skipping_ = false;
+          line = std::string_view();
+          overLong = true;
+        } else {
+          line = std::string_view(data + begin_, static_cast<std::size_t>(eol - (data + begin_)));
+          overLong = line.size() > kMaxObjectLineLength;
+        }
+        begin_ = next;
+        return true;
+      }
+      if (eof_) return Finish(line, overLong);
+      if (end_ - begin_ > kMaxObjectLineLength) {
+        // No line end within the limit: the line is over-long; drop what has been read of it.
+        skipping_ = true;
+        begin_ = end_ = 0;
+      }
+      Fill();
+    }
+  }
+
+  // True when reading failed (the file layer's message in `error`).
+  bool Failed(std::string& error) const {
+    if (error_.empty()) return false;
+    error = error_;
+    return true;
+  }
+
+  // Reads the first chunk, so that a file that cannot be read at all fails before anything
+  // changes.
+  bool Prime(std::string& error) {
+    Fill();
+    return !Failed(error);
+  }
+
+ private:
+  // Moves the unread tail to the front and reads more behind it; false at the end of the file
+  // or on a read error. There is always room: the unread tail never exceeds the line limit.
+  bool Fill() {
+    if (eof_) return false;
+    if (begin_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    }
+    for (;;) {
+      const ssize_t got =
+          ::read(fd_, buffer_.data() + end_, std::min(chunk_, buffer_.size() - end_));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        error_ = korvan::Format("Cannot read file \"%s\": %s", path_.c_str(), std::strerror(errno));
+        eof_ = true;
+        return false;
+      }
+      if (got == 0) {
+        eof_ = true;
+        return false;
+      }
+      end_ += static_cast<std::size_t>(got);
+      return true;
+    }
+  }
+
+  // The last line, which has no line end.
+  bool Finish(std::string_view& line, bool& overLong) {
+    if (begin_ >= end_ && !skipping_) return false;
+    if (skipping_) {
+      line = std::string_view();
+      overLong = true;
+    } else {
+      line = std::string_view(buffer_.data() + begin_, end_ - begin_);
+      overLong = line.size() > kMaxObjectLineLength;
+    }
+    skipping_ = false;
+    begin_ = end_;
+    return true;
+  }
+
+  int fd_;
+  std::string path_;
+  std::size_t chunk_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool eof_ = false;
+  bool skipping_ = false;
+  bool pendingCr_ = false;
+  std::string error_;
+};
+
+// Walks the lines, parses each and asks about the failing ones.
+template <TextFormat kFormat, typename Lines>
+LoadResult LoadLines(Lines& lines, const ReadTarget& target, Frontend& frontend,
+                     ReadExtent& extent) {
   LoadResult result;
   ReadCursor cursor;
   bool parsedAny = false;
   std::uint32_t lineNumber = 0;  // 32-bit for both formats: no wrap after 65535
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p < end) {
-    const char* eol = static_cast<const char*>(std::memchr(p, '\n', end - p));
-    const char* next = eol ? eol + 1 : end;
-    if (!eol) eol = end;
-    std::size_t length = eol - p;
-    if (length > 0 && p[length - 1] == '\r') --length;
-    const std::string_view line(p, length);
-    p = next;
+  std::string_view line;
+  bool overLong = false;
+  while (lines.Next(line, overLong)) {
     ++lineNumber;
-    if (length < 3) continue;
-    if constexpr (kFormat == TextFormat::Hex) {
-      if (length == 11 && (line == ":00000001FF" || line == ":00FFFF0101")) break;
+    int code = kRecordOk;
+    if (overLong) {
+      // No record is that long: the line is broken, and is not kept in memory whole.
+      code = kRecordBadChecksum;
+    } else {
+      if (line.size() < 3) continue;
+      if constexpr (kFormat == TextFormat::Hex) {
+        if (line.size() == 11 && (line == ":00000001FF" || line == ":00FFFF0101")) break;
+      }
+      code = kFormat == TextFormat::Hex ? ParseHexLine(line, target, cursor)
+                                        : ParseS19Line(line, target, cursor);
+      parsedAny = true;
     }
-    const int code = kFormat == TextFormat::Hex ? ParseHexLine(line, target, cursor)
-                                                : ParseS19Line(line, target, cursor);
-    parsedAny = true;
     if (code != kRecordOk) {
       ++result.lineErrors;
       const Answer answer = frontend.Ask(
@@ -249,6 +409,7 @@ LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& f
       }
     }
   }
+  if (lines.Failed(result.message)) result.status = LoadStatus::IoError;
   // The caller's extent takes the running values after each parsed line; the values after the
   // last parsed line are the ones that stand.
   extent.fileChecksum = cursor.fileChecksum;
@@ -259,6 +420,13 @@ LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& f
   return result;
 }
 
+template <TextFormat kFormat>
+LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+                    ReadExtent& extent) {
+  TextLines lines(text);
+  return LoadLines<kFormat>(lines, target, frontend, extent);
+}
+
 LoadResult IoFailure(std::string message) {
   LoadResult result;
   result.status = LoadStatus::IoError;
@@ -266,50 +434,57 @@ LoadResult IoFailure(std::string message) {
   return result;
 }
 
-// A whole input file as bytes: a regular file is mapped (and its pages brought in at once),
-// anything else is read. At most `limit` bytes.
-class FileBytes {
+// An input file opened for reading; refuses what cannot be read as a file (a folder).
+class InputFile {
  public:
-  FileBytes() = default;
-  FileBytes(const FileBytes&) = delete;
-  FileBytes& operator=(const FileBytes&) = delete;
-  ~FileBytes() {
-    if (map_ != nullptr) ::munmap(map_, mapLength_);
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
   }
-
-  bool Open(const std::string& path, std::string& error, std::uint64_t limit = UINT64_MAX) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+  bool Open(const std::string& path, std::string& error) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
       error = korvan::Format("Cannot open file \"%s\": %s", path.c_str(), std::strerror(errno));
       return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      const auto length = static_cast<std::size_t>(
-          std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit));
-      void* map = length ? ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0)
-                         : MAP_FAILED;
-      if (map != MAP_FAILED) {
-        ::close(fd);
-        map_ = map;
-        mapLength_ = length;
-        view_ = std::string_view(static_cast<const char*>(map), length);
-        return true;
-      }
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+      error = korvan::Format("Cannot read file \"%s\": %s", path.c_str(), std::strerror(EISDIR));
+      return false;
     }
-    ::close(fd);
-    if (!ReadWholeFile(path, copy_, error, limit)) return false;
-    view_ = copy_;
     return true;
   }
-  std::string_view View() const { return view_; }
+  int Fd() const { return fd_; }
 
  private:
-  void* map_ = nullptr;
-  std::size_t mapLength_ = 0;
-  std::string copy_;
-  std::string_view view_;
+  int fd_ = -1;
 };
+
+// A whole input file as bytes, at most `limit` bytes (binary files: 1 MiB).
+class FileBytes {
+ public:
+  bool Open(const std::string& path, std::string& error, std::uint64_t limit) {
+    if (!ReadWholeFile(path, copy_, error, limit)) return false;
+    return true;
+  }
+  std::string_view View() const { return copy_; }
+
+ private:
+  std::string copy_;
+};
+
+template <TextFormat kFormat>
+LoadResult LoadTextFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
+                        ReadExtent& extent, std::size_t chunk) {
+  InputFile file;
+  std::string error;
+  if (!file.Open(path, error)) return IoFailure(error);
+  FileLines lines(file.Fd(), path, chunk);
+  if (!lines.Prime(error)) return IoFailure(error);
+  return LoadLines<kFormat>(lines, target, frontend, extent);
+}
 
 }  // namespace
 
@@ -331,24 +506,32 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string& error
     error = korvan::Format("Cannot open file \"%s\": %s", path.c_str(), std::strerror(errno));
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    out.reserve(static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit)));
-  }
-  char chunk[65536];
-  while (out.size() < limit) {
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, limit - out.size()));
-    const ssize_t got = ::read(fd, chunk, want);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      error = korvan::Format("Cannot read file \"%s\": %s", path.c_str(), std::strerror(errno));
-      ::close(fd);
-      return false;
+  try {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      out.reserve(static_cast<std::size_t>(
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit)));
     }
-    if (got == 0) break;
-    out.append(chunk, static_cast<std::size_t>(got));
+    char chunk[65536];
+    while (out.size() < limit) {
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, limit - out.size()));
+      const ssize_t got = ::read(fd, chunk, want);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        error = korvan::Format("Cannot read file \"%s\": %s", path.c_str(), std::strerror(errno));
+        ::close(fd);
+        return false;
+      }
+      if (got == 0) break;
+      out.append(chunk, static_cast<std::size_t>(got));
+    }
+  } catch (const std::bad_alloc&) {
+    // A file larger than the memory the station may use is refused, not a crash.
+    error = korvan::Format("Cannot read file \"%s\": %s", path.c_str(), std::strerror(ENOMEM));
+    out = std::string();
+    ::close(fd);
+    return false;
   }
   ::close(fd);
   return true;
@@ -356,19 +539,23 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string& error
 
 LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
                        ReadExtent& extent) {
-  FileBytes file;
-  std::string error;
-  if (!file.Open(path, error)) return IoFailure(error);
-  return LoadHexText(file.View(), target, frontend, extent);
+  return LoadTextFile<TextFormat::Hex>(path, target, frontend, extent, kObjectFileChunk);
 }
 
 LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Frontend& frontend,
                        ReadExtent& extent) {
-  FileBytes file;
-  std::string error;
-  if (!file.Open(path, error)) return IoFailure(error);
-  return LoadS19Text(file.View(), target, frontend, extent);
+  return LoadTextFile<TextFormat::S19>(path, target, frontend, extent, kObjectFileChunk);
 }
+
+namespace detail {
+
+LoadResult LoadTextFileInChunks(const std::string& path, bool hex, const ReadTarget& target,
+                                Frontend& frontend, ReadExtent& extent, std::size_t chunk) {
+  return hex ? LoadTextFile<TextFormat::Hex>(path, target, frontend, extent, chunk)
+             : LoadTextFile<TextFormat::S19>(path, target, frontend, extent, chunk);
+}
+
+}  // namespace detail
 
 namespace {
 
@@ -428,7 +615,6 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                           ObjectFileKind kind) {
   LoadResult result;
   const ImageWindows& w = image.windows;
-  FileBytes file;
   std::string error;
 
   std::int32_t loadOffset = 0;
@@ -447,11 +633,27 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
     }
     loadOffset = *offset;
   }
-  if (kind != ObjectFileKind::Unknown) {
-    const std::uint64_t limit = kind == ObjectFileKind::Binary ? kBinFileLimit : UINT64_MAX;
-    if (!file.Open(path, error, limit)) return IoFailure(error);
+  // A binary file (at most 1 MiB) is read whole; a text file is read line by line, so memory
+  // stays bounded for any file. Either way a file that cannot be opened or read at all fails
+  // before anything changes.
+  FileBytes binary;
+  InputFile text;
+  std::optional<FileLines> lines;
+  if (kind == ObjectFileKind::Binary) {
+    if (!binary.Open(path, error, kBinFileLimit)) return IoFailure(error);
+  } else if (kind != ObjectFileKind::Unknown) {
+    if (!text.Open(path, error)) return IoFailure(error);
+    lines.emplace(text.Fd(), path, kObjectFileChunk);
+    if (!lines->Prime(error)) return IoFailure(error);
   }
-  const std::string_view contents = file.View();
+  // What the load would change, kept until it has succeeded: a read that fails half-way
+  // leaves the image as it was.
+  std::optional<ImageBuffer> before;
+  std::vector<std::uint8_t> optionBefore;
+  if (lines) {
+    before.emplace(image);
+    optionBefore.assign(optionBytes.begin(), optionBytes.end());
+  }
 
   if (mode == LoadMode::NewImage) image.EraseAll();
   image.dataLoaded = true;
@@ -459,21 +661,30 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
   ReadExtent extent{image.fileChecksum, image.highest, image.lowest};
   switch (kind) {
     case ObjectFileKind::IntelHex:
-      result = LoadHexText(contents, target, frontend, extent);
+      result = LoadLines<TextFormat::Hex>(*lines, target, frontend, extent);
       break;
     case ObjectFileKind::SRecord:
-      result = LoadS19Text(contents, target, frontend, extent);
+      result = LoadLines<TextFormat::S19>(*lines, target, frontend, extent);
       break;
     case ObjectFileKind::Binary: {
+      const std::string_view contents = binary.View();
       extent.fileChecksum = PlaceBinary(contents, image.flash, LoadOffsetIndex(loadOffset));
-      const auto size = static_cast<std::uint32_t>(contents.size());
-      extent.lowest = w.flashStart + static_cast<std::uint32_t>(loadOffset);
-      extent.highest = extent.lowest + size - 1;
+      // Addresses never wrap: data that would run past 0xFFFFFFFF end there, outside the chip.
+      const std::uint64_t first =
+          static_cast<std::uint64_t>(w.flashStart) + static_cast<std::uint32_t>(loadOffset);
+      const std::uint64_t last = first + contents.size() - 1;
+      extent.lowest = static_cast<std::uint32_t>(first);
+      extent.highest = static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF));
       break;
     }
     case ObjectFileKind::Unknown:
       result.status = LoadStatus::NotRead;
       return result;
+  }
+  if (result.status == LoadStatus::IoError && before) {
+    image = *before;
+    std::copy(optionBefore.begin(), optionBefore.end(), optionBytes.begin());
+    return result;
   }
   image.fileChecksum = extent.fileChecksum;
   image.lowest = extent.lowest;

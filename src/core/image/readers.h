@@ -76,14 +76,21 @@ struct ReadExtent {
   std::uint32_t lowest = 0xFFFFFFFF;
 };
 
-// Whole text files already in memory. Lines end in LF or CR LF; lines shorter than 3 characters
-// are skipped; each failing record asks "Line %d Data Error : %d." (Error, OK/Abort): OK goes on
-// with the next line, Abort stops. HEX reading ends at ":00000001FF" or ":00FFFF0101".
+// No record is longer than about 520 characters; a line longer than this is a line error
+// (code 4), and a file reader never holds more of it in memory.
+inline constexpr std::size_t kMaxObjectLineLength = 65536;
+// Text files are read in chunks of this size, so that memory stays bounded for any file.
+inline constexpr std::size_t kObjectFileChunk = 1 << 20;
+
+// Whole text files already in memory. Lines end in CR, LF or CR LF; lines shorter than 3
+// characters are skipped; each failing record asks "Line %d Data Error : %d." (Error, OK/Abort): OK
+// goes on with the next line, Abort stops. HEX reading ends at ":00000001FF" or ":00FFFF0101".
 LoadResult LoadHexText(std::string_view text, const ReadTarget& target, Frontend& frontend,
                        ReadExtent& extent);
 LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, Frontend& frontend,
                        ReadExtent& extent);
-// The same from a file; IoError (and nothing stored) when it cannot be read.
+// The same from a file, read in chunks; IoError (and nothing stored) when it cannot be opened
+// or read at all, IoError after the lines read so far when reading fails half-way.
 LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
                        ReadExtent& extent);
 LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Frontend& frontend,
@@ -97,6 +104,12 @@ LoadResult LoadBinFile(const std::string& path, std::span<std::uint8_t> destinat
 LoadResult LoadBinFileSum(const std::string& path, std::span<std::uint8_t> destination,
                           std::int64_t destinationOffset, std::uint32_t& highestIndex,
                           std::uint32_t& fileChecksum);
+
+namespace detail {
+// A text file read with a chosen chunk size (tests cut line ends across chunks with it).
+LoadResult LoadTextFileInChunks(const std::string& path, bool hex, const ReadTarget& target,
+                                Frontend& frontend, ReadExtent& extent, std::size_t chunk);
+}  // namespace detail
 
 inline constexpr std::uint32_t kBinFileLimit = 0x100000;  // 1 MiB
 
@@ -122,6 +135,9 @@ inline constexpr const char* kOutsideChipWarning = "文件数据超出芯片范�
 // number, changes nothing); the file is read whole before anything is erased, so a file that
 // cannot be read changes nothing either. Sets the data-loaded flag, the extent and the file
 // checksum, and warns "文件数据超出芯片范围，请确认！" when the extent leaves the flash window.
+// Addresses never wrap: a binary placed near the top of the address space ends at 0xFFFFFFFF.
+// A text file is read line by line (bounded memory); when reading fails half-way, the image
+// and option bytes are put back as they were and the result is IoError.
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                           std::span<std::uint8_t> optionBytes, Frontend& frontend, LoadMode mode,
                           ObjectFileKind kind);

@@ -26,9 +26,10 @@ std::uint32_t Get32(std::span<const std::uint8_t> in, std::size_t at) {
   return Get16(in, at) | static_cast<std::uint32_t>(Get16(in, at + 2)) << 16;
 }
 
-void PutText(std::span<std::uint8_t> field, const std::string& utf8) {
+void PutText(std::span<std::uint8_t> field, const std::string& utf8, const std::string& stored) {
   std::fill(field.begin(), field.end(), 0);
-  const std::string gbk = utf8.empty() ? std::string("?") : Utf8ToGbk(utf8, field.size());
+  const std::string gbk =
+      utf8.empty() ? std::string("?") : GbkForStorage(utf8, stored, field.size());
   std::copy(gbk.begin(), gbk.end(), field.begin());
 }
 
@@ -92,8 +93,8 @@ void BuildSettingsBlock(std::span<std::uint8_t, kSettingsBlockSize> b, const Chi
   b[0x054] = job.countEnable;
   Put32(b, 0x056, job.countLimit);
   std::copy(optionBytes.begin(), optionBytes.end(), b.begin() + kSettingsBlockOptionOffset);
-  PutText(b.subspan(kSettingsBlockChipNameOffset, 16), chip.chipName);
-  PutText(b.subspan(kSettingsBlockFileNameOffset, 48), job.loadedFileName);
+  PutText(b.subspan(kSettingsBlockChipNameOffset, 16), chip.chipName, chip.chipNameGbk);
+  PutText(b.subspan(kSettingsBlockFileNameOffset, 48), job.loadedFileName, job.loadedFileNameGbk);
   for (std::size_t i = 0x130; i < 0x1FC; ++i) b[i] = random();
   Put16(b, 0x1FC, PacketCrc(b, 0, 0x1FB));
   std::uint16_t sum = 0;

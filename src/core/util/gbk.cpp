@@ -75,4 +75,11 @@ std::string GbkToUtf8(std::string_view gbk) {
   return Convert("UTF-8", "GBK", gbk, GbkCharLength);
 }
 
+std::string GbkForStorage(std::string_view utf8, std::string_view stored, std::size_t maxBytes) {
+  if (!stored.empty() && stored.size() <= maxBytes && GbkToUtf8(stored) == utf8) {
+    return std::string(stored);
+  }
+  return Utf8ToGbk(utf8, maxBytes);
+}
+
 }  // namespace korvan
