@@ -201,8 +201,11 @@ int StationSession::ConnectedCount() const {
 
 void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
   if (channel < 1 || channel > kChannelCount) return;
+  const auto i = static_cast<std::size_t>(channel - 1);
+  const std::size_t lostBefore = RecordsLost();
   if (records_) records_->OperationEnded(channel, outcome);
-  outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
+  if (RecordsLost() > lostBefore) recordLost_[i] = true;
+  outcomes_[i].push_back(outcome);
 }
 
 void StationSession::StandAloneResult(int channel, std::uint8_t code) {
@@ -227,6 +230,7 @@ void StationSession::ViewChanged(ViewPart part) {
 
 StepReport StationSession::RunStep(const std::string& name, const std::function<void()>& command) {
   for (auto& list : outcomes_) list.clear();
+  recordLost_.fill(false);
   standAlone_.clear();
   command();
 
@@ -262,6 +266,11 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
       r.note = StopRequested() ? "still running when stopped" : "still running; given up";
     } else {
       r.note = "ended without a result (the port was lost?)";
+    }
+    if (recordLost_[i]) {
+      // A part without its record is no good part for the line.
+      r.ok = false;
+      r.note = "its production record could not be written";
     }
     report.ok = report.ok && r.ok;
     report.channels.push_back(std::move(r));

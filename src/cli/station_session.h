@@ -124,6 +124,8 @@ class StationSession : public StationListener {
 
   // Outcomes reported while a step runs, by channel.
   std::array<std::vector<OperationOutcome>, kChannelCount> outcomes_;
+  // Channels whose production record could not be written while the step ran.
+  std::array<bool, kChannelCount> recordLost_{};
   std::vector<std::pair<int, std::uint8_t>> standAlone_;
   std::unique_ptr<RecordWriter> records_;
   std::vector<std::pair<std::string, std::string>> portProblems_;

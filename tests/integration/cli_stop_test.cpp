@@ -192,6 +192,13 @@ TEST_F(CliRun, ARecordThatCannotBeWrittenFailsTheRun) {
         << r.out;
   }
   EXPECT_EQ(Slurp(dir / "full" / (Today() + ".jsonl")), "");
+  // The part was programmed well, but a part without its record is not counted good.
+  const Result text =
+      Cli("run --chip N32G452CBL7 --ports " + Ports(*emulator) + " --records full app.hex auto");
+  EXPECT_EQ(text.status, 4);
+  EXPECT_NE(text.out.find("): not recorded: its production record could not be written"),
+            std::string::npos)
+      << text.out;
 }
 
 }  // namespace
