@@ -9,9 +9,12 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "core/serial/port.h"
 
 namespace korvan {
 
@@ -47,5 +50,16 @@ bool TrialOpenPort(const std::string& path);
 // sorted as text, each device once (two names of one device keep the first in text order).
 // Blocks only for the opens. Any thread, though the station calls it on its own.
 std::vector<std::string> ListPortNames(const PortSources& sources = SystemPortSources());
+
+// Where a station's ports come from: how it makes each channel's port and how it lists the
+// ports a device search may bind. The system's serial devices unless an emulator in the same
+// process (or a test) gives its own.
+struct PortProvider {
+  PortFactory make;
+  std::function<std::vector<std::string>(const PortSources& sources)> list;
+};
+
+// TComm ports at the programmers' line settings, listed by ListPortNames.
+PortProvider SystemPortProvider();
 
 }  // namespace korvan
