@@ -50,12 +50,12 @@ std::optional<Step> ParseStep(const std::string& text, std::string* error) {
     const std::string address = value.substr(0, comma);
     const int length =
         comma == std::string::npos ? -1 : ParseCount(value.substr(comma + 1)).value_or(-1);
-    const auto value = ParseInteger(address);
-    if (!value) {
+    const auto number = ParseInteger(address);
+    if (!number) {
       *error = "read-address=ADDR,LEN: " + NotAnIntegerMessage(address);
       return std::nullopt;
     }
-    if (*value < 0 || *value > 0xFFFFFFFF) {
+    if (*number < 0 || *number > 0xFFFFFFFF) {
       *error = "read-address=ADDR,LEN: ADDR must be 0..0xFFFFFFFF: " + address;
       return std::nullopt;
     }
@@ -98,8 +98,8 @@ std::string UnknownStepMessage(const std::string& text) {
     return row[b.size()];
   };
   std::vector<std::string> words;
-  for (const PlainStep& s : kPlainSteps) words.emplace_back(s.word);
-  for (const char* w : {"read-memory", "read-address", "watch"}) words.emplace_back(w);
+  for (const StationOperation& op : Station::Operations()) words.emplace_back(op.step);
+  words.emplace_back("watch");
   std::string nearest;
   std::size_t best = SIZE_MAX;
   for (const std::string& w : words) {
