@@ -107,7 +107,9 @@ TEST(KorvanCliChip, ANameOutsideTheCatalogueIsSaidOnStderr) {
     const CliRun run = Cli(row.arguments, true);
     EXPECT_EQ(run.status, 0) << row.arguments;
     EXPECT_EQ(run.out.substr(0, std::string(row.says).size()), row.says) << row.arguments;
-    if (*row.says == '\0') EXPECT_EQ(run.out, "") << row.arguments;
+    if (*row.says == '\0') {
+      EXPECT_EQ(run.out, "") << row.arguments;
+    }
   }
 }
 
