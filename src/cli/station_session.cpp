@@ -49,9 +49,8 @@ StationSession::~StationSession() {
 }
 
 void StationSession::Start(const std::optional<std::string>& ports) {
-  PortSources sources = SystemPortSources();
-  if (ports) sources.extraPorts = *ports;
-  station_.SetPortSources(std::move(sources));
+  if (ports) portSources.extraPorts = *ports;
+  station_.SetPortSources(portSources);
   station_.FormShow();
   for (int n = 1; n <= kChannelCount; ++n) {
     gauges_[static_cast<std::size_t>(n - 1)] = station_.channel(n).gauge;
