@@ -42,7 +42,8 @@ TEST(CliPorts, ShowsEachAdaptersDetailsAsTextAndJson) {
             true});
   tree.Add({"ttyACM0", "cdc_acm", "2e8a:000a", std::nullopt, std::nullopt, "", "", true});
 
-  // No programmer answers on the fake adapters: listed with "未找到设备!", exit status 3.
+  // No programmer answers on the fake adapters: listed with "未找到设备!", exit status 3. The
+  // search opened the FTDI adapter and lowered its latency timer from 16 ms to 1 ms.
   const Result text = Ports(tree, "");
   EXPECT_EQ(text.status, 3);
   const std::string byId = (tree.dev() / "serial/by-id").string();
@@ -50,7 +51,7 @@ TEST(CliPorts, ShowsEachAdaptersDetailsAsTextAndJson) {
   EXPECT_EQ(text.out, tree.Dev("ttyACM0") + "\t未找到设备!\n" +
                           "  driver cdc_acm  usb 2e8a:000a  serial (none)\n" + tree.Dev("ttyUSB0") +
                           "\t未找到设备!\n" +
-                          "  driver ftdi_sio  usb 0403:6001  serial A10K3XYZ  latency 16 ms\n" +
+                          "  driver ftdi_sio  usb 0403:6001  serial A10K3XYZ  latency 1 ms\n" +
                           "  by-id   " + byId + "/usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0\n" +
                           "  by-path " + byPath + "/pci-0000:00:14.0-usb-0:1:1.0-port0\n");
 
@@ -75,7 +76,7 @@ TEST(CliPorts, ShowsEachAdaptersDetailsAsTextAndJson) {
                                {"serial_number", "A10K3XYZ"},
                                {"by_id", byId + "/usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0"},
                                {"by_path", byPath + "/pci-0000:00:14.0-usb-0:1:1.0-port0"},
-                               {"latency_timer_ms", 16}};
+                               {"latency_timer_ms", 1}};
   EXPECT_EQ(ports[1], ftdi);
 }
 

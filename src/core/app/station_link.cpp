@@ -68,11 +68,19 @@ bool Station::AnyBusy() const {
 // Ports and discovery
 
 void Station::ListSerialPorts() {
-  for (std::string& name : ListPortNames(portSources_)) {
+  std::vector<SerialPortInfo> found = ListPorts(portSources_);
+  std::vector<std::string> names;
+  if (arrangePorts_) {
+    names = arrangePorts_(found);
+  } else {
+    for (SerialPortInfo& port : found) names.push_back(std::move(port.path));
+  }
+  std::string last;
+  for (std::string& name : names) {
+    if (!name.empty()) last = name;
     window_.ComboBoxCOMItems.push_back(std::move(name));
   }
-  window_.ComboBoxCOMText =
-      window_.ComboBoxCOMItems.empty() ? "无可用的串口" : window_.ComboBoxCOMItems.back();
+  window_.ComboBoxCOMText = last.empty() ? "无可用的串口" : last;
   Notify(ViewPart::Window);
 }
 
@@ -107,12 +115,18 @@ bool Station::OpenChannelPort(int n, const std::string& portName) {
   ch.portName = portName;
   ch.identity.clear();
   port(n).SetCommName(portName);
+  LowLatencyAccess access = lowLatencyAccess_;
+  access.sysfsRoot = portSources_.sysfsRoot;
+  port(n).SetLowLatencyAccess(std::move(access));
   try {
     port(n).OpenPort();
   } catch (const ECommsError& e) {
     ShowError(e.what());
     return false;
   }
+  // A port without low latency works, only slower: the panel says so once per port.
+  const std::string note = KeptLatencyNote(portName, port(n).Latency());
+  if (!note.empty() && latencyNoted_.insert(portName).second) info_.AddInfoLine(note);
   return true;
 }
 
@@ -130,6 +144,11 @@ void Station::BitBtnFindDevClick() {
   const std::vector<std::string> ports = window_.ComboBoxCOMItems;
   for (std::size_t i = 0; i < ports.size() && i < kChannelCount; ++i) {
     const int n = static_cast<int>(i) + 1;
+    if (ports[i].empty()) {
+      // A channel the port arrangement left without a port.
+      channel(n).portName.clear();
+      continue;
+    }
     info_.AddInfoLine(Format("查找设备%d............", n));
     channel(n).connected = 0;
     channel(n).timeout = kIdentityTimeout;
@@ -142,7 +161,8 @@ void Station::BitBtnFindDevClick() {
 
 void Station::BitBtn1Click(int index) {
   if (index < 0 || index >= kChannelCount ||
-      static_cast<std::size_t>(index) >= window_.ComboBoxCOMItems.size()) {
+      static_cast<std::size_t>(index) >= window_.ComboBoxCOMItems.size() ||
+      window_.ComboBoxCOMItems[static_cast<std::size_t>(index)].empty()) {
     return;
   }
   const int n = index + 1;
