@@ -10,6 +10,8 @@
 //                "auto_cycle":true,"message":…,"serial_number":null,"note":""}]}
 //   stand_alone {"event":"stand_alone","channel":3,"code":6,"verdict":"OK"}
 //   problem     {"event":"problem","text":"no programmer answered"}
+//   missing     {"event":"missing","channel":2,"adapter":"A10K3XYZ","text":…} (--bind: the
+//                channel's adapter was not found; the channel counts as failed)
 //   summary     {"event":"summary","exit_status":1,"ok":false,"steps":[{"step":…,"ok":…}],
 //                "failed_channels":[2]}
 // The summary is always the last line.
