@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "core/util/frontend.h"
+#include "core/app/frontend.h"
 
 namespace korvan::fuzz {
 

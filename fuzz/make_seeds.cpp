@@ -10,10 +10,10 @@
 
 #include "core/image/firmware_image.h"
 #include "core/image/project_file.h"
+#include "core/model/settings_block.h"
 #include "core/protocol/codec.h"
 #include "core/protocol/constants.h"
 #include "core/protocol/requests.h"
-#include "core/protocol/settings_block.h"
 
 namespace p = korvan::protocol;
 using Bytes = std::vector<std::uint8_t>;

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "core/util/frontend.h"
+#include "core/app/frontend.h"
 
 namespace korvan::cli {
 

@@ -16,8 +16,8 @@
 #include "cli/cli_frontend.h"
 #include "cli/run_output.h"
 #include "core/app/event_loop.h"
+#include "core/app/record_writer.h"
 #include "core/app/station.h"
-#include "core/records/record_writer.h"
 
 namespace korvan::cli {
 

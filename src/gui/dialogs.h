@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "core/app/frontend.h"
 #include "core/chips/chip_select_form.h"
-#include "core/util/frontend.h"
 #include "ui_about_form.h"
 #include "ui_chip_select_form.h"
 #include "ui_ofs_addr_form.h"

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "core/app/port_watch.h"
+#include "core/app/record_writer.h"
 #include "core/app/station.h"
-#include "core/records/record_writer.h"
 #include "gui/hex_table_model.h"
 #include "ui_main_window.h"
 

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "core/records/record_writer.h"
+#include "core/app/record_writer.h"
 #include "core/util/format.h"
 #include "station_rig.h"
 

@@ -5,9 +5,9 @@
 #include <array>
 #include <vector>
 
+#include "core/model/settings_block.h"
 #include "core/protocol/codec.h"
 #include "core/protocol/requests.h"
-#include "core/protocol/settings_block.h"
 #include "lib/programmer.h"
 
 namespace korvan::sim {

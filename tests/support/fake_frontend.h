@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/util/frontend.h"
+#include "core/app/frontend.h"
 
 namespace korvan::testing {
 

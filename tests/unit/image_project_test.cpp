@@ -5,7 +5,7 @@
 #include "core/chips/chip_setup.h"
 #include "core/image/project.h"
 #include "core/image/readers.h"
-#include "core/protocol/settings_block.h"
+#include "core/model/settings_block.h"
 #include "core/util/gbk.h"
 #include "support/fake_frontend.h"
 

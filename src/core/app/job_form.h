@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/app/job_settings.h"
-#include "core/chips/chip_record.h"
 #include "core/chips/chip_view.h"
+#include "core/model/chip_record.h"
+#include "core/model/job_settings.h"
 
 namespace korvan {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/clock.h"
+#include "core/util/clock.h"
 
 namespace korvan {
 

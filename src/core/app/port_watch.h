@@ -9,9 +9,9 @@
 
 #include <string>
 
+#include "core/app/frontend.h"
 #include "core/app/station.h"
 #include "core/serial/hotplug.h"
-#include "core/util/frontend.h"
 
 namespace korvan {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/app/job_form.h"
-#include "core/app/job_settings.h"
+#include "core/model/job_settings.h"
 
 namespace korvan {
 

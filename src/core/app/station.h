@@ -20,24 +20,24 @@
 #include <vector>
 
 #include "core/app/channel.h"
-#include "core/app/clock.h"
+#include "core/app/frontend.h"
 #include "core/app/hex_view.h"
 #include "core/app/info_panel.h"
 #include "core/app/job_form.h"
-#include "core/app/job_settings.h"
 #include "core/app/log_file.h"
-#include "core/chips/chip_record.h"
 #include "core/chips/option_bytes.h"
 #include "core/image/firmware_image.h"
 #include "core/image/image_buffer.h"
 #include "core/image/project.h"
 #include "core/image/readers.h"
+#include "core/model/chip_record.h"
+#include "core/model/job_settings.h"
+#include "core/model/settings_block.h"
 #include "core/protocol/codec.h"
-#include "core/protocol/settings_block.h"
 #include "core/serial/port_list.h"
 #include "core/serial/tcomm.h"
+#include "core/util/clock.h"
 #include "core/util/event_queue.h"
-#include "core/util/frontend.h"
 
 namespace korvan {
 

@@ -9,8 +9,8 @@
 #include <span>
 #include <string_view>
 
-#include "core/chips/chip_record.h"
 #include "core/chips/chip_view.h"
+#include "core/model/chip_record.h"
 
 namespace korvan {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/chips/catalogue.h"
-#include "core/chips/chip_record.h"
+#include "core/model/chip_record.h"
 
 namespace korvan {
 

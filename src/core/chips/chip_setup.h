@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "core/chips/catalogue.h"
-#include "core/chips/chip_record.h"
 #include "core/chips/chip_view.h"
 #include "core/chips/option_bytes.h"
+#include "core/model/chip_record.h"
 
 namespace korvan {
 

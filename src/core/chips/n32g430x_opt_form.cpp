@@ -38,7 +38,7 @@ constexpr std::array<std::string_view, 12> kRowLabels = {
 }  // namespace
 
 TN32G430xOptBForm::TN32G430xOptBForm(OptionByteImage& image, const ChipRecord& chip,
-                                     Frontend& frontend)
+                                     OperatorDialogs& frontend)
     : OptionByteEditor(image, chip, frontend, kRdp2IndexG430, PanelNAT32xROP) {
   SetBitRows({{"D0", 4, &N32xOptD0},
               {"D1", 6, &N32xOptD1},

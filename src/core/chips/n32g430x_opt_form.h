@@ -10,7 +10,7 @@ namespace korvan {
 
 class TN32G430xOptBForm : public OptionByteEditor {
  public:
-  TN32G430xOptBForm(OptionByteImage& image, const ChipRecord& chip, Frontend& frontend);
+  TN32G430xOptBForm(OptionByteImage& image, const ChipRecord& chip, OperatorDialogs& frontend);
 
   // Centred on the main window; no hidden groups.
   int Width = 718;

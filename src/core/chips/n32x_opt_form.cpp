@@ -38,7 +38,8 @@ constexpr std::array<std::string_view, 15> kRowLabels = {
 
 }  // namespace
 
-TN32xOptBForm::TN32xOptBForm(OptionByteImage& image, const ChipRecord& chip, Frontend& frontend)
+TN32xOptBForm::TN32xOptBForm(OptionByteImage& image, const ChipRecord& chip,
+                             OperatorDialogs& frontend)
     : OptionByteEditor(image, chip, frontend, kRdp2Index, PanelATR32xROP) {
   SetBitRows({{"D0", 4, &ATR32xOptD0},
               {"D1", 6, &ATR32xOptD1},

@@ -9,7 +9,7 @@ namespace korvan {
 
 class TN32xOptBForm : public OptionByteEditor {
  public:
-  TN32xOptBForm(OptionByteImage& image, const ChipRecord& chip, Frontend& frontend);
+  TN32xOptBForm(OptionByteImage& image, const ChipRecord& chip, OperatorDialogs& frontend);
 
   // Geometry: 718 wide, centred on the main window; 520 high with the buttons at 424 when the
   // USER2 group is hidden, 660 high with the buttons at 560 otherwise.

@@ -33,7 +33,8 @@ constexpr std::array<std::string_view, 13> kRowLabels = {
 
 }  // namespace
 
-TNxM0OptBForm::TNxM0OptBForm(OptionByteImage& image, const ChipRecord& chip, Frontend& frontend)
+TNxM0OptBForm::TNxM0OptBForm(OptionByteImage& image, const ChipRecord& chip,
+                             OperatorDialogs& frontend)
     : OptionByteEditor(image, chip, frontend, kRdp2Index, PanelNAT32xROP) {
   SetBitRows({{"D0", 4, &ATR32xOptD0},
               {"D1", 6, &ATR32xOptD1},

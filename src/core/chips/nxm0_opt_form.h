@@ -10,7 +10,7 @@ namespace korvan {
 
 class TNxM0OptBForm : public OptionByteEditor {
  public:
-  TNxM0OptBForm(OptionByteImage& image, const ChipRecord& chip, Frontend& frontend);
+  TNxM0OptBForm(OptionByteImage& image, const ChipRecord& chip, OperatorDialogs& frontend);
 
   // Fixed client area, no resizable border.
   int ClientWidth = 702;

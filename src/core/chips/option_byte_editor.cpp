@@ -15,7 +15,8 @@ const std::array<std::string_view, 3> kRopItems = {
 }  // namespace
 
 OptionByteEditor::OptionByteEditor(OptionByteImage& image, const ChipRecord& chip,
-                                   Frontend& frontend, std::size_t rdp2Index, PanelView& ropPanel)
+                                   OperatorDialogs& frontend, std::size_t rdp2Index,
+                                   PanelView& ropPanel)
     : image_(image), chip_(chip), frontend_(frontend), rdp2Index_(rdp2Index), ropPanel_(ropPanel) {}
 
 std::span<const std::string_view> OptionByteEditor::ComBoxROPItems() {

@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/chips/chip_record.h"
 #include "core/chips/option_bytes.h"
-#include "core/util/frontend.h"
+#include "core/model/chip_record.h"
+#include "core/util/operator_dialogs.h"
 
 namespace korvan {
 
@@ -105,7 +105,7 @@ class OptionByteEditor {
     PanelView* valuePanel;
   };
 
-  OptionByteEditor(OptionByteImage& image, const ChipRecord& chip, Frontend& frontend,
+  OptionByteEditor(OptionByteImage& image, const ChipRecord& chip, OperatorDialogs& frontend,
                    std::size_t rdp2Index, PanelView& ropPanel);
 
   // Registers the bit rows in selector order (0 = Data 0, ...).
@@ -123,7 +123,7 @@ class OptionByteEditor {
 
   OptionByteImage& image_;
   const ChipRecord& chip_;
-  Frontend& frontend_;
+  OperatorDialogs& frontend_;
 
  private:
   void SetSelectedBit(bool value);

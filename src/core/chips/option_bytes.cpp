@@ -21,11 +21,6 @@ std::string HexBytes(std::string text, std::span<const std::uint8_t> bytes, std:
 
 }  // namespace
 
-void SetOptionPair(OptionByteImage& image, std::size_t index, std::uint8_t value) {
-  image[index] = value;
-  image[index + 1] = static_cast<std::uint8_t>(value ^ 0xFF);
-}
-
 std::string_view ReadProtectionText(ReadProtection level) {
   switch (level) {
     case ReadProtection::L0:
@@ -88,12 +83,6 @@ void SetOptionByteDefaults(OptionByteImage& image, ChipRecord& chip) {
     // BOOT_LOCK off: the first 3 KiB are not locked.
     SetOptionPair(image, 2, 0xF7);
   }
-}
-
-OptionChecksum OptionSum(const OptionByteImage& image) {
-  std::uint16_t sum = 0;
-  for (std::size_t i = 0; i < 24; ++i) sum = static_cast<std::uint16_t>(sum + image[i]);
-  return {sum, static_cast<std::uint16_t>(sum ^ 0xFFFF)};
 }
 
 bool OptionBytesChanged(const OptionByteImage& image) {

@@ -1,8 +1,6 @@
-// The option-byte image: the station's copy of the target part's option bytes. 128 bytes; byte
-// i is the option byte at chip address 0x1FFFF800 + i. Bytes come in value/complement pairs
-// (value at 2k, value XOR 0xFF at 2k + 1) and every change of a value writes its complement at
-// once. Only the first `optionByteLength` bytes belong to the part, but requests, project files
-// and the checksum carry more, so bytes a part does not use keep whatever was written there.
+// What the station knows about option bytes beyond the image itself
+// (core/model/option_byte_image.h): read-protection levels, the defaults of each part, and the
+// lines the information panel shows.
 #pragma once
 
 #include <array>
@@ -11,22 +9,15 @@
 #include <string>
 #include <string_view>
 
-#include "core/chips/chip_record.h"
+#include "core/model/chip_record.h"
+#include "core/model/option_byte_image.h"
 
 namespace korvan {
-
-inline constexpr std::size_t kOptionByteImageSize = 128;
-inline constexpr std::uint32_t kOptionByteAddress = 0x1FFFF800;
-
-using OptionByteImage = std::array<std::uint8_t, kOptionByteImageSize>;
 
 // Index of the second read-protection byte: 16 in the general and Cortex-M0 layouts, 12 in the
 // N32G430/N32G401 layout.
 inline constexpr std::size_t kRdp2Index = 16;
 inline constexpr std::size_t kRdp2IndexG430 = 12;
-
-// Writes `value` at the even index `index` and its complement right after it.
-void SetOptionPair(OptionByteImage& image, std::size_t index, std::uint8_t value);
 
 // The three read-protection levels the editors offer.
 enum class ReadProtection { L0 = 0, L1 = 1, L2 = 2 };
@@ -47,14 +38,6 @@ std::string ReadProtectionPanel(const OptionByteImage& image, std::size_t rdp2In
 // 0x08000000 + flash size, the EEP window to 0x08080000..0x08080FFF (ApplyChip may then move
 // the flash window). Uses familyCode, isN32G430G401, chipName and flashSizeKB.
 void SetOptionByteDefaults(OptionByteImage& image, ChipRecord& chip);
-
-// The 16-bit sum of bytes 0..23 (whatever the part's option-byte length) and its complement;
-// they travel in the job settings as `optionSum` and `optionSumInv`.
-struct OptionChecksum {
-  std::uint16_t optionSum;
-  std::uint16_t optionSumInv;
-};
-OptionChecksum OptionSum(const OptionByteImage& image);
 
 // True when the image differs from an unprogrammed, unprotected part in the bytes the station
 // checks: byte 0 is not 0xA5, or any of bytes 2, 4, ..., 14 is not 0xFF. Complements, RDP2

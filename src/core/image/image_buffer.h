@@ -14,6 +14,8 @@
 #include <span>
 #include <vector>
 
+#include "core/model/checksum.h"
+
 namespace korvan {
 
 namespace detail {
@@ -108,8 +110,6 @@ std::uint8_t HexPairToByte(char high, char low);
 // end < start, or when end lies past the array.
 std::uint32_t ACC(std::span<const std::uint8_t> bytes, std::uint32_t start, std::uint32_t end);
 
-// The image checksum over bytes [start, end] inclusive: the same computation as the packet CRC.
-// 0 under the same conditions as ACC.
-std::uint16_t CRC(std::span<const std::uint8_t> bytes, std::uint32_t start, std::uint32_t end);
+// The image checksum `CRC` is the packet CRC (core/model/checksum.h).
 
 }  // namespace korvan

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/chips/chip_record.h"
 #include "core/image/image_buffer.h"
+#include "core/model/chip_record.h"
 
 namespace korvan {
 

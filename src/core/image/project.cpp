@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "core/protocol/settings_block.h"
+#include "core/model/settings_block.h"
 #include "core/util/format.h"
 #include "core/util/gbk.h"
 

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 
-#include "core/app/job_settings.h"
-#include "core/chips/chip_record.h"
-#include "core/chips/option_bytes.h"
 #include "core/image/image_buffer.h"
 #include "core/image/project_file.h"
+#include "core/model/chip_record.h"
+#include "core/model/job_settings.h"
+#include "core/model/option_byte_image.h"
 
 namespace korvan {
 

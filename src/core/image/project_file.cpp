@@ -304,8 +304,8 @@ int ParseProjectFile(std::span<const std::uint8_t> file, ProjectContent& out) {
   return kProjectOk;
 }
 
-bool WriteProjectFile(const std::string& path, const ProjectContent& content, Frontend& frontend,
-                      std::string& error, RandomByteSource random) {
+bool WriteProjectFile(const std::string& path, const ProjectContent& content,
+                      OperatorDialogs& frontend, std::string& error, RandomByteSource random) {
   const auto bytes = BuildProjectFile(content, std::move(random), error);
   if (bytes.empty()) return false;
   if (!WriteFileAtomically(
@@ -317,7 +317,7 @@ bool WriteProjectFile(const std::string& path, const ProjectContent& content, Fr
   return true;
 }
 
-int ReadProjectFile(const std::string& path, Frontend& frontend, ProjectContent& out,
+int ReadProjectFile(const std::string& path, OperatorDialogs& frontend, ProjectContent& out,
                     std::string& error) {
   std::string contents;
   if (!ReadWholeFile(path, contents, error)) return kProjectIoError;

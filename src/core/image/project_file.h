@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "core/util/frontend.h"
+#include "core/util/operator_dialogs.h"
 
 namespace korvan {
 
@@ -109,13 +109,14 @@ int ParseProjectFile(std::span<const std::uint8_t> file, ProjectContent& out);
 
 // Writes the file whole or not at all and reports "Created Project File : " + path in an
 // information box. False (nothing reported) with `error` set when it cannot be written.
-bool WriteProjectFile(const std::string& path, const ProjectContent& content, Frontend& frontend,
-                      std::string& error, RandomByteSource random = DefaultRandomBytes());
+bool WriteProjectFile(const std::string& path, const ProjectContent& content,
+                      OperatorDialogs& frontend, std::string& error,
+                      RandomByteSource random = DefaultRandomBytes());
 
 // Reads and checks a project file and reports the outcome in a box: "Project File Open
 // Success!", "Not Valid Tobrin Project File" or "Project File Data Has Been Corrupted!".
 // kProjectIoError (no box; `error` set) when the file cannot be read.
-int ReadProjectFile(const std::string& path, Frontend& frontend, ProjectContent& out,
+int ReadProjectFile(const std::string& path, OperatorDialogs& frontend, ProjectContent& out,
                     std::string& error);
 
 }  // namespace korvan

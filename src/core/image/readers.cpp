@@ -375,7 +375,7 @@ class FileLines {
 
 // Walks the lines, parses each and asks about the failing ones.
 template <TextFormat kFormat, typename Lines>
-LoadResult LoadLines(Lines& lines, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadLines(Lines& lines, const ReadTarget& target, OperatorDialogs& frontend,
                      ReadExtent& extent) {
   LoadResult result;
   ReadCursor cursor;
@@ -421,7 +421,7 @@ LoadResult LoadLines(Lines& lines, const ReadTarget& target, Frontend& frontend,
 }
 
 template <TextFormat kFormat>
-LoadResult LoadText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadText(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                     ReadExtent& extent) {
   TextLines lines(text);
   return LoadLines<kFormat>(lines, target, frontend, extent);
@@ -476,8 +476,8 @@ class FileBytes {
 };
 
 template <TextFormat kFormat>
-LoadResult LoadTextFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
-                        ReadExtent& extent, std::size_t chunk) {
+LoadResult LoadTextFile(const std::string& path, const ReadTarget& target,
+                        OperatorDialogs& frontend, ReadExtent& extent, std::size_t chunk) {
   InputFile file;
   std::string error;
   if (!file.Open(path, error)) return IoFailure(error);
@@ -488,12 +488,12 @@ LoadResult LoadTextFile(const std::string& path, const ReadTarget& target, Front
 
 }  // namespace
 
-LoadResult LoadHexText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadHexText(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent) {
   return LoadText<TextFormat::Hex>(text, target, frontend, extent);
 }
 
-LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent) {
   return LoadText<TextFormat::S19>(text, target, frontend, extent);
 }
@@ -537,12 +537,12 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string& error
   return true;
 }
 
-LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent) {
   return LoadTextFile<TextFormat::Hex>(path, target, frontend, extent, kObjectFileChunk);
 }
 
-LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadS19File(const std::string& path, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent) {
   return LoadTextFile<TextFormat::S19>(path, target, frontend, extent, kObjectFileChunk);
 }
@@ -550,7 +550,7 @@ LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Fronte
 namespace detail {
 
 LoadResult LoadTextFileInChunks(const std::string& path, bool hex, const ReadTarget& target,
-                                Frontend& frontend, ReadExtent& extent, std::size_t chunk) {
+                                OperatorDialogs& frontend, ReadExtent& extent, std::size_t chunk) {
   return hex ? LoadTextFile<TextFormat::Hex>(path, target, frontend, extent, chunk)
              : LoadTextFile<TextFormat::S19>(path, target, frontend, extent, chunk);
 }
@@ -611,8 +611,8 @@ ObjectFileKind ObjectFileKindOf(std::string_view path) {
 }
 
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
-                          std::span<std::uint8_t> optionBytes, Frontend& frontend, LoadMode mode,
-                          ObjectFileKind kind) {
+                          std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
+                          LoadMode mode, ObjectFileKind kind) {
   LoadResult result;
   const ImageWindows& w = image.windows;
   std::string error;

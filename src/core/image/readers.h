@@ -6,7 +6,7 @@
 // stores nothing and gives code 4.
 //
 // Threading: the station's thread only (the readers fill the station's image buffer and may
-// ask the operator through the Frontend).
+// ask the operator through its dialogs).
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "core/image/image_buffer.h"
-#include "core/util/frontend.h"
+#include "core/util/operator_dialogs.h"
 
 namespace korvan {
 
@@ -85,15 +85,15 @@ inline constexpr std::size_t kObjectFileChunk = 1 << 20;
 // Whole text files already in memory. Lines end in CR, LF or CR LF; lines shorter than 3
 // characters are skipped; each failing record asks "Line %d Data Error : %d." (Error, OK/Abort): OK
 // goes on with the next line, Abort stops. HEX reading ends at ":00000001FF" or ":00FFFF0101".
-LoadResult LoadHexText(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadHexText(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent);
-LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadS19Text(std::string_view text, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent);
 // The same from a file, read in chunks; IoError (and nothing stored) when it cannot be opened
 // or read at all, IoError after the lines read so far when reading fails half-way.
-LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadHexFile(const std::string& path, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent);
-LoadResult LoadS19File(const std::string& path, const ReadTarget& target, Frontend& frontend,
+LoadResult LoadS19File(const std::string& path, const ReadTarget& target, OperatorDialogs& frontend,
                        ReadExtent& extent);
 
 // Raw binary: at most the first 1 MiB of the file, byte j to destination[j] (bytes beyond the
@@ -108,7 +108,7 @@ LoadResult LoadBinFileSum(const std::string& path, std::span<std::uint8_t> desti
 namespace detail {
 // A text file read with a chosen chunk size (tests cut line ends across chunks with it).
 LoadResult LoadTextFileInChunks(const std::string& path, bool hex, const ReadTarget& target,
-                                Frontend& frontend, ReadExtent& extent, std::size_t chunk);
+                                OperatorDialogs& frontend, ReadExtent& extent, std::size_t chunk);
 }  // namespace detail
 
 inline constexpr std::uint32_t kBinFileLimit = 0x100000;  // 1 MiB
@@ -139,10 +139,10 @@ inline constexpr const char* kOutsideChipWarning = "文件数据超出芯片范�
 // A text file is read line by line (bounded memory); when reading fails half-way, the image
 // and option bytes are put back as they were and the result is IoError.
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
-                          std::span<std::uint8_t> optionBytes, Frontend& frontend, LoadMode mode,
-                          ObjectFileKind kind);
+                          std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
+                          LoadMode mode, ObjectFileKind kind);
 inline LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
-                                 std::span<std::uint8_t> optionBytes, Frontend& frontend,
+                                 std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
                                  LoadMode mode) {
   return LoadObjectFile(path, image, optionBytes, frontend, mode, ObjectFileKindOf(path));
 }

@@ -1,4 +1,5 @@
-// The packet codec: CRC and checksums, frames on the wire, and the per-channel receive path.
+// The packet codec: packet CRCs (core/model/checksum.h), frames on the wire, and the per-channel
+// receive path.
 //
 // A packet is an 8-byte header (command, 16-bit parameter, chip identity, 16-bit body length),
 // a body and a 16-bit CRC, little-endian. On the wire it travels as a frame: 0xC0, the packet
@@ -12,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+#include "core/model/checksum.h"
 
 namespace korvan::protocol {
 
@@ -27,21 +30,6 @@ inline constexpr std::uint8_t kFrameEscape = 0xDB;
 inline constexpr std::uint8_t kEscapedEnd = 0xDC;      // DB DC stands for C0
 inline constexpr std::uint8_t kEscapedEscape = 0xDD;   // DB DD stands for DB
 inline constexpr std::size_t kFrameTrailerLength = 5;  // 0xFF bytes after the end delimiter
-
-// The packet CRC, also the image checksum `CRC`: over bytes[start..end] inclusive, one shift
-// per byte with the polynomial word 0x4A12 (not a standard CRC). "abc" gives 0x2543 and a
-// single byte b gives b. Returns 0 when start or end exceeds 0xFFFFFF, when end < start, or
-// when end lies outside `bytes`.
-std::uint16_t PacketCrc(std::span<const std::uint8_t> bytes, std::uint32_t start,
-                        std::uint32_t end);
-// The same over the whole span (0 for an empty span).
-std::uint16_t PacketCrc(std::span<const std::uint8_t> bytes);
-
-// 0x10000 minus the 16-bit wrapping sum of bytes[start..end] (so a zero sum gives 0x10000).
-// Returns 0 when start or end exceeds 0xFFFFFF or end lies outside `bytes`, and 0x10000 when
-// end < start.
-std::uint32_t SumComplement16(std::span<const std::uint8_t> bytes, std::uint32_t start,
-                              std::uint32_t end);
 
 // Writes the CRC of packet[0..count-1] at packet[count] (low byte) and packet[count+1] and
 // returns count + 2, the packet's full length. Returns 0, writing nothing, when count is 0 or

@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <span>
 
-#include "core/chips/chip_record.h"
+#include "core/model/chip_record.h"
+#include "core/model/settings_block.h"
 #include "core/protocol/constants.h"
-#include "core/protocol/settings_block.h"
 
 namespace korvan::protocol {
 

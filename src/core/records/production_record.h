@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/app/clock.h"
+#include "core/util/clock.h"
 
 namespace korvan {
 

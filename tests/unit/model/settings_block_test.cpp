@@ -4,8 +4,8 @@
 #include <array>
 #include <vector>
 
+#include "core/model/settings_block.h"
 #include "core/protocol/codec.h"
-#include "core/protocol/settings_block.h"
 
 namespace korvan {
 namespace {

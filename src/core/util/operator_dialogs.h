@@ -1,9 +1,7 @@
-// The one door through which the core asks the operator something.
-//
-// Every modal question of the station (information boxes, the per-line reader error box, the
-// verify-mismatch box, the level-2 confirmation, file choices, the two address dialogs) goes
-// through this interface. The window answers with real dialogs, the command-line station with
-// its flags, the tests with a scripted fake that records every question.
+// The plain dialogs through which the core asks the operator something: message boxes, file
+// choices and the two address dialogs. Rooms below the station (image readers, project files,
+// option-byte editors) ask through this interface; the station's `Frontend`
+// (core/app/frontend.h) adds the dialogs that show models of the core.
 //
 // Threading: called only on the front end's thread (the thread that runs the station), and it
 // may block there; a blocked question stalls every channel, as a modal box does.
@@ -13,10 +11,6 @@
 #include <string>
 
 namespace korvan {
-
-// Models of the dialogs a front end renders (core/chips).
-class TNChipSelectForm;
-class OptionByteEditor;
 
 // The look of a message box; the window picks its icon and title from it.
 enum class MessageKind {
@@ -62,9 +56,9 @@ struct ReadAddressEntry {
   int length = 32;
 };
 
-class Frontend {
+class OperatorDialogs {
  public:
-  virtual ~Frontend() = default;
+  virtual ~OperatorDialogs() = default;
 
   // A modal message box with `text` (UTF-8) and the given buttons; returns the button pressed.
   virtual Answer Ask(MessageKind kind, const std::string& text, Buttons buttons) = 0;
@@ -80,17 +74,6 @@ class Frontend {
   // The read-address dialog: opens with `shownAddress` and `shownLength`; nullopt without OK.
   virtual std::optional<ReadAddressEntry> AskReadAddress(const std::string& shownAddress,
                                                          int shownLength) = 0;
-
-  // The chip selection dialog, modal. The model has run its FormShow; the front end renders
-  // it, forwards the operator's clicks to its handlers and returns when the dialog closes.
-  // What the dialog confirmed is already in the chip record then. A front end without dialogs
-  // closes it at once, confirming nothing.
-  virtual void ShowChipDialog(TNChipSelectForm& dialog) { (void)dialog; }
-
-  // One of the option-byte editors (TN32xOptBForm, TNxM0OptBForm, TN32G430xOptBForm), modal,
-  // the same way: the editor changes the option-byte image while it is open; OK keeps, Cancel
-  // restores. Without dialogs it closes at once and the image stays as it was.
-  virtual void ShowOptionByteEditor(OptionByteEditor& editor) { (void)editor; }
 
   // Convenience: an information box with one OK button.
   void Inform(const std::string& text) { Ask(MessageKind::Information, text, Buttons::Ok); }

@@ -13,9 +13,9 @@
 #include <functional>
 #include <span>
 
-#include "core/app/job_settings.h"
-#include "core/chips/chip_record.h"
-#include "core/chips/option_bytes.h"
+#include "core/model/chip_record.h"
+#include "core/model/job_settings.h"
+#include "core/model/option_byte_image.h"
 
 namespace korvan::protocol {
 

@@ -1,10 +1,10 @@
 
-#include "core/protocol/settings_block.h"
+#include "core/model/settings_block.h"
 
 #include <algorithm>
 #include <string>
 
-#include "core/protocol/codec.h"
+#include "core/model/checksum.h"
 #include "core/util/gbk.h"
 
 namespace korvan::protocol {

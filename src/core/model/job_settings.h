@@ -3,7 +3,7 @@
 // serial-number and count part, and project files store all of it.
 //
 // The chip identity and geometry (chipName, familyCode, partIndex, flashSizeKB, windows, otpSize,
-// optionByteLength, family flags) live in the chip record (core/chips/chip_record.h); this record
+// optionByteLength, family flags) live in the chip record (core/model/chip_record.h); this record
 // holds everything else. Plain data: the station fills it at start-up (the defaults below), when
 // a part is chosen or a project is loaded, and by AssembleJobSettings right before every command
 // that talks to a programmer and before a project is saved. Used on the station's thread only.

@@ -1,4 +1,4 @@
-#include "core/app/clock.h"
+#include "core/util/clock.h"
 
 #include <ctime>
 

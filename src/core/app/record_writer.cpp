@@ -1,4 +1,4 @@
-#include "core/records/record_writer.h"
+#include "core/app/record_writer.h"
 
 #include <cctype>
 
