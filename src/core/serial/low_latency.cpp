@@ -80,8 +80,8 @@ LatencyResult RequestLowLatency(int fd, const LowLatencyAccess& access) {
   fs::path timer = tty / "device" / "latency_timer";
   if (!fs::exists(timer, ec)) return result;
   // Named as an operator finds it: /sys/class/tty/<name>/device/latency_timer.
-  const fs::path named = access.sysfsRoot / "class" / "tty" /
-                         fs::canonical(tty, ec).filename() / "device" / "latency_timer";
+  const fs::path named = access.sysfsRoot / "class" / "tty" / fs::canonical(tty, ec).filename() /
+                         "device" / "latency_timer";
   if (!ec && fs::exists(named, ec)) timer = named;
   result.timerFile = timer;
   result.latencyMs = ReadTimer(timer);
