@@ -11,9 +11,11 @@
 
 #include <cstdlib>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/app/station.h"
 #include "fuzz_support.h"
@@ -22,11 +24,15 @@ namespace {
 
 using namespace korvan;
 
-constexpr std::array<std::uint8_t, 14> kPending = {
-    kPendingDownload,   kPendingErase,          kPendingBlankCheck,       kPendingProgram,
-    kPendingVerify,     kPendingReadChipMemory, kPendingWriteOptionBytes, kPendingReadOptionBytes,
-    kPendingReadChipId, kPendingWriteOtp,       kPendingReadOtp,          kPendingReadAddress,
-    kPendingIdle,       kPendingFirmwareUpgrade};
+// Every pending command a reply can meet, those of the station's operations (idle among them),
+// in ascending order: the seeds name them by their index here.
+const std::vector<std::uint8_t> kPending = [] {
+  std::vector<std::uint8_t> codes;
+  for (const StationOperation& op : Station::Operations()) codes.push_back(op.pending);
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  return codes;
+}();
 
 struct Rig {
   Rig() {
@@ -66,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   chip.flashEnd = chip.flashStart + sizeKb * 1024u - 1;
   station.settings().checkCtrl = (flags & 0x10) ? 0x02 : 0x00;
 
-  ChannelState& ch = station.channel(n);
+  ChannelState& ch = station.ChannelStateForTest(n);
   ch.connected = (flags & 0x08) ? 0 : 1;
   ch.pendingCommand = pendingIndex < kPending.size() ? kPending[pendingIndex] : pendingIndex;
   ch.autoFlag = flags & 0x01;
@@ -82,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The next input starts from an idle station with an empty panel and no bytes held back.
   station.ReceiveError(n);
-  for (int c = 1; c <= kChannelCount; ++c) station.channel(c).EndOperation(false);
+  for (int c = 1; c <= kChannelCount; ++c) station.ChannelStateForTest(c).EndOperation(false);
   station.ClearInformation1Click();
   return 0;
 }

@@ -284,7 +284,18 @@ class RunCommand : public Command {
     auto bound = std::make_shared<BoundPorts>();
     if (bindings_) {
       station.SetPortArrangement(
-          [bindings = *bindings_, bound](const std::vector<SerialPortInfo>& found) {
+          [&station, bindings = *bindings_, bound](const std::vector<std::string>& listed) {
+            // Each port listed with what tells its adapter apart.
+            const std::vector<SerialPortInfo> details = CandidateAdapters(station.portSources());
+            std::vector<SerialPortInfo> found;
+            for (const std::string& path : listed) {
+              SerialPortInfo port;
+              port.path = path;
+              for (const SerialPortInfo& d : details) {
+                if (d.path == path) port = d;
+              }
+              found.push_back(std::move(port));
+            }
             *bound = BindPorts(bindings, found);
             return bound->ports;
           });
@@ -354,67 +365,40 @@ class RunCommand : public Command {
     auto run = [&](void (Station::*handler)()) {
       return session.RunStep(step.text, [&] { (station.*handler)(); });
     };
-    switch (step.kind) {
-      case StepKind::Download:
-        return run(&Station::SpdBtnDownLoadClick);
-      case StepKind::Auto:
-        return run(&Station::AutoSpdBtnClick);
-      case StepKind::BlankCheck:
-        return run(&Station::SpdBtnBlankChkClick);
-      case StepKind::Erase:
-        return run(&Station::SpdBtnEraseClick);
-      case StepKind::Program:
-        return run(&Station::SpdBtnProgClick);
-      case StepKind::Verify:
-        return run(&Station::SpdBtnVerifyClick);
-      case StepKind::ReadOptionBytes:
-        return run(&Station::ReadOptionByte1Click);
-      case StepKind::WriteOptionBytes:
-        return run(&Station::SpdBtnWrtOPBClick);
-      case StepKind::ChipId:
-        return run(&Station::ReadMG32xxChipID1Click);
-      case StepKind::WriteOtp:
-        return run(&Station::WriteOTPDataMemory1Click);
-      case StepKind::ReadOtp:
-        return run(&Station::ReadOTPMemory1Click);
-      case StepKind::Upgrade: {
-        StepReport report = run(&Station::DoFirmWareUpgrade1Click);
-        if (!station.firmwarePresent()) report.note = "no firmware image KorvanNAT.KFW";
-        if (report.ok) {
-          session.AwaitRestartAnswers();
-          session.SearchAgain();
-        }
-        return report;
+    if (!step.operation) {
+      const auto limit =
+          watchSeconds_ ? std::chrono::milliseconds(static_cast<long long>(*watchSeconds_ * 1000))
+                        : std::chrono::milliseconds(std::chrono::hours(24 * 30));
+      return session.AwaitStandAlone(step.text, step.count, limit);
+    }
+    const StationOperation& op = *step.operation;
+    if (op.pending == kPendingIdle) {
+      // The monitor request awaits no reply: the step is done once it has been sent.
+      (station.*op.start)();
+      session.Flush();
+      StepReport report{step.text, true, {}, ""};
+      for (const ChannelReport& ch : session.Channels()) {
+        if (ch.connected) report.channels.push_back({ch.channel, ch.port, true, {}, "sent"});
       }
-      case StepKind::ReadMemory: {
-        StepReport report = run(&Station::ReadChipMemoryX1Click);
-        if (report.ok && !SaveMemory(station, frontend, step.argument)) {
-          report.ok = false;
-          report.note = "the memory read could not be saved to " + step.argument;
-        }
-        return report;
-      }
-      case StepKind::ReadAddress:
-        frontend.readAddress = ReadAddressEntry{step.argument, step.count};
-        return run(&Station::ReadAddress1Click);
-      case StepKind::Monitor: {
-        // The monitor request awaits no reply: the step is done once it has been sent.
-        station.EnterOffLineMonitor1Click();
-        session.Flush();
-        StepReport report{step.text, true, {}, ""};
-        for (const ChannelReport& ch : session.Channels()) {
-          if (ch.connected) report.channels.push_back({ch.channel, ch.port, true, {}, "sent"});
-        }
-        return report;
-      }
-      case StepKind::Watch: {
-        const auto limit =
-            watchSeconds_ ? std::chrono::milliseconds(static_cast<long long>(*watchSeconds_ * 1000))
-                          : std::chrono::milliseconds(std::chrono::hours(24 * 30));
-        return session.AwaitStandAlone(step.text, step.count, limit);
+      return report;
+    }
+    if (op.argument == StepArgument::AddressAndLength) {
+      frontend.readAddress = ReadAddressEntry{step.argument, step.count};
+    }
+    StepReport report = run(op.start);
+    if (op.pending == kPendingFirmwareUpgrade) {
+      if (!station.firmwarePresent()) report.note = "no firmware image KorvanNAT.KFW";
+      if (report.ok) {
+        session.AwaitRestartAnswers();
+        session.SearchAgain();
       }
     }
-    return StepReport{step.text, false, {}, "unknown step"};
+    if (op.argument == StepArgument::OutputFile && report.ok &&
+        !SaveMemory(station, frontend, step.argument)) {
+      report.ok = false;
+      report.note = "the memory read could not be saved to " + step.argument;
+    }
+    return report;
   }
 
   int Usage(const std::string& text) {

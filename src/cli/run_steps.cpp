@@ -10,21 +10,6 @@ namespace korvan::cli {
 
 namespace {
 
-struct PlainStep {
-  const char* word;
-  StepKind kind;
-};
-
-constexpr PlainStep kPlainSteps[] = {
-    {"download", StepKind::Download},       {"auto", StepKind::Auto},
-    {"blank-check", StepKind::BlankCheck},  {"erase", StepKind::Erase},
-    {"program", StepKind::Program},         {"verify", StepKind::Verify},
-    {"read-ob", StepKind::ReadOptionBytes}, {"write-ob", StepKind::WriteOptionBytes},
-    {"chip-id", StepKind::ChipId},          {"write-otp", StepKind::WriteOtp},
-    {"read-otp", StepKind::ReadOtp},        {"monitor", StepKind::Monitor},
-    {"upgrade", StepKind::Upgrade},
-};
-
 std::optional<int> ParseCount(const std::string& text) {
   int value = 0;
   const char* end = text.data() + text.size();
@@ -37,23 +22,27 @@ std::optional<int> ParseCount(const std::string& text) {
 
 std::optional<Step> ParseStep(const std::string& text, std::string* error) {
   error->clear();
-  for (const PlainStep& s : kPlainSteps) {
-    if (text == s.word) return Step{s.kind, text, "", 0};
-  }
   const auto eq = text.find('=');
-  if (eq == std::string::npos) return std::nullopt;
   const std::string word = text.substr(0, eq);
-  const std::string value = text.substr(eq + 1);
+  const std::string value = eq == std::string::npos ? std::string() : text.substr(eq + 1);
+  const StationOperation* op = nullptr;
+  for (const StationOperation& candidate : Station::Operations()) {
+    if (word == candidate.step) op = &candidate;
+  }
+  // A plain step is its word alone; the others need their argument after "=".
+  if (op && (op->argument == StepArgument::None) != (eq == std::string::npos)) op = nullptr;
+  if (op && op->argument == StepArgument::None) return Step{op, text, "", 0};
+  if (eq == std::string::npos) return std::nullopt;
 
-  if (word == "read-memory") {
+  if (op && op->argument == StepArgument::OutputFile) {
     const OutputKind kind = OutputKindOf(value);
     if (kind == OutputKind::Unknown || kind == OutputKind::Project) {
       *error = "read-memory=OUT: OUT must end in .bin, .hex, .s19, .srec or .mot: " + text;
       return std::nullopt;
     }
-    return Step{StepKind::ReadMemory, text, value, 0};
+    return Step{op, text, value, 0};
   }
-  if (word == "read-address") {
+  if (op && op->argument == StepArgument::AddressAndLength) {
     const auto comma = value.find(',');
     const std::string address = value.substr(0, comma);
     const int length =
@@ -67,7 +56,7 @@ std::optional<Step> ParseStep(const std::string& text, std::string* error) {
       *error = "read-address=ADDR,LEN: LEN must be 16..4096 in steps of 16: " + text;
       return std::nullopt;
     }
-    return Step{StepKind::ReadAddress, text, address, length};
+    return Step{op, text, address, length};
   }
   if (word == "watch") {
     const auto count = ParseCount(value);
@@ -75,7 +64,7 @@ std::optional<Step> ParseStep(const std::string& text, std::string* error) {
       *error = "watch=N: N must be a whole number of at least 1: " + text;
       return std::nullopt;
     }
-    return Step{StepKind::Watch, text, "", *count};
+    return Step{nullptr, text, "", *count};
   }
   return std::nullopt;
 }

@@ -5,29 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "core/app/station.h"
+
 namespace korvan::cli {
 
-enum class StepKind {
-  Download,
-  Auto,
-  BlankCheck,
-  Erase,
-  Program,
-  Verify,
-  ReadOptionBytes,
-  WriteOptionBytes,
-  ChipId,
-  WriteOtp,
-  ReadOtp,
-  ReadMemory,   // argument: the output file
-  ReadAddress,  // arguments: address text and length
-  Monitor,
-  Upgrade,
-  Watch,  // argument: the number of stand-alone results
-};
-
+// A step: one of the station's operations (Station::Operations()), or watch=N when
+// `operation` is null.
 struct Step {
-  StepKind kind = StepKind::Auto;
+  const StationOperation* operation = nullptr;
   std::string text;      // as given ("read-memory=out.bin")
   std::string argument;  // the output file, or the address text
   int count = 0;         // read length, or stand-alone results to wait for

@@ -398,29 +398,15 @@ void TKorvanNATxPrg::WireCommands() {
   on(ui.BitBtnFindDev, &Station::BitBtnFindDevClick);
   connect(ui.BitBtn1, &QPushButton::clicked, this,
           [this] { station_.BitBtn1Click(station_.form().SpinEdit1.value); });
-  // Operation commands.
-  on(ui.Download1, &Station::SpdBtnDownLoadClick);
-  on(ui.SpdBtnDownLoad, &Station::SpdBtnDownLoadClick);
-  on(ui.AutoProgram1, &Station::AutoSpdBtnClick);
-  on(ui.AutoSpdBtn, &Station::AutoSpdBtnClick);
-  on(ui.BlankCheck1, &Station::SpdBtnBlankChkClick);
-  on(ui.SpdBtnBlankChk, &Station::SpdBtnBlankChkClick);
-  on(ui.EraseChip1, &Station::SpdBtnEraseClick);
-  on(ui.SpdBtnErase, &Station::SpdBtnEraseClick);
-  on(ui.Programming1, &Station::SpdBtnProgClick);
-  on(ui.SpdBtnProg, &Station::SpdBtnProgClick);
-  on(ui.Verification1, &Station::SpdBtnVerifyClick);
-  on(ui.SpdBtnVerify, &Station::SpdBtnVerifyClick);
-  on(ui.ReadOptionByte1, &Station::ReadOptionByte1Click);
-  on(ui.WriteOptionByte1, &Station::SpdBtnWrtOPBClick);
-  on(ui.SpdBtnWrtOPB, &Station::SpdBtnWrtOPBClick);
-  on(ui.WriteOTPDataMemory1, &Station::WriteOTPDataMemory1Click);
-  on(ui.ReadMG32xxChipID1, &Station::ReadMG32xxChipID1Click);
-  on(ui.ReadOTPMemory1, &Station::ReadOTPMemory1Click);
-  on(ui.ReadChipMemoryX1, &Station::ReadChipMemoryX1Click);
-  on(ui.ReadAddress1, &Station::ReadAddress1Click);
-  on(ui.EnterOffLineMonitor1, &Station::EnterOffLineMonitor1Click);
-  on(ui.DoFirmWareUpgrade1, &Station::DoFirmWareUpgrade1Click);
+  // Operation commands: the menu entries and tool buttons each operation names.
+  for (const StationOperation& op : Station::Operations()) {
+    for (const char* control : op.controls) {
+      if (!control) continue;
+      QObject* sender = findChild<QObject*>(QString::fromLatin1(control));
+      Q_ASSERT(sender);
+      on(sender, op.start);
+    }
+  }
 
   connect(ui.About1, &QAction::triggered, this, [this] {
     CentreOn(*about_, nullptr);

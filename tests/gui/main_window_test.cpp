@@ -357,13 +357,13 @@ void MainWindowTest::gaugesFollowChannels() {
   WindowFixture f;
   gui::TKorvanNATxPrg& w = f.window;
   Station& s = w.station();
-  s.channel(1).BeginOperation(128, 128);
-  s.channel(2).BeginOperation(128, 128);
-  s.channel(2).EndOperation(true);
-  s.channel(3).BeginOperation(64, 128);
-  s.channel(3).EndOperation(false);
-  for (int n = 1; n <= 3; ++n) s.channel(n).gauge.enabled = true;
-  s.channel(4).gauge.enabled = false;
+  s.ChannelStateForTest(1).BeginOperation(128, 128);
+  s.ChannelStateForTest(2).BeginOperation(128, 128);
+  s.ChannelStateForTest(2).EndOperation(true);
+  s.ChannelStateForTest(3).BeginOperation(64, 128);
+  s.ChannelStateForTest(3).EndOperation(false);
+  for (int n = 1; n <= 3; ++n) s.ChannelStateForTest(n).gauge.enabled = true;
+  s.ChannelStateForTest(4).gauge.enabled = false;
   w.ViewChanged(ViewPart::Gauges);
 
   QCOMPARE(w.Gauge(1)->value(), 1);

@@ -1,5 +1,6 @@
-// The station against emulated programmers: discovery, download, Auto and the other operations
-// end to end over pseudo-terminals.
+// The station against emulated programmers: discovery, download, Auto and the other operations.
+// A few run end to end over pseudo-terminals and real serial ports in real time; the rest run
+// the programmer models in process on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,11 +15,12 @@ namespace korvan {
 namespace {
 
 using testing::StationRig;
+using testing::Wire;
 
 TEST(StationLink, TheFirstShowingListsThePortsAndFindsTheProgrammers) {
   sim::Options options;
   options.count = 3;
-  StationRig rig(options, {}, true);
+  StationRig rig(options, {}, true, Wire::Pseudoterminal);
   ASSERT_TRUE(rig.RunUntil([&] { return rig.Connected() == 3; }, 10));
   EXPECT_EQ(rig.station.window().ComboBoxCOMItems, rig.Ports());
   EXPECT_EQ(rig.station.window().ComboBoxCOMText, rig.Ports().back());
@@ -29,7 +31,7 @@ TEST(StationLink, TheFirstShowingListsThePortsAndFindsTheProgrammers) {
 }
 
 TEST(StationLink, FindsFourProgrammersAndRunsAutoOnEachPart) {
-  StationRig rig({});
+  StationRig rig({}, {}, false, Wire::Pseudoterminal);
   ASSERT_TRUE(rig.Search(4));
   for (int n = 1; n <= 4; ++n) {
     EXPECT_EQ(rig.station.IdentityText(n), "Korvan200NAT V2.9");
@@ -476,10 +478,8 @@ TEST(StationLink, ASilentProgrammerTimesOutAfter300TicksInADownloadAnd1000InABla
   ASSERT_TRUE(rig.Search(1));  // reply 1
   rig.ChooseChip("N32G452CBL7");
   rig.LoadImage(StationRig::Pattern(4096));
-  // The ticks are counted here, not by the clock: the loop below only delivers replies.
-  EventLoop replies;
-  replies.AddQueue(rig.station.serialEvents());
-  auto settle = [&] { replies.RunFor(std::chrono::milliseconds(100)); };
+  // The ticks are counted here: settling only delivers the replies.
+  auto settle = [&] { rig.Settle(); };
   auto tick = [&](int count) {
     for (int i = 0; i < count; ++i) rig.station.Timer1Timer();
   };
@@ -515,7 +515,7 @@ TEST(StationLink, AfterHangUpsMidDownloadThePortListKeepsTheOthersAndANewSearchW
   options.faults.push_back({sim::FaultKind::Hangup, 3, 4});
   // At wire speed the port closes while the download is still going.
   options.realtime = true;
-  StationRig rig(options);
+  StationRig rig(options, {}, false, Wire::Pseudoterminal);
   ASSERT_TRUE(rig.Search(4));
   const std::vector<std::string> ports = rig.station.window().ComboBoxCOMItems;
   ASSERT_EQ(ports.size(), 4u);

@@ -1,6 +1,10 @@
-// A station on emulated programmers: korvan::sim::Emulator on pseudo-terminals, a Station that
-// finds them through its port sources, and the core's loop to drive both. The tests talk to the
+// A station on emulated programmers, and the loop that drives both. The tests talk to the
 // station only through its handlers, as the window and the command line do.
+//
+// Two wires: Wire::Virtual (the default) puts the programmer models in this process on a
+// virtual clock (sim::VirtualBench), so a run of many seconds on the wire takes milliseconds
+// and the station ticks exactly every 10 ms of that clock; Wire::Pseudoterminal runs
+// korvan::sim::Emulator on pseudo-terminals with real serial ports and real time, end to end.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +23,7 @@
 #include "core/chips/catalogue.h"
 #include "core/chips/chip_select_form.h"
 #include "lib/emulator.h"
+#include "lib/virtual_bench.h"
 #include "support/fake_frontend.h"
 
 namespace korvan::testing {
@@ -50,31 +55,68 @@ struct RecordingListener : StationListener {
   void ChannelsChanged() override { ++channelsChanged; }
 };
 
+enum class Wire { Virtual, Pseudoterminal };
+
+// The programmers of either wire, as the tests look at them.
+class RigProgrammers {
+ public:
+  RigProgrammers(const sim::Options& options, Wire wire, const std::filesystem::path& dir) {
+    if (wire == Wire::Pseudoterminal) {
+      pty_ = std::make_unique<sim::Emulator>(options);
+      std::string error;
+      started_ = pty_->Start(&error);
+      EXPECT_TRUE(started_) << error;
+      return;
+    }
+    std::vector<std::string> names;
+    for (int n = 1; n <= options.count; ++n) {
+      names.push_back((dir / ("ttyKV" + std::to_string(n))).string());
+    }
+    bench_ = std::make_unique<sim::VirtualBench>(options, names);
+    started_ = true;
+  }
+
+  sim::ChannelSnapshot Snapshot(int channel) const {
+    return bench_ ? bench_->Snapshot(channel) : pty_->Snapshot(channel);
+  }
+  sim::Emulator* pty() { return pty_.get(); }
+  sim::VirtualBench* bench() { return bench_.get(); }
+
+ private:
+  std::unique_ptr<sim::Emulator> pty_;
+  std::unique_ptr<sim::VirtualBench> bench_;
+  bool started_ = false;
+};
+
 class StationRig {
  public:
-  // Starts the emulator; `beforeShow` may put files (a firmware image) into the station's
+  // Starts the programmers; `beforeShow` may put files (a firmware image) into the station's
   // folder before its first showing.
   explicit StationRig(sim::Options options,
                       const std::function<void(const std::filesystem::path&)>& beforeShow = {},
-                      bool searchAtShow = false)
-      : emulator_(std::move(options)) {
-    std::string error;
-    started_ = emulator_.Start(&error);
-    EXPECT_TRUE(started_) << error;
+                      bool searchAtShow = false, Wire wire = Wire::Virtual)
+      : programmers_(options, wire, dir_.path()),
+        station(fe, SystemLocalTime,
+                programmers_.bench() ? programmers_.bench()->Provider() : SystemPortProvider()) {
     if (beforeShow) beforeShow(dir_.path());
     station.SetListener(&listener);
     // Unless asked to, the first showing searches no port: each test runs its own search, so
     // that no late identity reply of a first search meets a test's first command.
-    // The station binds the ports in the order of its sorted port list, where "/dev/pts/10"
-    // comes before "/dev/pts/9". Links named in channel order keep programmer n on channel n
-    // whatever numbers the pseudo-terminals got.
     std::string ports;
-    for (std::size_t i = 0; i < emulator_.Paths().size(); ++i) {
-      const auto link = dir_.path() / ("ttyKV" + std::to_string(i + 1));
-      std::filesystem::create_symlink(emulator_.Paths()[i], link);
-      ports_.push_back(link.string());
-      ports += (ports.empty() ? "" : ":") + link.string();
+    if (auto* bench = programmers_.bench()) {
+      ports_ = bench->Paths();
+    } else {
+      // The station binds the ports in the order of its sorted port list, where "/dev/pts/10"
+      // comes before "/dev/pts/9". Links named in channel order keep programmer n on channel n
+      // whatever numbers the pseudo-terminals got.
+      const auto& paths = programmers_.pty()->Paths();
+      for (std::size_t i = 0; i < paths.size(); ++i) {
+        const auto link = dir_.path() / ("ttyKV" + std::to_string(i + 1));
+        std::filesystem::create_symlink(paths[i], link);
+        ports_.push_back(link.string());
+      }
     }
+    for (const std::string& port : ports_) ports += (ports.empty() ? "" : ":") + port;
     const PortSources emulated{dir_.path() / "no-sysfs", dir_.path() / "no-dev", ports};
     station.SetPortSources(searchAtShow ? emulated
                                         : PortSources{emulated.sysfsRoot, emulated.devDir, ""});
@@ -84,18 +126,51 @@ class StationRig {
     loop.SetTick([this] { station.Timer1Timer(); });
   }
 
-  sim::Emulator& emulator() { return emulator_; }
+  RigProgrammers& emulator() { return programmers_; }
+  bool Virtual() { return programmers_.bench() != nullptr; }
   // The ports as the station sees them, programmer 1 first (they sort in this order).
   const std::vector<std::string>& Ports() const { return ports_; }
   const std::filesystem::path& dir() const { return dir_.path(); }
 
-  // Runs the loop until `done` holds; false when `seconds` pass first.
+  // Runs until `done` holds; false when `seconds` pass first (virtual seconds on the virtual
+  // wire, where the station ticks every 10 ms of the virtual clock).
   bool RunUntil(const std::function<bool()>& done, double seconds = 20) {
-    return loop.RunFor(std::chrono::milliseconds(static_cast<int>(seconds * 1000)), done);
+    const auto span = std::chrono::microseconds(static_cast<std::int64_t>(seconds * 1e6));
+    sim::VirtualBench* bench = programmers_.bench();
+    if (!bench) {
+      return loop.RunFor(std::chrono::duration_cast<std::chrono::milliseconds>(span), done);
+    }
+    const sim::TimePoint deadline = bench->Now() + span;
+    for (;;) {
+      bench->Settle();
+      if (done && done()) return true;
+      if (bench->Now() >= deadline) return false;
+      sim::TimePoint next = nextTick_;
+      if (const auto due = bench->NextDue(); due && *due > bench->Now() && *due < next) next = *due;
+      bench->AdvanceTo(std::min(next, deadline));
+      if (bench->Now() >= nextTick_) {
+        station.Timer1Timer();
+        nextTick_ += std::chrono::milliseconds(10);
+      }
+    }
   }
   // Runs until no channel is busy.
   bool RunUntilIdle(double seconds = 20) {
     return RunUntil([this] { return !station.AnyBusy(); }, seconds);
+  }
+  // Virtual wire only: hands over what the programmers have due, moving the clock to their
+  // due times but running no tick of the station.
+  void Settle() {
+    sim::VirtualBench* bench = programmers_.bench();
+    ASSERT_NE(bench, nullptr);
+    bench->Settle();
+    // Up to a virtual second ahead: a stand-alone run would otherwise go on to its end.
+    const sim::TimePoint limit = bench->Now() + std::chrono::seconds(1);
+    for (auto due = bench->NextDue(); due && *due > bench->Now() && *due <= limit;
+         due = bench->NextDue()) {
+      bench->AdvanceTo(*due);
+      bench->Settle();
+    }
   }
 
   int Connected() const {
@@ -165,15 +240,15 @@ class StationRig {
   }
 
  private:
-  sim::Emulator emulator_;
   TempFolder dir_;
+  RigProgrammers programmers_;
   std::vector<std::string> ports_;
-  bool started_ = false;
+  sim::TimePoint nextTick_ = sim::TimePoint{} + std::chrono::milliseconds(10);
 
  public:
   FakeFrontend fe;
   RecordingListener listener;
-  Station station{fe};
+  Station station;
   EventLoop loop;
 };
 

@@ -2,9 +2,14 @@
 #include <poll.h>
 #include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,10 +63,29 @@ std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-double ProcessCpuSeconds() {
-  timespec ts;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+// Waits until `done` holds or `timeout` passes, without draining the queue; false on time-out.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5000ms) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+// The scheduler states (R, S, D, ...) of this process's threads other than the calling one.
+std::vector<char> OtherThreadStates() {
+  std::vector<char> states;
+  const std::string self = std::to_string(::gettid());
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (entry.path().filename() == self) continue;
+    std::ifstream in(entry.path() / "stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), {});
+    // "tid (name) S ...": the state follows the name's closing parenthesis.
+    const auto close = stat.rfind(')');
+    if (close != std::string::npos && close + 2 < stat.size()) states.push_back(stat[close + 2]);
+  }
+  return states;
 }
 
 class TCommTest : public ::testing::Test {
@@ -267,9 +291,18 @@ TEST_F(TCommTest, TheFarSideClosingRaisesHangupAndNoThreadSpins) {
   EXPECT_EQ(errors, 0);
 
   // The owner has not closed the port yet: the workers must be asleep, not polling a dead line.
-  const double before = ProcessCpuSeconds();
-  std::this_thread::sleep_for(300ms);
-  EXPECT_LT(ProcessCpuSeconds() - before, 0.03);
+  // A worker that spins is seen running; every thread left asleep in many readings in a row is
+  // the sign (a worker that ended on the hang-up is fine too).
+  int asleep = 0;
+  const bool settled = WaitUntil([&] {
+    const auto states = OtherThreadStates();
+    const bool all = std::all_of(states.begin(), states.end(), [](char c) { return c == 'S'; });
+    asleep = all ? asleep + 1 : 0;
+    return asleep >= 200;
+  });
+  const auto states = OtherThreadStates();
+  EXPECT_TRUE(settled) << "a worker kept running on the hung-up line: "
+                       << std::string(states.begin(), states.end());
 
   // The station's handler closes the port; that must still work on a hung-up line.
   comm.ClosePort();
@@ -287,7 +320,7 @@ TEST_F(TCommTest, AHangupOfAnEarlierOpeningDoesNotReachTheReopenedPort) {
   // Both threads notice the loss before the owner's thread looks.
   const std::uint8_t byte = 1;
   comm.SendBlock(&byte, 1);
-  std::this_thread::sleep_for(100ms);
+  WaitUntil([&] { return queue.Size() >= 2; }, 2000ms);
   PumpUntil(
       queue, [] { return false; }, 100ms);
   EXPECT_EQ(hangups, 1);
@@ -296,8 +329,10 @@ TEST_F(TCommTest, AHangupOfAnEarlierOpeningDoesNotReachTheReopenedPort) {
   PtyPair fresh;
   comm.SetCommName(fresh.SlavePath());
   comm.OpenPort();
+  const std::size_t queued = queue.Size();
   fresh.CloseMaster();
-  std::this_thread::sleep_for(100ms);
+  // The read thread's hang-up is queued before the owner closes the port.
+  EXPECT_TRUE(WaitUntil([&] { return queue.Size() > queued; }));
   comm.ClosePort();
   PtyPair third;
   comm.SetCommName(third.SlavePath());
@@ -315,8 +350,7 @@ TEST_F(TCommTest, EventsStillQueuedWhenTheComponentGoesAwayAreDropped) {
   ConfigureAsStation(*doomed, pty.SlavePath());
   doomed->OpenPort();
   pty.WriteMaster({1, 2, 3});
-  std::this_thread::sleep_for(100ms);
-  ASSERT_GT(queue.Size(), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return queue.Size() > 0; }));
   doomed.reset();
   EXPECT_EQ(queue.Size(), 0u);
 }

@@ -88,18 +88,67 @@ std::string ModificationText(const std::string& path) {
 
 }  // namespace
 
-Station::Station(Frontend& frontend, Clock clock)
-    : frontend_(frontend), clock_(clock), info_(std::move(clock)) {
+Station::Station(Frontend& frontend, Clock clock, PortProvider ports)
+    : frontend_(frontend, modalDepth_),
+      clock_(clock),
+      info_(std::move(clock)),
+      portProvider_(std::move(ports)) {
   SetUpLink();
 }
 
 void Station::SetListener(StationListener* listener) {
-  listener_ = listener;
-  info_.SetListener(listener);
+  listeners_.clear();
+  if (listener) listeners_.push_back(listener);
+  infoFanOut_.station = this;
+  info_.SetListener(&infoFanOut_);
+}
+
+void Station::AddListener(StationListener* listener) {
+  if (!listener || std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) {
+    return;
+  }
+  listeners_.push_back(listener);
+  infoFanOut_.station = this;
+  info_.SetListener(&infoFanOut_);
+}
+
+void Station::RemoveListener(StationListener* listener) {
+  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+void Station::InfoFanOut::InfoLineAdded(const std::string& line) {
+  station->TellListeners([&](StationListener& l) { l.InfoLineAdded(line); });
+}
+
+void Station::InfoFanOut::InfoCleared() {
+  station->TellListeners([](StationListener& l) { l.InfoCleared(); });
+}
+
+Answer ModalFrontend::Ask(MessageKind kind, const std::string& text, Buttons buttons) {
+  return Modal([&] { return inner_.Ask(kind, text, buttons); });
+}
+std::optional<FileChoice> ModalFrontend::ChooseOpenFile(const FileDialog& dialog) {
+  return Modal([&] { return inner_.ChooseOpenFile(dialog); });
+}
+std::optional<FileChoice> ModalFrontend::ChooseSaveFile(const FileDialog& dialog) {
+  return Modal([&] { return inner_.ChooseSaveFile(dialog); });
+}
+std::optional<std::string> ModalFrontend::AskLoadOffset(const std::string& shown) {
+  return Modal([&] { return inner_.AskLoadOffset(shown); });
+}
+std::optional<ReadAddressEntry> ModalFrontend::AskReadAddress(const std::string& shownAddress,
+                                                              int shownLength) {
+  return Modal([&] { return inner_.AskReadAddress(shownAddress, shownLength); });
+}
+void ModalFrontend::ShowChipDialog(TNChipSelectForm& dialog) {
+  Modal([&] { inner_.ShowChipDialog(dialog); });
+}
+void ModalFrontend::ShowOptionByteEditor(OptionByteEditor& editor) {
+  Modal([&] { inner_.ShowOptionByteEditor(editor); });
 }
 
 void Station::Notify(ViewPart part) {
-  if (listener_) listener_->ViewChanged(part);
+  TellListeners([part](StationListener& l) { l.ViewChanged(part); });
 }
 
 ChipControlBytes Station::ControlBytes() {
@@ -201,7 +250,7 @@ void Station::InitView() {
 }
 
 void Station::SpdBtnExitClick() {
-  if (listener_) listener_->CloseRequested();
+  TellListeners([](StationListener& l) { l.CloseRequested(); });
 }
 
 std::optional<fs::path> Station::FormClose() {

@@ -34,8 +34,9 @@
 #include "core/model/job_settings.h"
 #include "core/model/settings_block.h"
 #include "core/protocol/codec.h"
+#include "core/serial/low_latency.h"
+#include "core/serial/port.h"
 #include "core/serial/port_list.h"
-#include "core/serial/tcomm.h"
 #include "core/util/clock.h"
 #include "core/util/event_queue.h"
 
@@ -123,14 +124,83 @@ FileDialog OpenDialogPrj();
 FileDialog SaveDialogPrj();
 FileDialog OpenDialogOTP();
 
+class Station;
+
+// What follows a step word of the command line: nothing, "=OUT" (the file the flash read is
+// saved to) or "=ADDR,LEN" (the read-address dialog's entry).
+enum class StepArgument { None, OutputFile, AddressAndLength };
+
+// One operation the front ends offer: how each of them starts it, the pending command its
+// replies come under and the reply step that takes them. Station::Operations() lists them all;
+// the command line's steps, the window's commands and the fuzzers enumerate that list.
+struct StationOperation {
+  const char* step;  // korvan-cli run's step word
+  StepArgument argument;
+  const char* handler;       // the station's handler, by name
+  void (Station::*start)();  // ... and the handler itself
+  // The window's menu entry and tool button that start it (nullptr: none).
+  std::array<const char*, 2> controls;
+  // The pending command its replies are awaited under; kPendingIdle when it awaits none.
+  std::uint8_t pending;
+  // The reply step of the pending command, nullptr when another row carries it (Auto starts
+  // with the blank check's) or there is none.
+  void (Station::*reply)(int n, std::uint8_t status, std::size_t length);
+  bool autoStep;            // a step of the Auto sequence: its outcome belongs to the cycle
+  bool timedGauge;          // reports no progress: the gauge moves with the tick
+  const char* timeoutText;  // the time-out's panel line, %d the channel
+};
+
+// The Frontend the station asks through: every question, dialog and file choice is modal, and
+// while one is open the station's links stall (see Station::ReceiveData and Timer1Timer).
+class ModalFrontend final : public Frontend {
+ public:
+  ModalFrontend(Frontend& inner, int& depth) : inner_(inner), depth_(depth) {}
+  Answer Ask(MessageKind kind, const std::string& text, Buttons buttons) override;
+  std::optional<FileChoice> ChooseOpenFile(const FileDialog& dialog) override;
+  std::optional<FileChoice> ChooseSaveFile(const FileDialog& dialog) override;
+  std::optional<std::string> AskLoadOffset(const std::string& shown) override;
+  std::optional<ReadAddressEntry> AskReadAddress(const std::string& shownAddress,
+                                                 int shownLength) override;
+  void ShowChipDialog(TNChipSelectForm& dialog) override;
+  void ShowOptionByteEditor(OptionByteEditor& editor) override;
+
+ private:
+  // Counts the open question for as long as `ask` runs.
+  template <typename Ask>
+  auto Modal(Ask ask) {
+    struct Open {
+      int& depth;
+      explicit Open(int& d) : depth(d) { ++depth; }
+      ~Open() { --depth; }
+    } open(depth_);
+    return ask();
+  }
+  Frontend& inner_;
+  int& depth_;
+};
+
 class Station {
  public:
-  explicit Station(Frontend& frontend, Clock clock = SystemLocalTime);
+  // Every operation the front ends offer.
+  static std::span<const StationOperation> Operations();
+  // The row whose reply step takes the replies of `pending`; nullptr when none does.
+  static const StationOperation* OperationAwaiting(std::uint8_t pending);
+
+  // `ports` makes the four channels' ports and lists the ports a search may bind: the
+  // system's serial devices unless given (an in-process emulator, a test's scripted line).
+  explicit Station(Frontend& frontend, Clock clock = SystemLocalTime,
+                   PortProvider ports = SystemPortProvider());
   ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
+  // Listeners hear of every change the front ends show; any number may listen, each told in
+  // the order they were added. SetListener replaces them all with `listener` (none when null).
   void SetListener(StationListener* listener);
+  void AddListener(StationListener* listener);
+  void RemoveListener(StationListener* listener);
+  // True while a question, dialog or file choice is open: the links stall until it is answered.
+  bool QuestionOpen() const { return modalDepth_ > 0; }
 
   // --- Start-up and shutdown ---
   // First showing: log folder, channel reset, view and job defaults, option-byte defaults, the
@@ -219,10 +289,13 @@ class Station {
   void SelectPage(MainTab page) { window_.ViewPageCtrl = page; }
   const HexView& HexViewer() const { return flashView_; }
   const HexView& EEPDataView() const { return otpView_; }
-  ChannelState& channel(int number) { return channels_.at(static_cast<std::size_t>(number - 1)); }
+  // Channel `number` (1..4) as the front ends see it: read only. Its state is assigned by the
+  // station's own handlers alone.
   const ChannelState& channel(int number) const {
     return channels_.at(static_cast<std::size_t>(number - 1));
   }
+  // For tests and fuzzers that put a channel into a given state before they drive it.
+  ChannelState& ChannelStateForTest(int number) { return Channel(number); }
   const FirmwareImage& firmware() const { return firmware_; }
   bool firmwarePresent() const { return firmwarePresent_; }
   bool fileLoaded() const { return fileLoaded_; }
@@ -240,16 +313,15 @@ class Station {
   // thread (the core's EventLoop with AddQueue, the window with a notifier on its NotifyFd).
   EventQueue& serialEvents() { return serialEvents_; }
   // SPComm1..SPComm4, n = 1..4.
-  TComm& port(int n) { return *ports_.at(static_cast<std::size_t>(n - 1)); }
+  Port& port(int n) { return *ports_.at(static_cast<std::size_t>(n - 1)); }
   // Where ListSerialPorts looks; the system's sysfs, /dev and KORVAN_PORTS unless set.
   void SetPortSources(PortSources sources) { portSources_ = std::move(sources); }
   const PortSources& portSources() const { return portSources_; }
-  // An ordering and selection of the ports found (ListPorts) before the device search binds
-  // them: entry i of the result goes to channel i + 1, and an empty entry leaves that channel
-  // without a port. Unset: the ports as found. (The command line binds channels to adapters
-  // this way.)
+  // An ordering and selection of the ports listed before the device search binds them: entry
+  // i of the result goes to channel i + 1, and an empty entry leaves that channel without a
+  // port. Unset: the ports as listed. (The command line binds channels to adapters this way.)
   using PortArrangement =
-      std::function<std::vector<std::string>(const std::vector<SerialPortInfo>& found)>;
+      std::function<std::vector<std::string>(const std::vector<std::string>& listed)>;
   void SetPortArrangement(PortArrangement arrange) { arrangePorts_ = std::move(arrange); }
   // How a channel's port reaches the driver and sysfs for low latency (the sysfs root is
   // always that of the port sources); tests put their own in place.
@@ -319,6 +391,16 @@ class Station {
   void SetRandom(protocol::RandomByte random) { random_ = std::move(random); }
 
  private:
+  ChannelState& Channel(int number) { return channels_.at(static_cast<std::size_t>(number - 1)); }
+  const ChannelState& Channel(int number) const { return channel(number); }
+  // Calls `tell` on every listener (a copy of the list: a listener may add or remove some).
+  template <typename Tell>
+  void TellListeners(Tell tell) {
+    const std::vector<StationListener*> listeners = listeners_;
+    for (StationListener* l : listeners) tell(*l);
+  }
+  // Hands the deferred blocks of every channel to its receive path once no question is open.
+  void ReceiveDeferred();
   ChipControlBytes ControlBytes();
   // The image buffer's flash and EEP windows follow the chip record's.
   void SyncWindows();
@@ -334,6 +416,8 @@ class Station {
   // Binds channel n to `portName` and opens it; false (the error shown) when it cannot open.
   bool OpenChannelPort(int n, const std::string& portName);
   void HandleFrame(int n, std::span<const std::uint8_t> frame);
+  // Channel n's decoded packet of `length` bytes.
+  std::span<const std::uint8_t> Packet(int n, std::size_t length);
   void HandleIdentityReply(int n, std::span<const std::uint8_t> frame);
   void DispatchReply(int n, std::span<const std::uint8_t> frame);
 
@@ -348,20 +432,21 @@ class Station {
   // Tells the listener of the operations ended since the last call.
   void NotifyEnded();
 
-  // Reply handlers by pending command; `s` is the reply check's status.
-  void DownloadStep(int n, std::uint8_t s);
-  void EraseResult(int n, std::uint8_t s);
-  void BlankCheckResult(int n, std::uint8_t s);
-  void ProgramStep(int n, std::uint8_t s);
+  // Reply steps by pending command (see Operations()); `s` is the reply check's status,
+  // `length` the decoded packet's length.
+  void DownloadStep(int n, std::uint8_t s, std::size_t length);
+  void EraseResult(int n, std::uint8_t s, std::size_t length);
+  void BlankCheckResult(int n, std::uint8_t s, std::size_t length);
+  void ProgramStep(int n, std::uint8_t s, std::size_t length);
   void VerifyStep(int n, std::uint8_t s, std::size_t length);
   void ReadStep(int n, std::uint8_t s, std::size_t length);
-  void WriteOptionBytesResult(int n, std::uint8_t s);
+  void WriteOptionBytesResult(int n, std::uint8_t s, std::size_t length);
   void ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length);
   void ChipIdResult(int n, std::uint8_t s, std::size_t length);
   void ReadAddressResult(int n, std::uint8_t s, std::size_t length);
-  void WriteOtpResult(int n, std::uint8_t s);
+  void WriteOtpResult(int n, std::uint8_t s, std::size_t length);
   void ReadOtpResult(int n, std::uint8_t s, std::size_t length);
-  void ContinueFirmwareUpgrade(int n, std::uint8_t s);
+  void ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t length);
   void HandleProgressReport(int n, std::size_t length);
   void CountResult();
   // The Auto sequence moves on to programming (after a blank part or an erase).
@@ -406,11 +491,18 @@ class Station {
   template <typename Send>
   void FanOut(const Operation& op, Send send);
 
-  Frontend& frontend_;
+  int modalDepth_ = 0;
+  ModalFrontend frontend_;
   Clock clock_;
   // Declared before the ports: it must outlive them.
   EventQueue serialEvents_;
-  StationListener* listener_ = nullptr;
+  std::vector<StationListener*> listeners_;
+  // Passes the information panel's lines on to every listener.
+  struct InfoFanOut : InfoMemoListener {
+    Station* station = nullptr;
+    void InfoLineAdded(const std::string& line) override;
+    void InfoCleared() override;
+  } infoFanOut_;
 
   ChipRecord chip_;
   OptionByteImage optionBytes_{};
@@ -432,7 +524,8 @@ class Station {
   std::int32_t totalCounter_ = 0;
 
   // The link: ports, their channels' buffers, the port sources, the random bytes.
-  std::array<std::unique_ptr<TComm>, kChannelCount> ports_;
+  PortProvider portProvider_;
+  std::array<std::unique_ptr<Port>, kChannelCount> ports_;
   std::array<std::unique_ptr<protocol::LinkBuffers>, kChannelCount> links_;
   PortSources portSources_ = SystemPortSources();
   PortArrangement arrangePorts_;
@@ -443,8 +536,8 @@ class Station {
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;
   std::uint32_t resultCount_ = 0;
-  // Blocks that arrived for a channel while its previous block was still being handled (a
-  // modal question inside a reply handler); handled right after it.
+  // Blocks that arrived for a channel while a question was open or its previous block was
+  // still being handled; handled once the question is answered, or right after that block.
   std::array<bool, kChannelCount> receiving_{};
   std::array<std::vector<std::uint8_t>, kChannelCount> deferred_;
   // Channels whose operation ended and whose listener call is still due.

@@ -38,7 +38,7 @@ void Station::FanOut(const Operation& op, Send send) {
   if (op.assembles && !AssembleJobSettings()) return;
   bool started = false;
   for (int n = 1; n <= kChannelCount; ++n) {
-    ChannelState& ch = channel(n);
+    ChannelState& ch = Channel(n);
     if (!ch.connected || ch.busy) continue;
     DropStaleBytes(n);
     ch.pendingCommand = op.code;
@@ -82,7 +82,7 @@ void Station::SpdBtnEraseClick() {
   FanOut({kPendingErase, false, true, 0, "芯片%d ：芯片擦除......", gauge}, [this](int n) {
     SendChipCommand(n, p::kCmdChip, p::kSubErase);
     // A whole-chip erase takes longer the larger the flash.
-    channel(n).timeout = static_cast<std::int16_t>(chip_.flashSizeKB / 5 + kOperationTimeout);
+    Channel(n).timeout = static_cast<std::int16_t>(chip_.flashSizeKB / 5 + kOperationTimeout);
   });
 }
 
@@ -120,7 +120,7 @@ void Station::WriteOTPDataMemory1Click() {
 
 bool Station::FirstChannelReady() {
   if (!OperationAllowed(false)) return false;
-  if (!channel(1).connected) {
+  if (!Channel(1).connected) {
     frontend_.Inform("请连接好设备！");
     return false;
   }
@@ -129,7 +129,7 @@ bool Station::FirstChannelReady() {
 
 void Station::ReadChipMemoryX1Click() {
   if (!FirstChannelReady()) return;
-  ChannelState& ch = channel(1);
+  ChannelState& ch = Channel(1);
   DropStaleBytes(1);
   ch.pendingCommand = kPendingReadChipMemory;
   ch.autoFlag = 0;
@@ -140,7 +140,7 @@ void Station::ReadChipMemoryX1Click() {
 
 void Station::ReadOTPMemory1Click() {
   if (!FirstChannelReady()) return;
-  ChannelState& ch = channel(1);
+  ChannelState& ch = Channel(1);
   ch.pendingCommand = kPendingReadOtp;
   ch.autoFlag = 0;
   info_.AddInfoLine("芯片1 ：读取芯片OTP数据......");
@@ -160,7 +160,7 @@ void Station::ReadAddress1Click() {
     }
     settings_.readLength = ReadLengthFromSpin(entry->length);
   }
-  ChannelState& ch = channel(1);
+  ChannelState& ch = Channel(1);
   DropStaleBytes(1);
   ch.pendingCommand = kPendingReadAddress;
   BeginOperation(1, kTimedGaugeMaximum);
@@ -170,16 +170,16 @@ void Station::ReadAddress1Click() {
 
 void Station::EnterOffLineMonitor1Click() {
   for (int n = 1; n <= kChannelCount; ++n) {
-    if (!channel(n).connected) continue;
+    if (!Channel(n).connected) continue;
     SendRestart(n);
     // On a busy channel the frames that follow still go to the running operation.
-    if (!channel(n).busy) ExpectRestartAnswer(n);
+    if (!Channel(n).busy) ExpectRestartAnswer(n);
   }
 }
 
 void Station::DoFirmWareUpgrade1Click() {
   for (int n = 1; n <= kChannelCount; ++n) {
-    if (channel(n).connected) StartFirmwareUpgrade(n);
+    if (Channel(n).connected) StartFirmwareUpgrade(n);
   }
 }
 

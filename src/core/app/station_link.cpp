@@ -7,6 +7,8 @@
 #include "core/image/firmware_cipher.h"
 #include "core/protocol/replies.h"
 #include "core/protocol/requests.h"
+#include "core/serial/low_latency.h"
+#include "core/serial/tcomm.h"
 #include "core/util/format.h"
 
 namespace korvan {
@@ -15,12 +17,11 @@ namespace p = protocol;
 
 namespace {
 
+constexpr char kChipTimeout[] = "芯片 %d ：操作超时！";
 constexpr std::int16_t kReadBackTimeout = 300;
 constexpr std::int16_t kIdentityTimeout = 500;
 constexpr std::int16_t kUpgradeTimeout = 500;
-constexpr std::uint32_t kUpgradeBlockUnits = 1024;
-constexpr std::size_t kUpgradeRequestLength = 2058;
-constexpr std::size_t kUpgradeDataBytes = 2048;
+constexpr std::uint32_t kUpgradeBlockUnits = p::kFirmwareBlockUnits;
 
 }  // namespace
 
@@ -28,25 +29,12 @@ void Station::SetUpLink() {
   for (int n = 1; n <= kChannelCount; ++n) {
     const auto i = static_cast<std::size_t>(n - 1);
     links_[i] = std::make_unique<p::LinkBuffers>();
-    ports_[i] = std::make_unique<TComm>(serialEvents_);
-    TComm& c = *ports_[i];
-    c.SetBaudRate(1000000);
-    c.SetByteSize(TByteSize::_8);
-    c.SetParity(TParity::None);
-    c.SetStopBits(TStopBits::_2);
-    c.SetParityCheck(false);
-    c.SetOutx_CtsFlow(false);
-    c.SetOutx_DsrFlow(false);
-    c.SetOutx_XonXoffFlow(false);
-    c.SetInx_XonXoffFlow(false);
-    c.SetDtrControl(TDtrControl::DtrDisable);
-    c.SetRtsControl(TRtsControl::RtsDisable);
-    c.SetReadIntervalTimeout(5);
-    c.OnReceiveData = [this, n](TComm&, const std::uint8_t* buffer, std::uint16_t length) {
-      ReceiveData(n, {buffer, length});
-    };
-    c.OnReceiveError = [this, n](TComm&, std::uint32_t) { ReceiveError(n); };
-    c.OnRequestHangup = [this, n](TComm&) { RequestHangup(n); };
+    ports_[i] = portProvider_.make(serialEvents_, n);
+    PortHandlers handlers;
+    handlers.received = [this, n](std::span<const std::uint8_t> block) { ReceiveData(n, block); };
+    handlers.lineError = [this, n](std::uint32_t) { ReceiveError(n); };
+    handlers.hangup = [this, n] { RequestHangup(n); };
+    ports_[i]->SetHandlers(std::move(handlers));
   }
   random_ = [engine = std::make_shared<std::minstd_rand>(std::random_device{}())] {
     return static_cast<std::uint8_t>((*engine)() % 255);
@@ -68,13 +56,8 @@ bool Station::AnyBusy() const {
 // Ports and discovery
 
 void Station::ListSerialPorts() {
-  std::vector<SerialPortInfo> found = ListPorts(portSources_);
-  std::vector<std::string> names;
-  if (arrangePorts_) {
-    names = arrangePorts_(found);
-  } else {
-    for (SerialPortInfo& port : found) names.push_back(std::move(port.path));
-  }
+  std::vector<std::string> names = portProvider_.list(portSources_);
+  if (arrangePorts_) names = arrangePorts_(names);
   std::string last;
   for (std::string& name : names) {
     if (!name.empty()) last = name;
@@ -96,28 +79,33 @@ void Station::FreshBtnClick() {
   window_.ComboBoxCOMItems.clear();
   for (int n = 1; n <= kChannelCount; ++n) {
     link(n).ResetReceive();
-    ResetChannelView(channel(n));
+    ResetChannelView(Channel(n));
     port(n).ClosePort();
   }
   ListSerialPorts();
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::DropStaleBytes(int n) {
   // While a restart's answer is on its way its first bytes may already be here: they stay, so
   // that its frame completes and is set aside instead of spoiling the next reply.
-  if (channel(n).restartAnswerDue == 0) link(n).ResetReceive();
+  if (Channel(n).restartAnswerDue == 0) link(n).ResetReceive();
 }
 
 bool Station::OpenChannelPort(int n, const std::string& portName) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   ch.portName = portName;
   ch.identity.clear();
   port(n).SetCommName(portName);
-  LowLatencyAccess access = lowLatencyAccess_;
-  access.sysfsRoot = portSources_.sysfsRoot;
-  port(n).SetLowLatencyAccess(std::move(access));
+  // A serial device asks its driver for low latency as it opens (ports of an emulator in the
+  // same process have no latency to lower).
+  auto* serial = dynamic_cast<TComm*>(&port(n));
+  if (serial) {
+    LowLatencyAccess access = lowLatencyAccess_;
+    access.sysfsRoot = portSources_.sysfsRoot;
+    serial->SetLowLatencyAccess(std::move(access));
+  }
   try {
     port(n).OpenPort();
   } catch (const ECommsError& e) {
@@ -125,7 +113,7 @@ bool Station::OpenChannelPort(int n, const std::string& portName) {
     return false;
   }
   // A port without low latency works, only slower: the panel says so once per port.
-  const std::string note = KeptLatencyNote(portName, port(n).Latency());
+  const std::string note = serial ? KeptLatencyNote(portName, serial->Latency()) : "";
   if (!note.empty() && latencyNoted_.insert(portName).second) info_.AddInfoLine(note);
   return true;
 }
@@ -134,9 +122,9 @@ void Station::BitBtnFindDevClick() {
   window_.ComboBoxCOMItems.clear();
   for (int n = 1; n <= kChannelCount; ++n) {
     link(n).ResetReceive();
-    channel(n).connected = 0;
-    channel(n).identity.clear();
-    ResetChannelView(channel(n));
+    Channel(n).connected = 0;
+    Channel(n).identity.clear();
+    ResetChannelView(Channel(n));
     port(n).ClosePort();
   }
   ListSerialPorts();
@@ -146,17 +134,17 @@ void Station::BitBtnFindDevClick() {
     const int n = static_cast<int>(i) + 1;
     if (ports[i].empty()) {
       // A channel the port arrangement left without a port.
-      channel(n).portName.clear();
+      Channel(n).portName.clear();
       continue;
     }
     info_.AddInfoLine(Format("查找设备%d............", n));
-    channel(n).connected = 0;
-    channel(n).timeout = kIdentityTimeout;
+    Channel(n).connected = 0;
+    Channel(n).timeout = kIdentityTimeout;
     // A port that cannot be opened ends the search: the later ports are not tried.
     if (!OpenChannelPort(n, ports[i])) break;
     if (port(n).IsOpen()) SendIdentityRequest(static_cast<int>(i));
   }
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::BitBtn1Click(int index) {
@@ -168,14 +156,14 @@ void Station::BitBtn1Click(int index) {
   const int n = index + 1;
   port(n).ClosePort();
   link(n).ResetReceive();
-  channel(n).connected = 0;
-  channel(n).restartAnswerDue = 0;
-  channel(n).timeout = kIdentityTimeout;
+  Channel(n).connected = 0;
+  Channel(n).restartAnswerDue = 0;
+  Channel(n).timeout = kIdentityTimeout;
   if (OpenChannelPort(n, window_.ComboBoxCOMItems[static_cast<std::size_t>(index)]) &&
       port(n).IsOpen()) {
     SendIdentityRequest(index);
   }
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::SendIdentityRequest(int index) {
@@ -190,28 +178,39 @@ void Station::SendIdentityRequest(int index) {
 void Station::ReceiveData(int n, std::span<const std::uint8_t> block) {
   if (n < 1 || n > kChannelCount) return;
   const auto i = static_cast<std::size_t>(n - 1);
-  ChannelState& ch = channel(n);
-  // Every received block restarts the time-out, whatever it holds.
-  ch.timeout = kOperationTimeout;
-  if (receiving_[i]) {
-    // A modal question inside a reply handler lets the front end deliver the next block
-    // before the current one is done; it waits here and is handled right after.
+  if (QuestionOpen() || receiving_[i]) {
+    // A question is open (raised by a command or by a reply handler): every link stalls until
+    // it is answered. The block waits and is handled then, in the order it came.
     deferred_[i].insert(deferred_[i].end(), block.begin(), block.end());
     return;
   }
+  ReceiveDeferred();
+  // Every received block restarts the time-out, whatever it holds.
+  Channel(n).timeout = kOperationTimeout;
   receiving_[i] = true;
   link(n).ReceiveData(block, [&](std::span<const std::uint8_t> frame) { HandleFrame(n, frame); });
-  while (!deferred_[i].empty()) {
+  while (!deferred_[i].empty() && !QuestionOpen()) {
     std::vector<std::uint8_t> more;
     more.swap(deferred_[i]);
+    Channel(n).timeout = kOperationTimeout;
     link(n).ReceiveData(more, [&](std::span<const std::uint8_t> frame) { HandleFrame(n, frame); });
   }
   receiving_[i] = false;
   NotifyEnded();
 }
 
+void Station::ReceiveDeferred() {
+  for (int n = 1; n <= kChannelCount && !QuestionOpen(); ++n) {
+    const auto i = static_cast<std::size_t>(n - 1);
+    if (receiving_[i] || deferred_[i].empty()) continue;
+    std::vector<std::uint8_t> waiting;
+    waiting.swap(deferred_[i]);
+    ReceiveData(n, waiting);
+  }
+}
+
 void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   if (ch.restartAnswerDue > 0) {
     // The programmer's answer to the restart that closed the last operation: it is no reply
     // to whatever command was started since.
@@ -227,7 +226,7 @@ void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
 
 void Station::ReceiveError(int n) {
   if (n < 1 || n > kChannelCount) return;
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   link(n).ResetReceive();
   const bool wasBusy = ch.busy != 0;
   ch.busy = 0;
@@ -251,7 +250,7 @@ void Station::ReceiveError(int n) {
 
 void Station::RequestHangup(int n) {
   if (n < 1 || n > kChannelCount) return;
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   port(n).ClosePort();
   ch.connected = 0;
   ch.restartAnswerDue = 0;
@@ -265,7 +264,7 @@ void Station::RequestHangup(int n) {
   if (items.empty()) window_.ComboBoxCOMText = "请选择通讯口......";
   Notify(ViewPart::Window);
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
@@ -273,7 +272,7 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
   const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
   if (decoded.code != p::kStatusOk) return;
   const std::span<const std::uint8_t> packet(buffers.packet.data(), decoded.length);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
 
   std::string identity;
   if (p::CheckIdentity(packet, p::kModelName, identity) == 0) {
@@ -299,35 +298,30 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
   }
   Notify(ViewPart::Window);
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // The 10 ms tick
 
 void Station::Timer1Timer() {
+  // While a question is open the links stall: no time passes for them.
+  if (QuestionOpen()) return;
+  ReceiveDeferred();
+  if (QuestionOpen()) return;
   bool gauges = false;
   for (int n = 1; n <= kChannelCount; ++n) {
-    ChannelState& ch = channel(n);
+    ChannelState& ch = Channel(n);
     if (ch.restartAnswerDue > 0) --ch.restartAnswerDue;
     if (!ch.busy) continue;
-    switch (ch.pendingCommand) {
-      case kPendingErase:
-      case kPendingBlankCheck:
-      case kPendingWriteOptionBytes:
-      case kPendingReadOptionBytes:
-        // These operations report no progress of their own: the gauge runs with time.
-        if (ch.gauge.progress < ch.gauge.maximum) {
-          ++ch.gauge.progress;
-          gauges = true;
-        }
-        break;
-      default:
-        break;
+    const StationOperation* op = OperationAwaiting(ch.pendingCommand);
+    // Operations that report no progress of their own: the gauge runs with time.
+    if (op && op->timedGauge && ch.gauge.progress < ch.gauge.maximum) {
+      ++ch.gauge.progress;
+      gauges = true;
     }
     if (--ch.timeout <= 0) {
-      const char* format =
-          ch.pendingCommand == kPendingDownload ? "编程器 %d ：操作超时！" : "芯片 %d ：操作超时！";
+      const char* format = op ? op->timeoutText : kChipTimeout;
       FinishOperation(n, OperationResult::TimedOut, p::kStatusCommandTimeout, Format(format, n));
     }
   }
@@ -364,13 +358,13 @@ void Station::SendChipCommand(int n, std::uint8_t command, std::uint16_t paramet
 }
 
 void Station::SendReadBack(int n) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   SendChipCommand(n, p::ReadBackCommand(ch.dataPhase != 0), ch.blockIndex);
   ch.timeout = kReadBackTimeout;
 }
 
 void Station::SendDownload(int n) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   std::size_t length = 0;
   if (ch.dataPhase == 0) {
     std::array<std::uint8_t, p::kSettingsBlockSize> block{};
@@ -387,7 +381,7 @@ void Station::SendDownload(int n) {
 }
 
 void Station::SendProgramBlock(int n) {
-  const ChannelState& ch = channel(n);
+  const ChannelState& ch = Channel(n);
   SendPacket(n, p::BuildProgramRequest(link(n).packet, chip_, SettingsHeader(n), image_.flash,
                                        ch.blockIndex, ch.blockCount));
 }
@@ -411,7 +405,7 @@ void Station::SendRestart(int n) {
 }
 
 void Station::ExpectRestartAnswer(int n) {
-  channel(n).restartAnswerDue = kRestartAnswerWait;
+  Channel(n).restartAnswerDue = kRestartAnswerWait;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -419,7 +413,7 @@ void Station::ExpectRestartAnswer(int n) {
 
 void Station::StartFirmwareUpgrade(int n) {
   if (!firmwarePresent_ || n < 1 || n > kChannelCount) return;
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   ch.upgrading = 1;
   ch.connected = 1;
   ch.busy = 1;
@@ -440,36 +434,18 @@ void Station::StartFirmwareUpgrade(int n) {
   info_.AddInfoLine("开始升级编程器固件......");
   SendFirmwareBlock(n);
   Notify(ViewPart::Gauges);
-  if (listener_) listener_->ChannelsChanged();
+  TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 void Station::SendFirmwareBlock(int n) {
-  const ChannelState& ch = channel(n);
-  std::uint8_t* packet = link(n).packet.data();
-  const std::uint32_t units = std::uint32_t{ch.upgradeAddress} - firmware_.startAddress;
-  const auto index = static_cast<std::uint8_t>(units / kUpgradeBlockUnits);
-  packet[0] = p::kCmdFirmwareBlock;
-  packet[1] = static_cast<std::uint8_t>(ch.upgradeAddress);
-  packet[2] = static_cast<std::uint8_t>(ch.upgradeAddress >> 8);
-  packet[3] = index;
-  packet[4] = static_cast<std::uint8_t>(ch.upgradeBlocks);
-  packet[5] = 0x0F;
-  packet[6] = 0x00;
-  packet[7] = 0x08;
-  // The last block may reach past the firmware; past the firmware buffer it carries 0xFF.
-  const std::span<std::uint8_t> data(packet + 8, kUpgradeDataBytes);
-  const std::size_t from = std::size_t{2} * units;
-  std::fill(data.begin(), data.end(), std::uint8_t{0xFF});
-  if (from < firmware_.buffer.size()) {
-    const std::size_t count = std::min(kUpgradeDataBytes, firmware_.buffer.size() - from);
-    std::copy_n(firmware_.buffer.begin() + static_cast<std::ptrdiff_t>(from), count, data.begin());
-  }
-  kfw::CipherTransportBlock(data, index);
-  SendPacket(n, p::AppendPacketCrc(link(n).packet, kUpgradeRequestLength - 2));
+  const ChannelState& ch = Channel(n);
+  SendPacket(n, p::BuildFirmwareBlockRequest(link(n).packet, ch.upgradeAddress,
+                                             firmware_.startAddress, ch.upgradeBlocks,
+                                             firmware_.buffer, kfw::CipherTransportBlock));
 }
 
-void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s) {
-  ChannelState& ch = channel(n);
+void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t /*length*/) {
+  ChannelState& ch = Channel(n);
   // A block the programmer refused leaves its firmware incomplete: the upgrade stops there
   // rather than reporting a completed upgrade.
   if (s != p::kStatusOk && s != p::kStatusDone) {

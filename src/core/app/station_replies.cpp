@@ -16,9 +16,7 @@ namespace p = protocol;
 namespace {
 
 constexpr std::uint16_t kTimedGaugeMaximum = 500;
-constexpr std::size_t kReplyDataOffset = 8;
-constexpr std::size_t kBlockBytes = 4096;
-constexpr std::size_t kChipIdBytes = 12;
+constexpr std::size_t kBlockBytes = p::kReplyBlockBytes;
 constexpr std::uint32_t kResultsPerLog = 500;
 constexpr std::uint8_t kCheckShortFlash = 0x02;  // checkCtrl bit 1: last 512 bytes left out
 
@@ -26,22 +24,9 @@ bool Accepted(std::uint8_t s) {
   return s == p::kStatusOk || s == p::kStatusDone;
 }
 
-// True when a decoded reply of `length` bytes carries `bytes` data bytes before its CRC.
-bool Carries(std::size_t length, std::size_t bytes) {
-  return length >= kReplyDataOffset + bytes + 2;
-}
-
 bool IsAutoStep(std::uint8_t command) {
-  switch (command) {
-    case kPendingBlankCheck:
-    case kPendingErase:
-    case kPendingProgram:
-    case kPendingVerify:
-    case kPendingWriteOptionBytes:
-      return true;
-    default:
-      return false;
-  }
+  const StationOperation* op = Station::OperationAwaiting(command);
+  return op && op->autoStep;
 }
 
 }  // namespace
@@ -50,13 +35,13 @@ bool IsAutoStep(std::uint8_t command) {
 // Beginning and ending operations
 
 void Station::BeginOperation(int n, std::uint16_t gaugeMaximum) {
-  channel(n).BeginOperation(gaugeMaximum, chip_.flashSizeKB);
+  Channel(n).BeginOperation(gaugeMaximum, chip_.flashSizeKB);
   Notify(ViewPart::Gauges);
 }
 
 void Station::FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
                               bool addLine, std::string chipUid) {
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   OperationOutcome outcome;
   outcome.command = ch.pendingCommand;
   outcome.autoCycle = ch.autoFlag != 0 && IsAutoStep(ch.pendingCommand);
@@ -84,7 +69,7 @@ void Station::NotifyEnded() {
   while (!ended_.empty()) {
     const auto [n, outcome] = ended_.front();
     ended_.erase(ended_.begin());
-    if (listener_) listener_->OperationEnded(n, outcome);
+    TellListeners([&](StationListener& l) { l.OperationEnded(n, outcome); });
   }
 }
 
@@ -98,16 +83,20 @@ std::string Station::StatusLine(int n, std::uint8_t code, std::uint8_t operation
 }
 
 void Station::FailOperation(int n, std::uint8_t code) {
-  const std::uint8_t operation = channel(n).pendingCommand;
+  const std::uint8_t operation = Channel(n).pendingCommand;
   FinishOperation(n, OperationResult::Failed, code, StatusLine(n, code, operation));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Dispatch
 
+std::span<const std::uint8_t> Station::Packet(int n, std::size_t length) {
+  return std::span<const std::uint8_t>(link(n).packet.data(), length);
+}
+
 void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
   p::LinkBuffers& buffers = link(n);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
   const bool handled = ch.pendingCommand != kPendingIdle;
   if (decoded.code != p::kStatusOk) {
@@ -118,44 +107,18 @@ void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
   const std::size_t length = decoded.length;
   const std::uint8_t s =
       p::CheckReply(std::span<const std::uint8_t>(buffers.packet.data(), length));
-  switch (ch.pendingCommand) {
-    case kPendingDownload:
-      return DownloadStep(n, s);
-    case kPendingErase:
-      return EraseResult(n, s);
-    case kPendingBlankCheck:
-      return BlankCheckResult(n, s);
-    case kPendingProgram:
-      return ProgramStep(n, s);
-    case kPendingVerify:
-      return VerifyStep(n, s, length);
-    case kPendingReadChipMemory:
-      return ReadStep(n, s, length);
-    case kPendingWriteOptionBytes:
-      return WriteOptionBytesResult(n, s);
-    case kPendingReadOptionBytes:
-      return ReadOptionBytesResult(n, s, length);
-    case kPendingReadChipId:
-      return ChipIdResult(n, s, length);
-    case kPendingReadAddress:
-      return ReadAddressResult(n, s, length);
-    case kPendingWriteOtp:
-      return WriteOtpResult(n, s);
-    case kPendingReadOtp:
-      return ReadOtpResult(n, s, length);
-    case kPendingFirmwareUpgrade:
-      return ContinueFirmwareUpgrade(n, s);
-    default:
-      return HandleProgressReport(n, length);
+  if (const StationOperation* op = OperationAwaiting(ch.pendingCommand)) {
+    return (this->*op->reply)(n, s, length);
   }
+  HandleProgressReport(n, length);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Handlers
 
-void Station::DownloadStep(int n, std::uint8_t s) {
+void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   if (ch.dataPhase == 0) {
     // The settings are stored; the image follows block by block.
     ch.dataPhase = 1;
@@ -178,22 +141,22 @@ void Station::DownloadStep(int n, std::uint8_t s) {
 }
 
 void Station::StartProgramming(int n) {
-  channel(n).pendingCommand = kPendingProgram;
+  Channel(n).pendingCommand = kPendingProgram;
   BeginOperation(n, chip_.flashSizeKB);
   SendProgramBlock(n);
 }
 
 void Station::StartErase(int n) {
-  channel(n).pendingCommand = kPendingErase;
+  Channel(n).pendingCommand = kPendingErase;
   BeginOperation(n, kTimedGaugeMaximum);
   SendChipCommand(n, p::kCmdChip, p::kSubErase);
 }
 
-void Station::EraseResult(int n, std::uint8_t s) {
+void Station::EraseResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   const std::string done = Format("芯片%d ：擦除芯片操作成功!", n);
   info_.AddInfoLine(done);
-  if (!channel(n).autoFlag) {
+  if (!Channel(n).autoFlag) {
     FinishOperation(n, OperationResult::Ok, s, done, false);
     return;
   }
@@ -201,8 +164,8 @@ void Station::EraseResult(int n, std::uint8_t s) {
   StartProgramming(n);
 }
 
-void Station::BlankCheckResult(int n, std::uint8_t s) {
-  const bool autoCycle = channel(n).autoFlag != 0;
+void Station::BlankCheckResult(int n, std::uint8_t s, std::size_t /*length*/) {
+  const bool autoCycle = Channel(n).autoFlag != 0;
   if (Accepted(s)) {
     const std::string blank = Format("芯片%d ：当前芯片为空!", n);
     info_.AddInfoLine(blank);
@@ -229,9 +192,9 @@ void Station::BlankCheckResult(int n, std::uint8_t s) {
   }
 }
 
-void Station::ProgramStep(int n, std::uint8_t s) {
+void Station::ProgramStep(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
   ch.timeout = kOperationTimeout;
   ch.gauge.progress = ch.blockIndex + 1;
@@ -255,9 +218,10 @@ void Station::ProgramStep(int n, std::uint8_t s) {
 void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   // A reply without its 4096 data bytes cannot be compared.
-  if (!Carries(length, kBlockBytes)) return FailOperation(n, p::kStatusBadPacket);
-  ChannelState& ch = channel(n);
-  const std::uint8_t* data = link(n).packet.data() + kReplyDataOffset;
+  const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
+  if (!block) return FailOperation(n, p::kStatusBadPacket);
+  ChannelState& ch = Channel(n);
+  const std::uint8_t* data = block->data();
 
   std::uint32_t limit = chip_.flashEnd & 0x3FFFFF;
   if (settings_.checkCtrl & kCheckShortFlash) limit -= std::min<std::uint32_t>(limit, 0x200);
@@ -304,12 +268,12 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
 
 void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  if (!Carries(length, kBlockBytes)) return FailOperation(n, p::kStatusBadPacket);
-  ChannelState& ch = channel(n);
+  const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
+  if (!block) return FailOperation(n, p::kStatusBadPacket);
+  ChannelState& ch = Channel(n);
   const std::size_t at = std::size_t{ch.blockIndex} * 1024;
   if (at < image_.flash.size()) {
-    std::copy_n(link(n).packet.begin() + kReplyDataOffset,
-                std::min(kBlockBytes, image_.flash.size() - at),
+    std::copy_n(block->begin(), std::min(kBlockBytes, image_.flash.size() - at),
                 image_.flash.begin() + static_cast<std::ptrdiff_t>(at));
   }
   ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
@@ -325,11 +289,11 @@ void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
   ShowImageSummary();
 }
 
-void Station::WriteOptionBytesResult(int n, std::uint8_t s) {
+void Station::WriteOptionBytesResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   const std::string done = Format("芯片%d ：写Option Byte操作成功!", n);
   info_.AddInfoLine(done);
-  const bool autoCycle = channel(n).autoFlag != 0;
+  const bool autoCycle = Channel(n).autoFlag != 0;
   // The last step of a successful Auto: the part counts, and the serial numbers move on once
   // the outcome has named the number this part was given.
   if (autoCycle) SetTotalCounter(totalCounter_ + 1);
@@ -346,11 +310,10 @@ void Station::ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length) {
 
 void Station::ChipIdResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  if (!Carries(length, kChipIdBytes)) return FailOperation(n, p::kStatusBadPacket);
+  const auto id = p::ReplyData(Packet(n, length), p::kChipIdBytes);
+  if (!id) return FailOperation(n, p::kStatusBadPacket);
   std::string uid;
-  for (std::size_t i = 0; i < kChipIdBytes; ++i) {
-    uid += Format("%02X ", link(n).packet[kReplyDataOffset + i]);
-  }
+  for (const std::uint8_t b : *id) uid += Format("%02X ", b);
   FinishOperation(n, OperationResult::Ok, s, Format("芯片%d ：UID=%s", n, uid.c_str()), true, uid);
 }
 
@@ -358,9 +321,9 @@ void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {
   if (!Accepted(s)) return FailOperation(n, s);
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadAddress), false);
   // One line per 16 bytes read, as far as the reply carries them.
-  const std::size_t carried = length >= kReplyDataOffset + 2 ? length - kReplyDataOffset - 2 : 0;
-  const std::size_t lines = std::min<std::size_t>(settings_.readLength, carried) / 16;
-  const std::uint8_t* data = link(n).packet.data() + kReplyDataOffset;
+  const auto carried = p::ReplyData(Packet(n, length));
+  const std::size_t lines = std::min<std::size_t>(settings_.readLength, carried.size()) / 16;
+  const std::uint8_t* data = carried.data();
   for (std::size_t b = 0; b < lines; ++b) {
     std::string line = Format("0x%08X : ", static_cast<unsigned>(settings_.readAddress + 16 * b));
     for (std::size_t j = 0; j < 16; ++j) line += Format("%02X ", data[16 * b + j]);
@@ -368,7 +331,7 @@ void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {
   }
 }
 
-void Station::WriteOtpResult(int n, std::uint8_t s) {
+void Station::WriteOtpResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingWriteOtp));
 }
@@ -376,9 +339,9 @@ void Station::WriteOtpResult(int n, std::uint8_t s) {
 void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   const std::size_t size = std::min<std::size_t>(chip_.otpSize, image_.otp.size());
-  if (!Carries(length, std::min(size, kBlockBytes))) return FailOperation(n, p::kStatusBadPacket);
-  std::copy_n(link(n).packet.begin() + kReplyDataOffset, std::min(size, kBlockBytes),
-              image_.otp.begin());
+  const auto otp = p::ReplyData(Packet(n, length), std::min(size, kBlockBytes));
+  if (!otp) return FailOperation(n, p::kStatusBadPacket);
+  std::copy(otp->begin(), otp->end(), image_.otp.begin());
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadOtp));
   if (size != 0) ShowOtpData();
 }
@@ -390,7 +353,7 @@ void Station::HandleProgressReport(int n, std::size_t length) {
   const auto report =
       p::ReadProgressReport(std::span<const std::uint8_t>(link(n).packet.data(), length));
   if (!report) return;
-  ChannelState& ch = channel(n);
+  ChannelState& ch = Channel(n);
   GaugeState& gauge = ch.gauge;
   std::string text;
   bool show = true;
@@ -451,8 +414,8 @@ void Station::HandleProgressReport(int n, std::size_t length) {
   }
   if (show) info_.AddInfoLine(text);
   Notify(ViewPart::Gauges);
-  if (report->stage == p::kStageCompleted && listener_) {
-    listener_->StandAloneResult(n, report->result);
+  if (report->stage == p::kStageCompleted) {
+    TellListeners([&](StationListener& l) { l.StandAloneResult(n, report->result); });
   }
 }
 

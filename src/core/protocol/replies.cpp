@@ -94,4 +94,15 @@ std::optional<ProgressReport> ReadProgressReport(std::span<const std::uint8_t> p
   return r;
 }
 
+std::span<const std::uint8_t> ReplyData(std::span<const std::uint8_t> packet) {
+  if (packet.size() < kReplyDataOffset + kReplyCrcBytes) return {};
+  return packet.subspan(kReplyDataOffset, packet.size() - kReplyDataOffset - kReplyCrcBytes);
+}
+
+std::optional<std::span<const std::uint8_t>> ReplyData(std::span<const std::uint8_t> packet,
+                                                       std::size_t count) {
+  if (packet.size() < kReplyDataOffset + count + kReplyCrcBytes) return std::nullopt;
+  return packet.subspan(kReplyDataOffset, count);
+}
+
 }  // namespace korvan::protocol

@@ -11,6 +11,23 @@
 
 namespace korvan::protocol {
 
+// Every reply to a request: bytes 0..5 echo the request's first six bytes, 6..7 give the body
+// length (low byte first), then the body (the status first, then any data), then the CRC.
+inline constexpr std::size_t kReplyEchoBytes = 6;
+inline constexpr std::size_t kReplyLengthOffset = 6;
+inline constexpr std::size_t kReplyDataOffset = 8;
+inline constexpr std::size_t kReplyCrcBytes = 2;
+// Data of the replies that carry some: a 4 KiB block of flash (verify, read chip memory) or of
+// OTP data, the 12 bytes of a chip's unique ID.
+inline constexpr std::size_t kReplyBlockBytes = 4096;
+inline constexpr std::size_t kChipIdBytes = 12;
+
+// The bytes of a decoded reply from the data offset up to its CRC (empty when it is shorter).
+std::span<const std::uint8_t> ReplyData(std::span<const std::uint8_t> packet);
+// The first `count` of them, or nullopt when the reply carries fewer (or has no CRC after them).
+std::optional<std::span<const std::uint8_t>> ReplyData(std::span<const std::uint8_t> packet,
+                                                       std::size_t count);
+
 // The identity reply's check result when the signature (A3 A5 35, byte 3 non-zero) is wrong.
 inline constexpr std::uint8_t kIdentityBadSignature = 15;
 

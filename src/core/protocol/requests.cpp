@@ -138,4 +138,30 @@ std::size_t BuildDownloadImageRequest(std::span<std::uint8_t> out, const ChipRec
   return AppendPacketCrc(out, kPacketHeaderSize + kBody);
 }
 
+std::size_t BuildFirmwareBlockRequest(std::span<std::uint8_t> out, std::uint16_t address,
+                                      std::uint16_t startAddress, std::uint16_t blockCount,
+                                      std::span<const std::uint8_t> firmware,
+                                      BlockCipher encipher) {
+  if (out.size() < kFirmwareBlockRequestLength || address < startAddress) return 0;
+  const std::uint32_t units = std::uint32_t{address} - startAddress;
+  const auto index = static_cast<std::uint8_t>(units / kFirmwareBlockUnits);
+  out[0] = kCmdFirmwareBlock;
+  out[1] = static_cast<std::uint8_t>(address);
+  out[2] = static_cast<std::uint8_t>(address >> 8);
+  out[3] = index;
+  out[4] = static_cast<std::uint8_t>(blockCount);
+  out[5] = 0x0F;
+  out[6] = 0x00;
+  out[7] = 0x08;
+  const std::span<std::uint8_t> data = out.subspan(8, kFirmwareBlockDataBytes);
+  std::fill(data.begin(), data.end(), std::uint8_t{0xFF});
+  const std::size_t from = std::size_t{2} * units;
+  if (from < firmware.size()) {
+    const std::size_t count = std::min(kFirmwareBlockDataBytes, firmware.size() - from);
+    std::copy_n(firmware.begin() + static_cast<std::ptrdiff_t>(from), count, data.begin());
+  }
+  if (encipher) encipher(data, index);
+  return AppendPacketCrc(out, kFirmwareBlockRequestLength - 2);
+}
+
 }  // namespace korvan::protocol

@@ -89,4 +89,18 @@ std::size_t BuildDownloadImageRequest(std::span<std::uint8_t> out, const ChipRec
                                       std::span<const std::uint8_t> flashImage,
                                       std::uint16_t blockIndex);
 
+// Firmware-block request of a programmer firmware upgrade (2058 bytes): kCmdFirmwareBlock, the
+// block's 16-bit address in programmer address units, its index, the block count of the whole
+// upgrade, 0F 00 08, then 2048 firmware bytes enciphered by `encipher` (the transport cipher,
+// given the block index), then the CRC. The bytes come from `firmware` at
+// 2 × (address - `startAddress`); past its end they travel as 0xFF (before enciphering).
+// Returns 0 when `out` is too small or `address` lies before `startAddress`.
+inline constexpr std::size_t kFirmwareBlockRequestLength = 2058;
+inline constexpr std::size_t kFirmwareBlockDataBytes = 2048;
+inline constexpr std::uint32_t kFirmwareBlockUnits = 1024;  // address units per block
+using BlockCipher = void (*)(std::span<std::uint8_t> data, std::uint8_t blockIndex);
+std::size_t BuildFirmwareBlockRequest(std::span<std::uint8_t> out, std::uint16_t address,
+                                      std::uint16_t startAddress, std::uint16_t blockCount,
+                                      std::span<const std::uint8_t> firmware, BlockCipher encipher);
+
 }  // namespace korvan::protocol

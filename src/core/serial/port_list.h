@@ -13,10 +13,13 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/serial/port.h"
 
 namespace korvan {
 
@@ -73,5 +76,16 @@ bool TrialOpenPort(const std::string& path);
 std::vector<SerialPortInfo> ListPorts(const PortSources& sources = SystemPortSources());
 // The paths of ListPorts.
 std::vector<std::string> ListPortNames(const PortSources& sources = SystemPortSources());
+
+// Where a station's ports come from: how it makes each channel's port and how it lists the
+// ports a device search may bind. The system's serial devices unless an emulator in the same
+// process (or a test) gives its own.
+struct PortProvider {
+  PortFactory make;
+  std::function<std::vector<std::string>(const PortSources& sources)> list;
+};
+
+// TComm ports at the programmers' line settings, listed by ListPortNames.
+PortProvider SystemPortProvider();
 
 }  // namespace korvan

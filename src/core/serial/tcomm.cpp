@@ -448,6 +448,24 @@ void TComm::OpenPort() {
   }
 }
 
+void TComm::SetHandlers(PortHandlers handlers) {
+  OnReceiveData = nullptr;
+  OnReceiveError = nullptr;
+  OnRequestHangup = nullptr;
+  if (handlers.received) {
+    OnReceiveData = [f = std::move(handlers.received)](TComm&, const std::uint8_t* buffer,
+                                                       std::uint16_t length) {
+      f(std::span<const std::uint8_t>(buffer, length));
+    };
+  }
+  if (handlers.lineError) {
+    OnReceiveError = [f = std::move(handlers.lineError)](TComm&, std::uint32_t flags) { f(flags); };
+  }
+  if (handlers.hangup) {
+    OnRequestHangup = [f = std::move(handlers.hangup)](TComm&) { f(); };
+  }
+}
+
 void TComm::ClosePort() {
   if (fd_ < 0) return;
   // Both threads wait in poll on the close signal, so each ends at once: a pending write ends

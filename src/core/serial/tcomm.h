@@ -11,6 +11,8 @@
 // never touch the component's state: received blocks reach the owner inside queued events and
 // blocks to send reach the write thread inside its own queue, each as a heap copy whose
 // ownership moves with it.
+//
+// It keeps the contract of `Port` (port.h), whose view of the events is `SetHandlers`.
 #pragma once
 
 #include <atomic>
@@ -23,21 +25,10 @@
 #include <utility>
 
 #include "core/serial/low_latency.h"
+#include "core/serial/port.h"
 #include "core/util/event_queue.h"
 
 namespace korvan {
-
-// The one error the component raises: a port that cannot be opened.
-class ECommsError : public std::runtime_error {
- public:
-  // `systemError` is the errno behind the failure, 0 when there is none.
-  explicit ECommsError(const std::string& message, int systemError = 0)
-      : std::runtime_error(message), systemError_(systemError) {}
-  int SystemError() const { return systemError_; }
-
- private:
-  int systemError_;
-};
 
 // The messages of `ECommsError`.
 inline constexpr char kCommsAlreadyOpened[] = "This serial port already opened";
@@ -83,7 +74,7 @@ using TModemStateChangeEvent = std::function<void(TComm& sender, std::uint32_t m
 using TNotifyEvent = std::function<void(TComm& sender)>;
 using TSendDataEmptyEvent = std::function<void(TComm& sender)>;
 
-class TComm final : private EventReceiver {
+class TComm final : public Port, private EventReceiver {
  public:
   // Sets the defaults (a closed port named "COM2" at 9600 baud 8N1). `events` is the queue the
   // owner's thread drains; it must outlive the component. No port is opened here.
@@ -109,7 +100,7 @@ class TComm final : private EventReceiver {
   // After any failure but the first the component is closed (Handle() == -1).
   // Once the line is set, the driver is asked for low latency (RequestLowLatency); not getting
   // it is never a failure: Latency() says what was done.
-  void OpenPort();
+  void OpenPort() override;
 
   // How OpenPort reaches the driver and sysfs for low latency; tests put their own in place.
   void SetLowLatencyAccess(LowLatencyAccess access) { lowLatencyAccess_ = std::move(access); }
@@ -122,21 +113,21 @@ class TComm final : private EventReceiver {
   // thread; may be called from inside an event handler of this component. A hang-up reported
   // before the close is not raised any more: OnRequestHangup is raised only while the port is
   // still open in the opening that reported it.
-  void ClosePort();
+  void ClosePort() override;
 
   // Queues a copy of `length` bytes from `buffer` for the write thread and returns true; the
   // caller keeps its buffer. Blocks are written whole and in the order queued; true means
   // queued, not yet written. Returns false (and queues nothing) when the port is not open,
   // when the write thread has ended after a failure, when `length` is 0, or when memory runs
   // out. Owner's thread.
-  bool SendBlock(const void* buffer, std::uint16_t length);
+  bool SendBlock(const void* buffer, std::uint16_t length) override;
 
   // The open device's file descriptor, or -1 when the port is closed.
   int Handle() const { return fd_; }
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const override { return fd_ >= 0; }
   // True when nothing is waiting to be written (advisory: the write thread may be writing the
   // last block still).
-  bool SendQueueEmpty() const { return sendQueueEmpty_.load(); }
+  bool SendQueueEmpty() const override { return sendQueueEmpty_.load(); }
 
   // Events, raised on the owner's thread while it drains the queue; each is optional. The
   // buffer of OnReceiveData belongs to the component and is released when the handler returns
@@ -146,12 +137,14 @@ class TComm final : private EventReceiver {
   TModemStateChangeEvent OnModemStateChange;
   TNotifyEvent OnRequestHangup;
   TSendDataEmptyEvent OnSendDataEmpty;
+  // The Port view of the events: sets OnReceiveData, OnReceiveError and OnRequestHangup.
+  void SetHandlers(PortHandlers handlers) override;
 
   // Properties. Setting a line property while the port is open applies the line at once
   // (failures are not reported then; OpenPort checks the line). `CommName` takes effect at the
   // next OpenPort. Setting a property to its current value does nothing.
-  const std::string& CommName() const { return commName_; }
-  void SetCommName(const std::string& value) { commName_ = value; }
+  const std::string& CommName() const override { return commName_; }
+  void SetCommName(const std::string& value) override { commName_ = value; }
 
   std::int32_t BaudRate() const { return baudRate_; }
   void SetBaudRate(std::int32_t value) { SetLine(baudRate_, value); }

@@ -66,7 +66,8 @@ TEST_F(PortWatchTest, OffersTheDeviceSearchOnlyWhileNoChannelIsAtWork) {
     SCOPED_TRACE(c.name);
     EventQueue queue;
     PortWatch watch(station, fe, queue, Options());
-    for (int n = 1; n <= kChannelCount; ++n) station.channel(n).busy = n == c.busyChannel;
+    for (int n = 1; n <= kChannelCount; ++n)
+      station.ChannelStateForTest(n).busy = n == c.busyChannel;
     fe.questions.clear();
     fe.answers = {c.answer};
     counter.channelsChanged = 0;
@@ -88,7 +89,7 @@ TEST_F(PortWatchTest, OffersTheDeviceSearchOnlyWhileNoChannelIsAtWork) {
 TEST_F(PortWatchTest, SaysWhichChannelLostItsAdapterWithoutAsking) {
   EventQueue queue;
   PortWatch watch(station, fe, queue, Options());
-  station.channel(2).portName = "/dev/ttyUSB1";
+  station.ChannelStateForTest(2).portName = "/dev/ttyUSB1";
   watch.Handle({PortChangeKind::Disappeared, "/dev/ttyUSB1"});
   EXPECT_EQ(LastLine(), "USB serial adapter /dev/ttyUSB1 of channel 2 removed.");
   watch.Handle({PortChangeKind::Disappeared, "/dev/ttyUSB7"});
@@ -115,10 +116,10 @@ TEST_F(PortWatchTest, AnAdapterInTheTreeReachesThePanelThroughTheStationsQueue) 
 }
 
 TEST_F(PortWatchTest, GaugeTooltipsNameThePortAndTheProgrammer) {
-  station.channel(1).portName = "/dev/ttyUSB0";
-  station.channel(1).connected = 1;
-  station.channel(1).identity = "Korvan200NAT V2.9";
-  station.channel(2).portName = "/dev/ttyUSB1";
+  station.ChannelStateForTest(1).portName = "/dev/ttyUSB0";
+  station.ChannelStateForTest(1).connected = 1;
+  station.ChannelStateForTest(1).identity = "Korvan200NAT V2.9";
+  station.ChannelStateForTest(2).portName = "/dev/ttyUSB1";
   EXPECT_EQ(ChannelTooltip(station, 1), "Channel 1: /dev/ttyUSB0, Korvan200NAT V2.9");
   EXPECT_EQ(ChannelTooltip(station, 2), "Channel 2: /dev/ttyUSB1, no programmer answered");
   EXPECT_EQ(ChannelTooltip(station, 4), "Channel 4: no port");

@@ -15,6 +15,7 @@
 #include "core/protocol/replies.h"
 #include "support/fake_frontend.h"
 #include "support/pty_pair.h"
+#include "support/scripted_line.h"
 #include "unit/app/app_test_support.h"
 
 namespace korvan {
@@ -59,13 +60,13 @@ class StationLinkTest : public ::testing::Test {
 
   // Channel n as if a programmer had answered the search.
   void Connect(int n) {
-    station.channel(n).connected = 1;
-    station.channel(n).pendingCommand = kPendingIdle;
+    station.ChannelStateForTest(n).connected = 1;
+    station.ChannelStateForTest(n).pendingCommand = kPendingIdle;
   }
   // Channel n waiting for the reply to `pending`.
   void Await(int n, std::uint8_t pending, bool autoFlag = false) {
     Connect(n);
-    ChannelState& ch = station.channel(n);
+    ChannelState& ch = station.ChannelStateForTest(n);
     ch.pendingCommand = pending;
     ch.autoFlag = autoFlag;
     ch.BeginOperation(100, 128);
@@ -375,7 +376,7 @@ TEST_F(StationLinkTest, TheBlankKeyOrEnterStartsAuto) {
 
 TEST_F(StationLinkTest, ALineErrorDropsTheReceivedBytesAndLeavesTheChannelIdle) {
   Await(1, kPendingProgram);
-  station.channel(1).gauge.progress = 40;
+  station.ChannelStateForTest(1).gauge.progress = 40;
   Receive(1, {0xC0, 0x93, 0x05});  // the start of a reply
   station.ReceiveError(1);
   const ChannelState& ch = station.channel(1);
@@ -393,16 +394,16 @@ TEST_F(StationLinkTest, ALineErrorDropsTheReceivedBytesAndLeavesTheChannelIdle) 
 
 TEST_F(StationLinkTest, TheTickRunsTimedGaugesAndEndsSilentChannelsOneByOne) {
   Await(1, kPendingBlankCheck);
-  station.channel(1).gauge.maximum = 500;
+  station.ChannelStateForTest(1).gauge.maximum = 500;
   Await(2, kPendingProgram);
-  station.channel(2).timeout = 5;
+  station.ChannelStateForTest(2).timeout = 5;
   for (int i = 0; i < 4; ++i) station.Timer1Timer();
   EXPECT_EQ(station.channel(1).gauge.progress, 5);
   EXPECT_EQ(station.channel(2).gauge.progress, 1);  // moved by replies, not by time
   // Bytes arriving keep an operation alive.
   Receive(2, {0x00});
   EXPECT_EQ(station.channel(2).timeout, 1000);
-  station.channel(2).timeout = 1;
+  station.ChannelStateForTest(2).timeout = 1;
   station.Timer1Timer();
   EXPECT_EQ(Lines(), (std::vector<std::string>{"芯片 2 ：操作超时！"}));
   EXPECT_TRUE(station.channel(1).busy);
@@ -423,7 +424,7 @@ TEST_F(StationLinkTest, VerifyLeavesOutTheLast512BytesWhenTheCheckControlSaysSo)
     fe.questions.clear();
     station.settings().checkCtrl = shortFlash ? 0x02 : 0x00;
     Await(1, kPendingVerify);
-    station.channel(1).blockCount = 4;
+    station.ChannelStateForTest(1).blockCount = 4;
     Receive(1, Frame(Reply(data)));
     ASSERT_TRUE(station.channel(1).lastOutcome.has_value());
     if (shortFlash) {
@@ -441,7 +442,7 @@ TEST_F(StationLinkTest, VerifyLeavesOutTheLast512BytesWhenTheCheckControlSaysSo)
   fe.questions.clear();
   data[4094] ^= 0x5A;
   Await(1, kPendingVerify);
-  station.channel(1).blockCount = 4;
+  station.ChannelStateForTest(1).blockCount = 4;
   fe.answers = {Answer::Abort};
   Receive(1, Frame(Reply(data)));
   EXPECT_EQ(fe.Texts(),
@@ -456,8 +457,8 @@ TEST_F(StationLinkTest, ReadAddressShowsSixteenBytesPerLine) {
   EXPECT_EQ(station.channel(1).pendingCommand, kPendingReadAddress);
   EXPECT_EQ(station.channel(1).gauge.progress, 250);
   Connect(1);
-  station.channel(1).pendingCommand = kPendingReadAddress;
-  station.channel(1).busy = 1;
+  station.ChannelStateForTest(1).pendingCommand = kPendingReadAddress;
+  station.ChannelStateForTest(1).busy = 1;
   Bytes data;
   for (int i = 0; i < 32; ++i) data.push_back(static_cast<std::uint8_t>(0xE0 + i % 32));
   // The listener hears of the end once the reply is handled completely, dump included.
@@ -477,6 +478,53 @@ TEST_F(StationLinkTest, ReadAddressShowsSixteenBytesPerLine) {
                          "0x08000110 : F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF ",
                      }));
   EXPECT_FALSE(station.channel(1).busy);
+}
+
+TEST_F(StationLinkTest, WhileAQuestionIsOpenEveryLinkStallsUntilItIsAnswered) {
+  Await(1, kPendingErase);
+  station.ChannelStateForTest(1).timeout = 5;
+  const int progress = station.channel(1).gauge.progress;
+  // The chip dialog stands for any question; the front end's loop goes on while it is open.
+  fe.chipDialogActions.push_back([&](TNChipSelectForm&) {
+    EXPECT_TRUE(station.QuestionOpen());
+    Receive(1, Frame(Reply({0x00})));
+    for (int i = 0; i < 10; ++i) station.Timer1Timer();
+    EXPECT_TRUE(station.channel(1).busy);
+    EXPECT_EQ(station.channel(1).timeout, 5);
+    EXPECT_EQ(station.channel(1).gauge.progress, progress);
+  });
+  station.DevButtonClick();
+  EXPECT_FALSE(station.QuestionOpen());
+  EXPECT_TRUE(station.channel(1).busy);
+  // The answered question lets the links go on: the reply that waited is handled first.
+  station.Timer1Timer();
+  EXPECT_FALSE(station.channel(1).busy);
+  EXPECT_EQ(station.channel(1).lastOutcome->result, OperationResult::Ok);
+  const auto lines = Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "芯片1 ：擦除芯片操作成功!"), lines.end());
+}
+
+TEST_F(StationLinkTest, EveryListenerHearsEachChangeUntilItIsRemoved) {
+  struct Counting : StationListener {
+    int ended = 0;
+    int lines = 0;
+    void OperationEnded(int, const OperationOutcome&) override { ++ended; }
+    void InfoLineAdded(const std::string&) override { ++lines; }
+  } first, second;
+  station.AddListener(&first);
+  station.AddListener(&second);
+  station.AddListener(&second);  // once only
+  Await(1, kPendingErase);
+  Receive(1, Frame(Reply({0x00})));
+  EXPECT_EQ(first.ended, 1);
+  EXPECT_EQ(second.ended, 1);
+  EXPECT_EQ(second.lines, first.lines);
+  EXPECT_GE(first.lines, 1);
+  station.RemoveListener(&first);
+  Await(2, kPendingErase);
+  Receive(2, Frame(Reply({0x00})));
+  EXPECT_EQ(first.ended, 1);
+  EXPECT_EQ(second.ended, 2);
 }
 
 TEST_F(StationLinkTest, ReconnectIgnoresAnIndexBeyondTheChannelsOrTheList) {
@@ -506,8 +554,8 @@ class RestartAnswerTest : public StationLinkTest {
   // Channel 1 receives the acknowledgement of its last image block: the download ends.
   void EndDownload() {
     Await(1, kPendingDownload);
-    station.channel(1).dataPhase = 1;
-    station.channel(1).blockCount = 4;
+    station.ChannelStateForTest(1).dataPhase = 1;
+    station.ChannelStateForTest(1).blockCount = 4;
     Receive(1, Frame(Reply({0x00})));
   }
   // The blank check's reply: the part is not blank. A restart answer (status 0) taken in its
@@ -598,39 +646,28 @@ TEST_F(RestartAnswerTest, NoAnswerIsExpectedAfterItsWaitOrANewSearch) {
 namespace korvan {
 namespace {
 
-// The test plays the programmer on the far side of a pseudo-terminal.
+// The test plays the programmer on the far side of the channel's line.
 class FarSide {
  public:
-  explicit FarSide(testing::PtyPair& pty, EventLoop& loop) : pty_(pty), loop_(loop) {}
+  explicit FarSide(testing::ScriptedLine& line) : line_(line) {}
 
-  // The next packet the station sends, decoded (empty when none comes within a second).
+  // The next packet the station has sent, decoded (empty when it sent none).
   Bytes NextPacket() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (!packets_.empty()) {
-        Bytes p = packets_.front();
-        packets_.erase(packets_.begin());
-        return p;
-      }
-      loop_.RunFor(std::chrono::milliseconds(1));
-      const Bytes bytes = pty_.ReadMaster(1, 10);
-      link_->ReceiveData(bytes, [&](std::span<const std::uint8_t> frame) {
-        Bytes packet(protocol::kPacketBufferSize);
-        const auto r = protocol::DecodeFrame(frame, packet);
-        packet.resize(r.code == protocol::kStatusOk ? r.length : 0);
-        packets_.push_back(packet);
-      });
-    }
-    return {};
+    link_->ReceiveData(line_.TakeSent(), [&](std::span<const std::uint8_t> frame) {
+      Bytes packet(protocol::kPacketBufferSize);
+      const auto r = protocol::DecodeFrame(frame, packet);
+      packet.resize(r.code == protocol::kStatusOk ? r.length : 0);
+      packets_.push_back(packet);
+    });
+    if (packets_.empty()) return {};
+    Bytes p = packets_.front();
+    packets_.erase(packets_.begin());
+    return p;
   }
-  void Send(const Bytes& packet) {
-    pty_.WriteMaster(Frame(packet));
-    loop_.RunFor(std::chrono::milliseconds(20));
-  }
+  void Send(const Bytes& packet) { ASSERT_TRUE(line_.Deliver(Frame(packet))); }
 
  private:
-  testing::PtyPair& pty_;
-  EventLoop& loop_;
+  testing::ScriptedLine& line_;
   std::unique_ptr<protocol::LinkBuffers> link_ = std::make_unique<protocol::LinkBuffers>();
   std::vector<Bytes> packets_;
 };
@@ -655,17 +692,15 @@ TEST(StationUpgrade, SendsEachFirmwareBlockInTurnThenTheRestart) {
   ASSERT_FALSE(kfw.empty()) << error;
   dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
 
-  testing::PtyPair pty;
+  testing::ScriptedLine line;
   FakeFrontend fe;
-  Station station(fe);
-  EventLoop loop;
-  loop.AddQueue(station.serialEvents());
-  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  Station station(fe, SystemLocalTime, line.Provider());
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", ""});
   station.FormShow({dir.path(), "", ""});
   ASSERT_TRUE(station.firmwarePresent());
-  FarSide programmer(pty, loop);
+  FarSide programmer(line);
 
-  EXPECT_EQ(pty.ReadMaster(10, 1000),
+  EXPECT_EQ(line.TakeSent(),
             Bytes(protocol::kIdentityRequestFrame.begin(), protocol::kIdentityRequestFrame.end()));
   programmer.Send(IdentityReply("Korvan200NAT V2.9"));
   EXPECT_EQ(station.channel(1).pendingCommand, kPendingFirmwareUpgrade);
@@ -699,15 +734,13 @@ TEST(StationUpgrade, ABlockTheProgrammerRefusesEndsTheUpgradeAsFailed) {
   std::string error;
   const Bytes kfw = PackFirmwareImage(Bytes(3000, 0x11), {"V3.0", "", 0, 0, 5}, error);
   dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
-  testing::PtyPair pty;
+  testing::ScriptedLine line;
   FakeFrontend fe;
-  Station station(fe);
-  EventLoop loop;
-  loop.AddQueue(station.serialEvents());
-  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", pty.SlavePath()});
+  Station station(fe, SystemLocalTime, line.Provider());
+  station.SetPortSources({dir.path() / "sys", dir.path() / "dev", ""});
   station.FormShow({dir.path(), "", ""});
-  FarSide programmer(pty, loop);
-  pty.ReadMaster(10, 1000);
+  FarSide programmer(line);
+  line.TakeSent();
   programmer.Send(IdentityReply("Korvan200MMN V0.1"));
   ASSERT_EQ(programmer.NextPacket().size(), 2058u);
   programmer.Send(Reply({0x55}));

@@ -203,6 +203,30 @@ TEST(Requests, OnlyTheLastProgramRequestIsFlagged) {
   }
 }
 
+TEST(Requests, FirmwareBlockCarriesAddressIndexCountAndTheEncipheredFirmware) {
+  // Firmware of 2.5 blocks from address unit 0x2000; the third block runs past its end.
+  Bytes firmware(5 * 1024);
+  for (std::size_t i = 0; i < firmware.size(); ++i)
+    firmware[i] = static_cast<std::uint8_t>(i % 253);
+  std::array<std::uint8_t, kPacketBufferSize> packet{};
+  // A cipher that marks each data byte with the block index shows it ran over the data alone.
+  const protocol::BlockCipher mark = [](std::span<std::uint8_t> data, std::uint8_t index) {
+    ASSERT_EQ(data.size(), 2048u);
+    for (auto& b : data) b = static_cast<std::uint8_t>(b ^ index);
+  };
+  ASSERT_EQ(protocol::BuildFirmwareBlockRequest(packet, 0x2800, 0x2000, 3, firmware, mark), 2058u);
+  EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 8),
+            (Bytes{0xB7, 0x00, 0x28, 0x02, 0x03, 0x0F, 0x00, 0x08}));
+  for (std::size_t i = 0; i < 2048; ++i) {
+    const std::size_t at = 4096 + i;
+    ASSERT_EQ(packet[8 + i], (at < firmware.size() ? firmware[at] : 0xFF) ^ 0x02) << i;
+  }
+  EXPECT_EQ(protocol::PacketCrc(std::span(packet).first(2056)), packet[2056] | packet[2057] << 8);
+  EXPECT_EQ(protocol::BuildFirmwareBlockRequest(std::span(packet).first(2057), 0x2000, 0x2000, 3,
+                                                firmware, mark),
+            0u);
+}
+
 TEST(Requests, RefusesShortBuffersAndShortOtpData) {
   const Inputs in;
   std::array<std::uint8_t, kPacketBufferSize> packet{};
