@@ -88,6 +88,11 @@ class JsonOutput : public RunOutput {
 
   void Problem(const std::string& text) override { Emit({{"event", "problem"}, {"text", text}}); }
 
+  void ChannelMissing(int channel, const std::string& adapter, const std::string& text) override {
+    failedChannels_.insert(channel);
+    Emit({{"event", "missing"}, {"channel", channel}, {"adapter", adapter}, {"text", text}});
+  }
+
   void Finished(int exitStatus) override {
     Emit({{"event", "summary"},
           {"exit_status", exitStatus},
@@ -120,6 +125,9 @@ class QuietOutput : public RunOutput {
     inner_->StandAloneResult(channel, code);
   }
   void Problem(const std::string& text) override { inner_->Problem(text); }
+  void ChannelMissing(int channel, const std::string& adapter, const std::string& text) override {
+    inner_->ChannelMissing(channel, adapter, text);
+  }
   void Finished(int exitStatus) override { inner_->Finished(exitStatus); }
 
  private:

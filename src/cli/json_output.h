@@ -12,6 +12,8 @@
 //   problem     {"event":"problem","text":"port /dev/ttyUSB3: does not exist"}
 //               (a refused input, an unusable port, no programmer, a record not written, a stop
 //               signal; a channel whose record was not written has "result":"not_recorded")
+//   missing     {"event":"missing","channel":2,"adapter":"A10K3XYZ","text":…} (--bind: the
+//                channel's adapter was not found; the channel counts as failed)
 //   summary     {"event":"summary","exit_status":1,"ok":false,"steps":[{"step":…,"ok":…}],
 //                "failed_channels":[2]}
 // The summary is always the last line.

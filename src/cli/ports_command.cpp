@@ -1,18 +1,22 @@
 // korvan-cli ports: the port list the window's "通讯配置" group shows, each port with the
-// identity text of the programmer that answered on it, or "未找到设备!".
-//   korvan-cli ports [--ports P1:P2:...]
+// identity text of the programmer that answered on it, or "未找到设备!", and below a USB
+// adapter what tells it apart: driver, vendor:product, serial number, latency timer and its
+// /dev/serial/by-id and by-path names. --json prints one JSON object per port instead.
+//   korvan-cli ports [--ports P1:P2:...] [--json] [--sysfs DIR] [--dev DIR]
 // Only the first four ports of the sorted list become channels and are asked; later ones are
 // listed as not searched. A port that cannot be used is named on stderr with the reason (it does
 // not exist, is no serial device, is not permitted, or another process holds it). Exit status: 0
 // when a programmer answered, 3 when none did.
-// With --watch the command then stays and prints a line for every USB serial adapter (ftdi_sio,
-// cp210x) that appears ("+ PATH") or disappears ("- PATH"), until interrupted or
+// With --watch the command then stays and prints a line for every USB serial adapter (ttyUSB*,
+// ttyACM*) that appears ("+ PATH") or disappears ("- PATH"), until interrupted or
 // --watch-seconds pass; the exit status is then 0.
 #include <signal.h>
 
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -23,6 +27,7 @@
 #include "cli/station_session.h"
 #include "core/app/event_loop.h"
 #include "core/serial/hotplug.h"
+#include "core/serial/port_list.h"
 
 namespace korvan::cli {
 
@@ -46,13 +51,20 @@ class PortsCommand : public Command {
         "ports", "List the serial ports that may carry a programmer and what answered on each.");
     sub->add_option("--ports", ports_,
                     "Ports to search besides the USB adapters, colon separated (replaces "
-                    "KORVAN_PORTS)");
+                    "KORVAN_PORTS); /dev/serial/by-id/... and by-path/... names are shown as "
+                    "given");
+    sub->add_flag("--json", json_,
+                  "One JSON object per port: port, channel, identity, answered, source, driver, "
+                  "vendor_product, serial_number, by_id, by_path, latency_timer_ms");
     sub->add_flag("--watch", watch_,
                   "Then print each USB serial adapter that appears (+ PATH) or disappears "
                   "(- PATH) until interrupted");
     sub->add_option("--watch-seconds", watchSeconds_, "End the watch after this many seconds")
         ->check(CLI::PositiveNumber);
-    sub->add_option("--sysfs", sysfsRoot_, "Where the watch finds sysfs (default /sys)");
+    sub->add_option("--sysfs", sysfsRoot_, "Where the adapters are found in sysfs (default /sys)");
+    sub->add_option("--dev", devDir_,
+                    "Where the device nodes and the serial/by-id and by-path links are "
+                    "(default /dev)");
     sub->footer(
         "Exit status: 0 a programmer answered (with --watch: the watch ended), 2 usage error, "
         "3 none answered.");
@@ -71,32 +83,93 @@ class PortsCommand : public Command {
     CliFrontend frontend(boxes, std::cerr);
     QuietOutput output;
     StationSession session(frontend, output);
+    session.portSources = Sources();
     session.Start(ports_);
     session.AwaitSearch();
 
     const Station& station = session.station();
     const auto& ports = station.window().ComboBoxCOMItems;
     if (ports.empty()) {
-      std::cout << "无可用的串口\n";
+      (json_ ? std::cerr : std::cout) << "无可用的串口\n";
       return kExitIo;
     }
+    // The details of each port, read again now that the search has its ports open.
+    std::map<std::string, SerialPortInfo> details;
+    for (SerialPortInfo& port : CandidateAdapters(session.portSources)) {
+      details.emplace(port.path, std::move(port));
+    }
+    const std::vector<ChannelReport> channels = session.Channels();
     int found = 0;
     for (std::size_t i = 0; i < ports.size(); ++i) {
-      std::string what = "not searched (only the first four ports become channels)";
-      for (const ChannelReport& ch : session.Channels()) {
-        if (ch.port != ports[i]) continue;
-        what = ch.connected ? ch.identity : "未找到设备!";
-        found += ch.connected;
+      const ChannelReport* channel = nullptr;
+      for (const ChannelReport& ch : channels) {
+        if (ch.port == ports[i]) channel = &ch;
       }
-      std::cout << ports[i] << '\t' << what << '\n';
+      found += channel && channel->connected;
+      SerialPortInfo info;
+      info.path = ports[i];
+      if (const auto it = details.find(ports[i]); it != details.end()) info = it->second;
+      if (json_) {
+        PrintJson(info, channel);
+      } else {
+        PrintText(info, channel);
+      }
     }
     return found > 0 ? kExitOk : kExitIo;
+  }
+
+  PortSources Sources() const {
+    PortSources sources = SystemPortSources();
+    if (sysfsRoot_) sources.sysfsRoot = *sysfsRoot_;
+    if (devDir_) sources.devDir = *devDir_;
+    return sources;
+  }
+
+  static void PrintText(const SerialPortInfo& port, const ChannelReport* channel) {
+    std::cout << port.path << '\t'
+              << (!channel             ? "not searched (only the first four ports become channels)"
+                  : channel->connected ? channel->identity
+                                       : "未找到设备!")
+              << '\n';
+    std::string line;
+    auto add = [&line](const char* label, const std::string& value) {
+      if (!value.empty()) line += std::string("  ") + label + " " + value;
+    };
+    add("driver", port.driver);
+    add("usb", port.vendorProduct);
+    if (!port.driver.empty()) {
+      add("serial", port.serialNumber.empty() ? "(none)" : port.serialNumber);
+    }
+    if (port.latencyTimerMs) add("latency", std::to_string(*port.latencyTimerMs) + " ms");
+    if (!line.empty()) std::cout << line << '\n';
+    if (!port.byId.empty()) std::cout << "  by-id   " << port.byId << '\n';
+    if (!port.byPath.empty()) std::cout << "  by-path " << port.byPath << '\n';
+  }
+
+  static void PrintJson(const SerialPortInfo& port, const ChannelReport* channel) {
+    using Json = nlohmann::ordered_json;
+    auto text = [](const std::string& value) {
+      return value.empty() ? Json(nullptr) : Json(value);
+    };
+    const Json line = {
+        {"port", port.path},
+        {"channel", channel ? Json(channel->channel) : Json(nullptr)},
+        {"identity", channel && channel->connected ? Json(channel->identity) : Json(nullptr)},
+        {"answered", channel && channel->connected},
+        {"source", port.fromEnvironment ? "KORVAN_PORTS" : "usb"},
+        {"driver", text(port.driver)},
+        {"vendor_product", text(port.vendorProduct)},
+        {"serial_number", text(port.serialNumber)},
+        {"by_id", text(port.byId)},
+        {"by_path", text(port.byPath)},
+        {"latency_timer_ms", port.latencyTimerMs ? Json(*port.latencyTimerMs) : Json(nullptr)}};
+    std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
   }
 
   int Watch() {
     std::cout.flush();
     HotPlugOptions options;
-    if (sysfsRoot_) options.sources.sysfsRoot = *sysfsRoot_;
+    options.sources = Sources();
     EventQueue queue;
     HotPlugMonitor monitor(
         queue,
@@ -129,9 +202,11 @@ class PortsCommand : public Command {
   static inline volatile std::sig_atomic_t stopRequested = 0;
 
   std::optional<std::string> ports_;
+  bool json_ = false;
   bool watch_ = false;
   std::optional<double> watchSeconds_;
   std::optional<std::string> sysfsRoot_;
+  std::optional<std::string> devDir_;
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
 // korvan-cli run: the station without its window. Starts as the window does (firmware image, port
 // list, device search), loads the job, sets the job form from the options and runs each STEP on
 // every connected idle channel, waiting until every channel is idle again before the next one.
-//   korvan-cli run [--ports P1:P2:...] (--chip PART [--series I] IN... | JOB.kvn) [job options]
-//                  STEP...
+//   korvan-cli run [--ports P1:P2:...] [--bind FILE] (--chip PART [--series I] IN... | JOB.kvn)
+//                  [job options] STEP...
 // The information panel's lines go to stdout as they are added; after each step one line per
 // channel says how it ended. A verify mismatch is answered Abort. The first step that fails on
 // any channel ends the run.
@@ -10,7 +10,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +28,7 @@
 #include "cli/station_session.h"
 #include "cli/terminal_output.h"
 #include "core/chips/catalogue.h"
+#include "core/serial/port_binding.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
@@ -211,7 +214,12 @@ class RunCommand : public Command {
                 "NG, interrupted).");
     sub->add_option("--ports", ports_,
                     "Ports to search besides the USB adapters, colon separated (replaces "
-                    "KORVAN_PORTS)");
+                    "KORVAN_PORTS); /dev/serial/by-id/... and by-path/... names are shown as "
+                    "given");
+    sub->add_option("--bind", bindFile_,
+                    "Binds channels to adapters: a text file of lines 'CHANNEL ADAPTER' (USB "
+                    "serial number or /dev/serial/by-path name; '#' comments). A channel whose "
+                    "adapter is missing fails; adapters bound to no channel are not used");
     sub->add_option("--chip", part_,
                     "Part number from the catalogue, any letter case (korvan-cli chip --list); "
                     "not needed when the job is a .kvn project");
@@ -290,6 +298,18 @@ class RunCommand : public Command {
       if (!note.empty()) std::cerr << "korvan-cli: " << note << '\n';
       part_ = *part;
     }
+    if (bindFile_) {
+      std::ifstream in(*bindFile_, std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+      if (!in.is_open() || in.bad()) {
+        std::cerr << "run: cannot read the bind file " << *bindFile_ << '\n';
+        return kExitIo;
+      }
+      std::string error;
+      bindings_ = ParseBindings(text, kChannelCount, &error);
+      if (!bindings_) return Usage("--bind " + *bindFile_ + ": " + error);
+    }
 
     // With --json, stdout carries nothing but the events.
     CliFrontend frontend(json_ ? std::cerr : std::cout, std::cerr);
@@ -315,6 +335,26 @@ class RunCommand : public Command {
     StationSession session(frontend, output);
     if (records_) session.recordFolder = *records_;
     Station& station = session.station();
+    // With --bind each search takes the ports found in the order of the bindings.
+    auto bound = std::make_shared<BoundPorts>();
+    if (bindings_) {
+      station.SetPortArrangement(
+          [&station, bindings = *bindings_, bound](const std::vector<std::string>& listed) {
+            // Each port listed with what tells its adapter apart.
+            const std::vector<SerialPortInfo> details = CandidateAdapters(station.portSources());
+            std::vector<SerialPortInfo> found;
+            for (const std::string& path : listed) {
+              SerialPortInfo port;
+              port.path = path;
+              for (const SerialPortInfo& d : details) {
+                if (d.path == path) port = d;
+              }
+              found.push_back(std::move(port));
+            }
+            *bound = BindPorts(bindings, found);
+            return bound->ports;
+          });
+    }
     // From here on a stop signal ends the run cleanly, whatever phase it comes in.
     session.StopOnSignals();
     // The identity requests go out now; the answers are taken while the job loads.
@@ -359,6 +399,7 @@ class RunCommand : public Command {
     if (const int signalNumber = StationSession::StopSignal()) {
       return Stopped(session, output, signalNumber);
     }
+    ReportBinding(*bound, output);
     if (session.ConnectedCount() == 0) {
       output.Problem(session.NoProgrammerText());
       session.Close();
@@ -395,7 +436,22 @@ class RunCommand : public Command {
       }
     }
     session.Close();
-    return status;
+    // A bound channel without its adapter is a failed channel.
+    return status == kExitOk && !bound->missing.empty() ? kExitFailed : status;
+  }
+
+  void ReportBinding(const BoundPorts& bound, RunOutput& output) {
+    for (const ChannelBinding& missing : bound.missing) {
+      const std::string text = Format("channel %d: adapter %s (bind file line %d) is not connected",
+                                      missing.channel, missing.adapter.c_str(), missing.line);
+      output.ChannelMissing(missing.channel, missing.adapter, text);
+      // The JSON goes to stdout; an operator reads stderr.
+      if (json_) std::cerr << "korvan-cli: " << text << '\n';
+    }
+    for (const SerialPortInfo& extra : bound.extra) {
+      output.Problem(Format("adapter %s is bound to no channel and is not used",
+                            DescribeAdapter(extra).c_str()));
+    }
   }
 
   // The run was stopped by a signal: the parts left half done are recorded as interrupted, the
@@ -472,6 +528,8 @@ class RunCommand : public Command {
   }
 
   std::optional<std::string> ports_;
+  std::optional<std::string> bindFile_;
+  std::optional<std::vector<ChannelBinding>> bindings_;
   std::optional<std::string> part_;
   std::optional<int> series_;
   std::optional<std::string> offset_;

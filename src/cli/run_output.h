@@ -60,6 +60,13 @@ class RunOutput {
   virtual void StandAloneResult(int channel, std::uint8_t code) = 0;
   // A problem of the command itself (not of a channel), e.g. a file not written.
   virtual void Problem(const std::string& text) = 0;
+  // A channel bound to an adapter (--bind) has no port: its adapter was not found. `text` says
+  // so for an operator.
+  virtual void ChannelMissing(int channel, const std::string& adapter, const std::string& text) {
+    (void)channel;
+    (void)adapter;
+    Problem(text);
+  }
   // The run is over with this exit status.
   virtual void Finished(int exitStatus) = 0;
 };

@@ -96,9 +96,8 @@ StationSession::~StationSession() {
 }
 
 void StationSession::Start(const std::optional<std::string>& ports) {
-  PortSources sources = SystemPortSources();
-  if (ports) sources.extraPorts = *ports;
-  std::vector<std::string> candidates = CandidatePorts(sources);
+  if (ports) portSources.extraPorts = *ports;
+  std::vector<std::string> candidates = CandidatePorts(portSources);
   std::sort(candidates.begin(), candidates.end());
   candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
   for (const std::string& name : candidates) {
@@ -107,7 +106,7 @@ void StationSession::Start(const std::optional<std::string>& ports) {
       portProblems_.emplace_back(name, *problem);
     }
   }
-  station_.SetPortSources(std::move(sources));
+  station_.SetPortSources(portSources);
   station_.FormShow();
   for (int n = 1; n <= kChannelCount; ++n) {
     gauges_[static_cast<std::size_t>(n - 1)] = station_.channel(n).gauge;

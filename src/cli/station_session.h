@@ -53,6 +53,8 @@ class StationSession : public StationListener {
   Station& station() { return station_; }
   EventLoop& loop() { return loop_; }
 
+  // Where the port list looks; Start replaces its extra ports when given ports.
+  PortSources portSources = SystemPortSources();
   // Where the production records go: the station's log folder unless set before Start.
   std::optional<std::filesystem::path> recordFolder;
   // Writes the production record of every finished part; there from Start on.

@@ -53,7 +53,7 @@ TEST(HotPlug, ComparePortSetsListsTheGoneThenTheNew) {
   EXPECT_TRUE(ComparePortSets({"/dev/ttyUSB0"}, {"/dev/ttyUSB0"}).empty());
 }
 
-TEST_F(HotPlugTest, ReportsAdaptersOfTheTwoDriversComingAndGoing) {
+TEST_F(HotPlugTest, ReportsUsbSerialAdaptersComingAndGoing) {
   Plug("ttyUSB0", "ftdi_sio");  // present from the start: no event
   EventQueue queue;
   std::vector<PortChange> seen;
@@ -70,31 +70,36 @@ TEST_F(HotPlugTest, ReportsAdaptersOfTheTwoDriversComingAndGoing) {
   };
 
   Plug("ttyUSB1", "cp210x");
-  Plug("ttyACM0", "cdc_acm");  // another driver family: not reported
   ASSERT_TRUE(waitFor(1));
   EXPECT_EQ(seen.back(), (PortChange{PortChangeKind::Appeared, "/dev/ttyUSB1"}));
   EXPECT_EQ(monitor.Ports(), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
+  Plug("ttyS1", "serial8250");  // an on-board port: not a USB adapter, not reported
+  Plug("ttyACM0", "cdc_acm");
+  ASSERT_TRUE(waitFor(2));
+  EXPECT_EQ(seen.back(), (PortChange{PortChangeKind::Appeared, "/dev/ttyACM0"}));
+  Unplug("ttyACM0");
+  ASSERT_TRUE(waitFor(3));
 
   Unplug("ttyUSB0");
-  ASSERT_TRUE(waitFor(2));
+  ASSERT_TRUE(waitFor(4));
   EXPECT_EQ(seen.back(), (PortChange{PortChangeKind::Disappeared, "/dev/ttyUSB0"}));
 
   // Unplugged and plugged again: gone, then back.
   Unplug("ttyUSB1");
-  ASSERT_TRUE(waitFor(3));
+  ASSERT_TRUE(waitFor(5));
   Plug("ttyUSB1", "ftdi_sio");
-  ASSERT_TRUE(waitFor(4));
-  EXPECT_EQ(seen[2], (PortChange{PortChangeKind::Disappeared, "/dev/ttyUSB1"}));
-  EXPECT_EQ(seen[3], (PortChange{PortChangeKind::Appeared, "/dev/ttyUSB1"}));
+  ASSERT_TRUE(waitFor(6));
+  EXPECT_EQ(seen[4], (PortChange{PortChangeKind::Disappeared, "/dev/ttyUSB1"}));
+  EXPECT_EQ(seen[5], (PortChange{PortChangeKind::Appeared, "/dev/ttyUSB1"}));
   EXPECT_EQ(monitor.Ports(), std::vector<std::string>{"/dev/ttyUSB1"});
 
   // Nothing else happened, and nothing comes after Stop.
   loop.RunFor(50ms);
-  EXPECT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen.size(), 6u);
   monitor.Stop();
   Unplug("ttyUSB1");
   loop.RunFor(50ms);
-  EXPECT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen.size(), 6u);
   EXPECT_EQ(queue.Size(), 0u);
 }
 

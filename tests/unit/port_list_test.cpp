@@ -1,99 +1,155 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/serial/port_list.h"
 #include "core/serial/tcomm.h"
+#include "support/fake_serial_tree.h"
 #include "support/pty_pair.h"
 
 namespace korvan {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FakeAdapter;
+using testing::FakeSerialTree;
 using testing::PtyPair;
 
-// A fake /sys and /dev: each tty names its driver; its /dev node is a link to a pty slave.
+// The adapters of a small line: three driver families, one adapter without a serial number, an
+// on-board port, a virtual console, a tty whose driver is not bound yet and a by-id link left
+// behind by an adapter that is gone.
 class PortListTest : public ::testing::Test {
  protected:
-  fs::path root;
-  std::vector<std::unique_ptr<PtyPair>> ptys;
+  FakeSerialTree tree;
+  PtyPair* usb0 = nullptr;
 
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "korvan-ports-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root = pattern;
-    fs::create_directories(root / "sys/class/tty");
-    fs::create_directories(root / "dev");
+    tree.Add({"ttyUSB1", "cp210x", "10c4:ea60", "0001", std::nullopt,
+              "usb-Silicon_Labs_CP2102_0001-if00-port0", "pci-0000:00:14.0-usb-0:2:1.0-port0",
+              true});
+    usb0 = tree.Add({"ttyUSB0", "ftdi_sio", "0403:6001", "A10K3XYZ", 16,
+                     "usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0",
+                     "pci-0000:00:14.0-usb-0:1:1.0-port0", true});
+    tree.Add({"ttyUSB2", "ftdi_sio", "0403:6015", std::nullopt, 1, "",
+              "pci-0000:00:14.0-usb-0:3:1.0-port0", true});
+    tree.Add({"ttyACM0", "cdc_acm", "2e8a:000a", "E66038B7", std::nullopt,
+              "usb-Korvan_Probe_E66038B7-if00", "", true});
+    tree.Add({"ttyS0", "serial8250", "0000:0000", std::nullopt, std::nullopt, "", "", true});
+    tree.Add({"tty0", "", "", std::nullopt, std::nullopt, "", "", true});
+    tree.Add({"ttyUSB7", "", "0403:6001", "GONE", std::nullopt, "", "", false});
+    fs::create_symlink("../../ttyUSB9", tree.dev() / "serial/by-id/usb-FTDI_gone-if00-port0");
   }
-  void TearDown() override { fs::remove_all(root); }
-
-  PortSources Sources(const std::string& extra = "") const {
-    return {root / "sys", root / "dev", extra};
-  }
-
-  // Adds sys/class/tty/<name> with the given driver ("" for none) and, unless `node` is false,
-  // dev/<name> leading to a new pty. Returns the pty.
-  PtyPair* AddTty(const std::string& name, const std::string& driver, bool node = true) {
-    const fs::path tty = root / "sys/class/tty" / name;
-    fs::create_directories(tty);
-    if (!driver.empty()) {
-      fs::create_directories(root / "sys/bus/usb-serial/drivers" / driver);
-      fs::create_directories(tty / "device");
-      fs::create_directory_symlink("../../../../bus/usb-serial/drivers/" + driver,
-                                   tty / "device/driver");
-    }
-    ptys.push_back(std::make_unique<PtyPair>());
-    if (node) fs::create_symlink(ptys.back()->SlavePath(), root / "dev" / name);
-    return ptys.back().get();
-  }
-
-  std::string Dev(const std::string& name) const { return (root / "dev" / name).string(); }
 };
 
-TEST_F(PortListTest, ListsAdapterPortsAndExtraPathsThatOpenSortedOnce) {
-  AddTty("ttyUSB1", "cp210x");
-  PtyPair* usb0 = AddTty("ttyUSB0", "ftdi_sio");
-  AddTty("ttyUSB2", "ftdi_sio", /*node=*/false);  // no device node: cannot be opened
-  AddTty("ttyS0", "serial8250");                  // on-board port: other driver
-  AddTty("ttyACM0", "cdc_acm");
-  AddTty("tty0", "");  // virtual console: no device
+TEST_F(PortListTest, FindsEveryUsbSerialAdapterWithItsDetails) {
+  struct Expected {
+    std::string name, driver, vendorProduct, serial, byId, byPath;
+    std::optional<int> latency;
+  };
+  const std::vector<Expected> expected = {
+      {"ttyACM0", "cdc_acm", "2e8a:000a", "E66038B7", "usb-Korvan_Probe_E66038B7-if00", "", {}},
+      {"ttyUSB0", "ftdi_sio", "0403:6001", "A10K3XYZ",
+       "usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0", "pci-0000:00:14.0-usb-0:1:1.0-port0", 16},
+      {"ttyUSB1",
+       "cp210x",
+       "10c4:ea60",
+       "0001",
+       "usb-Silicon_Labs_CP2102_0001-if00-port0",
+       "pci-0000:00:14.0-usb-0:2:1.0-port0",
+       {}},
+      {"ttyUSB2", "ftdi_sio", "0403:6015", "", "", "pci-0000:00:14.0-usb-0:3:1.0-port0", 1},
+  };
+  const std::vector<SerialPortInfo> found = DiscoverAdapters(tree.Sources());
+  ASSERT_EQ(found.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const Expected& e = expected[i];
+    const SerialPortInfo& f = found[i];
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(f.path, tree.Dev(e.name));
+    EXPECT_EQ(f.driver, e.driver);
+    EXPECT_EQ(f.vendorProduct, e.vendorProduct);
+    EXPECT_EQ(f.serialNumber, e.serial);
+    EXPECT_EQ(f.byId, e.byId.empty() ? "" : (tree.dev() / "serial/by-id" / e.byId).string());
+    EXPECT_EQ(f.byPath,
+              e.byPath.empty() ? "" : (tree.dev() / "serial/by-path" / e.byPath).string());
+    EXPECT_EQ(f.latencyTimerMs, e.latency);
+    EXPECT_FALSE(f.fromEnvironment);
+  }
+  EXPECT_STREQ(DiscoveryMethod(tree.Sources()), "sysfs");
+}
+
+TEST_F(PortListTest, ListsAdaptersAndExtraPathsThatOpenSortedOnce) {
   PtyPair emulated;
+  const std::string byId =
+      (tree.dev() / "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0").string();
+  // Empty entries, a path that is no terminal, one that does not exist, an adapter named twice
+  // and by its stable name.
+  const std::string extra = "::" + emulated.SlavePath() + ":/dev/null:" + tree.Dev("ttyUSB1") +
+                            ":/dev/korvan-no-such-port:" + byId + ":";
+  EXPECT_EQ(CandidatePorts(tree.Sources(extra)).size(), 9u);  // four adapters, five entries
 
-  const std::string extra =
-      "::" + emulated.SlavePath() + ":/dev/null:" + Dev("ttyUSB1") + ":/dev/korvan-no-such-port:";
-  const std::vector<std::string> candidates = CandidatePorts(Sources(extra));
-  EXPECT_EQ(candidates.size(), 7u);  // three adapter ports, four extra entries
-
-  std::vector<std::string> expected = {emulated.SlavePath(), Dev("ttyUSB0"), Dev("ttyUSB1")};
+  const std::vector<SerialPortInfo> listed = ListPorts(tree.Sources(extra));
+  std::vector<std::string> paths;
+  for (const auto& port : listed) paths.push_back(port.path);
+  // The stable name sorts before /dev/ttyUSB0 and stands for it; ttyUSB1 once.
+  std::vector<std::string> expected = {emulated.SlavePath(), byId, tree.Dev("ttyACM0"),
+                                       tree.Dev("ttyUSB1"), tree.Dev("ttyUSB2")};
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(ListPortNames(Sources(extra)), expected);
+  EXPECT_EQ(paths, expected);
+  EXPECT_EQ(ListPortNames(tree.Sources(extra)), expected);
+
+  for (const auto& port : listed) {
+    if (port.path == byId) {
+      EXPECT_TRUE(port.fromEnvironment);
+      EXPECT_EQ(port.serialNumber, "A10K3XYZ");  // the adapter's details under the name given
+      EXPECT_EQ(port.byId, byId);
+    }
+    if (port.path == emulated.SlavePath()) {
+      EXPECT_TRUE(port.fromEnvironment);
+      EXPECT_EQ(port.driver, "");
+    }
+    if (port.path == tree.Dev("ttyUSB1")) {
+      EXPECT_FALSE(port.fromEnvironment);
+    }
+  }
 
   // The pty of ttyUSB0 under its own name as well: listed once, under the first name.
-  const auto twice = ListPortNames(Sources(usb0->SlavePath()));
-  ASSERT_EQ(twice.size(), 2u);
-  EXPECT_EQ(twice[0], std::min(usb0->SlavePath(), Dev("ttyUSB0")));
+  const auto twice = ListPortNames(tree.Sources(usb0->SlavePath()));
+  ASSERT_EQ(twice.size(), 4u);
+  EXPECT_NE(std::find(twice.begin(), twice.end(), std::min(usb0->SlavePath(), tree.Dev("ttyUSB0"))),
+            twice.end());
+  EXPECT_EQ(std::find(twice.begin(), twice.end(), std::max(usb0->SlavePath(), tree.Dev("ttyUSB0"))),
+            twice.end());
 }
 
 TEST_F(PortListTest, APortInUseIsNotListed) {
-  AddTty("ttyUSB0", "ftdi_sio");
-  AddTty("ttyUSB1", "ftdi_sio");
   EventQueue queue;
   TComm channel(queue);
-  channel.SetCommName(Dev("ttyUSB0"));
+  channel.SetCommName(tree.Dev("ttyUSB0"));
   channel.SetBaudRate(1000000);
   channel.SetStopBits(TStopBits::_2);
   channel.OpenPort();
-  EXPECT_EQ(ListPortNames(Sources()), std::vector<std::string>{Dev("ttyUSB1")});
+  const auto busy = ListPortNames(tree.Sources());
+  EXPECT_EQ(std::find(busy.begin(), busy.end(), tree.Dev("ttyUSB0")), busy.end());
+  EXPECT_EQ(busy.size(), 3u);
   channel.ClosePort();
-  EXPECT_EQ(ListPortNames(Sources()).size(), 2u);
+  EXPECT_EQ(ListPortNames(tree.Sources()).size(), 4u);
 }
 
-TEST_F(PortListTest, NoSysfsAndNoExtraPathsListNothing) {
-  EXPECT_TRUE(ListPortNames({root / "nothing-here", root / "dev", ""}).empty());
+TEST(PortList, NoSysfsAndNoExtraPathsListNothing) {
+  EXPECT_TRUE(ListPortNames({"/nonexistent/korvan-sys", "/nonexistent/korvan-dev", ""}).empty());
+}
+
+TEST(PortList, UsbSerialNames) {
+  for (const char* name : {"ttyUSB0", "ttyUSB12", "ttyACM3"}) EXPECT_TRUE(IsUsbSerialName(name));
+  for (const char* name : {"ttyUSB", "ttyS0", "tty1", "ttyUSBx", "ttyAMA0", "ttyACM0a"}) {
+    EXPECT_FALSE(IsUsbSerialName(name)) << name;
+  }
 }
 
 TEST(PortSources, ExtraPathsComeFromTheEnvironment) {

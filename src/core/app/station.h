@@ -10,8 +10,10 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +35,7 @@
 #include "core/model/job_settings.h"
 #include "core/model/settings_block.h"
 #include "core/protocol/codec.h"
+#include "core/serial/low_latency.h"
 #include "core/serial/port.h"
 #include "core/serial/port_list.h"
 #include "core/util/clock.h"
@@ -324,6 +327,15 @@ class Station {
   // Where ListSerialPorts looks; the system's sysfs, /dev and KORVAN_PORTS unless set.
   void SetPortSources(PortSources sources) { portSources_ = std::move(sources); }
   const PortSources& portSources() const { return portSources_; }
+  // An ordering and selection of the ports listed before the device search binds them: entry
+  // i of the result goes to channel i + 1, and an empty entry leaves that channel without a
+  // port. Unset: the ports as listed. (The command line binds channels to adapters this way.)
+  using PortArrangement =
+      std::function<std::vector<std::string>(const std::vector<std::string>& listed)>;
+  void SetPortArrangement(PortArrangement arrange) { arrangePorts_ = std::move(arrange); }
+  // How a channel's port reaches the driver and sysfs for low latency (the sysfs root is
+  // always that of the port sources); tests put their own in place.
+  void SetLowLatencyAccess(LowLatencyAccess access) { lowLatencyAccess_ = std::move(access); }
   // Fills the port list (ComboBoxCOM) with the ports that may carry a programmer; its text
   // becomes the last port, or "无可用的串口" when there is none. The list is not cleared here.
   void ListSerialPorts();
@@ -526,6 +538,10 @@ class Station {
   std::array<std::unique_ptr<Port>, kChannelCount> ports_;
   std::array<std::unique_ptr<protocol::LinkBuffers>, kChannelCount> links_;
   PortSources portSources_ = SystemPortSources();
+  PortArrangement arrangePorts_;
+  LowLatencyAccess lowLatencyAccess_ = SystemLowLatencyAccess();
+  // Ports whose kept latency the panel has told of: once per port.
+  std::set<std::string> latencyNoted_;
   protocol::RandomByte random_;
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;

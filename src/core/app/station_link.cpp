@@ -7,6 +7,8 @@
 #include "core/image/firmware_cipher.h"
 #include "core/protocol/replies.h"
 #include "core/protocol/requests.h"
+#include "core/serial/low_latency.h"
+#include "core/serial/tcomm.h"
 #include "core/util/format.h"
 
 namespace korvan {
@@ -54,11 +56,14 @@ bool Station::AnyBusy() const {
 // Ports and discovery
 
 void Station::ListSerialPorts() {
-  for (std::string& name : portProvider_.list(portSources_)) {
+  std::vector<std::string> names = portProvider_.list(portSources_);
+  if (arrangePorts_) names = arrangePorts_(names);
+  std::string last;
+  for (std::string& name : names) {
+    if (!name.empty()) last = name;
     window_.ComboBoxCOMItems.push_back(std::move(name));
   }
-  window_.ComboBoxCOMText =
-      window_.ComboBoxCOMItems.empty() ? "无可用的串口" : window_.ComboBoxCOMItems.back();
+  window_.ComboBoxCOMText = last.empty() ? "无可用的串口" : last;
   Notify(ViewPart::Window);
 }
 
@@ -93,12 +98,23 @@ bool Station::OpenChannelPort(int n, const std::string& portName) {
   ch.portName = portName;
   ch.identity.clear();
   port(n).SetCommName(portName);
+  // A serial device asks its driver for low latency as it opens (ports of an emulator in the
+  // same process have no latency to lower).
+  auto* serial = dynamic_cast<TComm*>(&port(n));
+  if (serial) {
+    LowLatencyAccess access = lowLatencyAccess_;
+    access.sysfsRoot = portSources_.sysfsRoot;
+    serial->SetLowLatencyAccess(std::move(access));
+  }
   try {
     port(n).OpenPort();
   } catch (const ECommsError& e) {
     ShowError(e.what());
     return false;
   }
+  // A port without low latency works, only slower: the panel says so once per port.
+  const std::string note = serial ? KeptLatencyNote(portName, serial->Latency()) : "";
+  if (!note.empty() && latencyNoted_.insert(portName).second) info_.AddInfoLine(note);
   return true;
 }
 
@@ -116,6 +132,11 @@ void Station::BitBtnFindDevClick() {
   const std::vector<std::string> ports = window_.ComboBoxCOMItems;
   for (std::size_t i = 0; i < ports.size() && i < kChannelCount; ++i) {
     const int n = static_cast<int>(i) + 1;
+    if (ports[i].empty()) {
+      // A channel the port arrangement left without a port.
+      Channel(n).portName.clear();
+      continue;
+    }
     info_.AddInfoLine(Format("查找设备%d............", n));
     Channel(n).connected = 0;
     Channel(n).timeout = kIdentityTimeout;
@@ -128,7 +149,8 @@ void Station::BitBtnFindDevClick() {
 
 void Station::BitBtn1Click(int index) {
   if (index < 0 || index >= kChannelCount ||
-      static_cast<std::size_t>(index) >= window_.ComboBoxCOMItems.size()) {
+      static_cast<std::size_t>(index) >= window_.ComboBoxCOMItems.size() ||
+      window_.ComboBoxCOMItems[static_cast<std::size_t>(index)].empty()) {
     return;
   }
   const int n = index + 1;

@@ -18,9 +18,9 @@
 namespace korvan {
 
 std::vector<std::string> AdapterPorts(const PortSources& sources) {
-  PortSources sysfsOnly = sources;
-  sysfsOnly.extraPorts.clear();
-  std::vector<std::string> ports = CandidatePorts(sysfsOnly);
+  std::vector<std::string> ports;
+  for (SerialPortInfo& adapter : DiscoverAdapters(sources))
+    ports.push_back(std::move(adapter.path));
   std::sort(ports.begin(), ports.end());
   ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
   return ports;

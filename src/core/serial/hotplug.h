@@ -1,5 +1,5 @@
-// Hot-plug of programmer adapters: notices a USB serial adapter of the two driver families
-// (ftdi_sio, cp210x) appearing or disappearing while the station runs.
+// Hot-plug of programmer adapters: notices a USB serial adapter (ttyUSB*, ttyACM*) appearing or
+// disappearing while the station runs.
 //
 // A worker thread watches the kernel's device events through the udev monitor when the station
 // was built with libudev and a udev daemon runs; otherwise (containers, minimal systems, tests
@@ -29,9 +29,8 @@ struct PortChange {
   bool operator==(const PortChange&) const = default;
 };
 
-// The adapter ports sysfs shows under `sources.sysfsRoot` (devDir/<name> of each tty whose
-// driver is one of kProgrammerPortDrivers), sorted; `sources.extraPorts` plays no part. Opens
-// nothing.
+// The paths of the USB serial adapters present (DiscoverAdapters), sorted;
+// `sources.extraPorts` plays no part. Opens nothing.
 std::vector<std::string> AdapterPorts(const PortSources& sources);
 
 // What changed from `before` to `after` (both sorted): the ports gone, then the ports new, each

@@ -8,18 +8,193 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string_view>
 #include <system_error>
 #include <utility>
 
+#ifdef KORVAN_HAVE_UDEV
+#include <libudev.h>
+#endif
+
 namespace korvan {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Two names lead to one device when they have the same identity: the device number of a
+// character device, else the file itself. Nothing when the name leads nowhere.
+using DeviceIdentity = std::pair<dev_t, ino_t>;
+std::optional<DeviceIdentity> IdentityOf(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return S_ISCHR(st.st_mode) ? DeviceIdentity(st.st_rdev, 0) : DeviceIdentity(st.st_dev, st.st_ino);
+}
+
+// The first line of a sysfs attribute without surrounding blanks; "" when it cannot be read.
+std::string ReadAttribute(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  if (!in || !std::getline(in, line)) return "";
+  const auto first = line.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  const auto last = line.find_last_not_of(" \t\r\n");
+  return line.substr(first, last - first + 1);
+}
+
+std::optional<int> ReadMilliseconds(const fs::path& file) {
+  const std::string text = ReadAttribute(file);
+  if (text.empty() || text.size() > 6) return std::nullopt;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  return std::atoi(text.c_str());
+}
+
+// The links of `devDir`/serial/by-id and by-path, by the device each leads to; the first name
+// in text order when several lead to one device. Dangling links are left out.
+struct StableNames {
+  std::map<DeviceIdentity, std::string> byId, byPath;
+};
+StableNames ReadStableNames(const fs::path& devDir) {
+  StableNames names;
+  auto read = [](const fs::path& folder, std::map<DeviceIdentity, std::string>& into) {
+    std::error_code ec;
+    std::vector<std::string> links;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      links.push_back(it->path().string());
+    }
+    std::sort(links.begin(), links.end());
+    for (const std::string& link : links) {
+      if (const auto identity = IdentityOf(link)) into.emplace(*identity, link);
+    }
+  };
+  read(devDir / "serial" / "by-id", names.byId);
+  read(devDir / "serial" / "by-path", names.byPath);
+  return names;
+}
+
+void AddStableNames(SerialPortInfo& port, const StableNames& names) {
+  const auto identity = IdentityOf(port.path);
+  if (!identity) return;
+  if (const auto it = names.byId.find(*identity); it != names.byId.end()) port.byId = it->second;
+  if (const auto it = names.byPath.find(*identity); it != names.byPath.end()) {
+    port.byPath = it->second;
+  }
+}
+
+// The sysfs walk: /sys/class/tty/<name> for each USB serial name whose device has a driver
+// bound. The USB device is the nearest folder above the tty's device that has an idVendor.
+std::vector<SerialPortInfo> WalkSysfs(const PortSources& sources) {
+  std::vector<SerialPortInfo> adapters;
+  std::error_code ec;
+  const fs::path root = fs::weakly_canonical(sources.sysfsRoot, ec);
+  for (fs::directory_iterator it(sources.sysfsRoot / "class" / "tty", ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!IsUsbSerialName(name)) continue;
+    std::error_code linkError;
+    // The driver link leads to .../drivers/<driver name>.
+    const fs::path device = it->path() / "device";
+    const fs::path driver = fs::canonical(device / "driver", linkError);
+    if (linkError) continue;
+    SerialPortInfo port;
+    port.path = (sources.devDir / name).string();
+    port.driver = driver.filename().string();
+    port.latencyTimerMs = ReadMilliseconds(device / "latency_timer");
+    fs::path at = fs::canonical(device, linkError);
+    while (!linkError && at.has_relative_path() && at != root) {
+      if (fs::exists(at / "idVendor", linkError)) {
+        const std::string vendor = ReadAttribute(at / "idVendor");
+        const std::string product = ReadAttribute(at / "idProduct");
+        if (!vendor.empty() && !product.empty()) port.vendorProduct = vendor + ":" + product;
+        port.serialNumber = ReadAttribute(at / "serial");
+        break;
+      }
+      at = at.parent_path();
+    }
+    adapters.push_back(std::move(port));
+  }
+  return adapters;
+}
+
+#ifdef KORVAN_HAVE_UDEV
+std::string Text(const char* value) {
+  return value ? value : "";
+}
+
+// udev's enumeration of the tty subsystem: the same details, with the stable names udev made.
+std::vector<SerialPortInfo> EnumerateUdev(const PortSources& sources) {
+  std::vector<SerialPortInfo> adapters;
+  udev* context = udev_new();
+  if (context == nullptr) return adapters;
+  udev_enumerate* enumeration = udev_enumerate_new(context);
+  if (enumeration != nullptr && udev_enumerate_add_match_subsystem(enumeration, "tty") >= 0 &&
+      udev_enumerate_scan_devices(enumeration) >= 0) {
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration)) {
+      udev_device* tty = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+      if (tty == nullptr) continue;
+      const std::string name = Text(udev_device_get_sysname(tty));
+      udev_device* parent = udev_device_get_parent(tty);
+      if (IsUsbSerialName(name) && parent != nullptr && udev_device_get_driver(parent)) {
+        SerialPortInfo port;
+        const std::string node = Text(udev_device_get_devnode(tty));
+        port.path = node.empty() ? (sources.devDir / name).string() : node;
+        port.driver = Text(udev_device_get_driver(parent));
+        const std::string latency = Text(udev_device_get_sysattr_value(parent, "latency_timer"));
+        if (!latency.empty() && latency.size() <= 6 &&
+            std::all_of(latency.begin(), latency.end(),
+                        [](char c) { return c >= '0' && c <= '9'; })) {
+          port.latencyTimerMs = std::atoi(latency.c_str());
+        }
+        if (udev_device* usb =
+                udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device")) {
+          const std::string vendor = Text(udev_device_get_sysattr_value(usb, "idVendor"));
+          const std::string product = Text(udev_device_get_sysattr_value(usb, "idProduct"));
+          if (!vendor.empty() && !product.empty()) port.vendorProduct = vendor + ":" + product;
+          port.serialNumber = Text(udev_device_get_sysattr_value(usb, "serial"));
+        }
+        const std::string byId = (sources.devDir / "serial" / "by-id").string() + "/";
+        const std::string byPath = (sources.devDir / "serial" / "by-path").string() + "/";
+        udev_list_entry* link;
+        udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(tty)) {
+          const std::string linkName = Text(udev_list_entry_get_name(link));
+          if (port.byId.empty() && linkName.rfind(byId, 0) == 0) port.byId = linkName;
+          if (port.byPath.empty() && linkName.rfind(byPath, 0) == 0) port.byPath = linkName;
+        }
+        adapters.push_back(std::move(port));
+      }
+      udev_device_unref(tty);  // the parents belong to it
+    }
+  }
+  if (enumeration != nullptr) udev_enumerate_unref(enumeration);
+  udev_unref(context);
+  return adapters;
+}
+#endif
+
+bool UsesUdev(const PortSources& sources) {
+#ifdef KORVAN_HAVE_UDEV
+  // Without a daemon udev has made no links and keeps no database: the walk reads the same.
+  return sources.sysfsRoot == "/sys" && sources.devDir == "/dev" &&
+         ::access("/run/udev/control", F_OK) == 0;
+#else
+  (void)sources;
+  return false;
+#endif
+}
+
+}  // namespace
 
 PortSources SystemPortSources() {
   PortSources sources;
@@ -27,34 +202,68 @@ PortSources SystemPortSources() {
   return sources;
 }
 
-std::vector<std::string> CandidatePorts(const PortSources& sources) {
-  namespace fs = std::filesystem;
-  std::vector<std::string> ports;
-  std::error_code ec;
-  for (fs::directory_iterator it(sources.sysfsRoot / "class" / "tty", ec), end; !ec && it != end;
-       it.increment(ec)) {
-    // The driver link leads to .../drivers/<driver name>.
-    const fs::path driver = fs::canonical(it->path() / "device" / "driver", ec);
-    if (ec) {
-      ec.clear();
-      continue;
-    }
-    const std::string driverName = driver.filename().string();
-    for (const char* wanted : kProgrammerPortDrivers) {
-      if (driverName == wanted) {
-        ports.push_back((sources.devDir / it->path().filename()).string());
-        break;
-      }
+bool IsUsbSerialName(std::string_view ttyName) {
+  for (std::string_view prefix : {"ttyUSB", "ttyACM"}) {
+    if (ttyName.size() > prefix.size() && ttyName.substr(0, prefix.size()) == prefix &&
+        std::all_of(ttyName.begin() + static_cast<std::ptrdiff_t>(prefix.size()), ttyName.end(),
+                    [](char c) { return c >= '0' && c <= '9'; })) {
+      return true;
     }
   }
+  return false;
+}
+
+const char* DiscoveryMethod(const PortSources& sources) {
+  return UsesUdev(sources) ? "udev" : "sysfs";
+}
+
+std::vector<SerialPortInfo> DiscoverAdapters(const PortSources& sources) {
+  std::vector<SerialPortInfo> adapters;
+#ifdef KORVAN_HAVE_UDEV
+  if (UsesUdev(sources)) adapters = EnumerateUdev(sources);
+#endif
+  if (!UsesUdev(sources)) {
+    adapters = WalkSysfs(sources);
+    const StableNames names = ReadStableNames(sources.devDir);
+    for (SerialPortInfo& port : adapters) AddStableNames(port, names);
+  }
+  std::sort(adapters.begin(), adapters.end(),
+            [](const SerialPortInfo& a, const SerialPortInfo& b) { return a.path < b.path; });
+  return adapters;
+}
+
+std::vector<SerialPortInfo> CandidateAdapters(const PortSources& sources) {
+  std::vector<SerialPortInfo> ports = DiscoverAdapters(sources);
+  const std::size_t adapterCount = ports.size();
   std::string_view rest = sources.extraPorts;
   while (!rest.empty()) {
     const std::size_t colon = rest.find(':');
     const std::string_view entry = rest.substr(0, colon);
-    if (!entry.empty()) ports.emplace_back(entry);
     rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    if (entry.empty()) continue;
+    SerialPortInfo port;
+    port.path = std::string(entry);
+    port.fromEnvironment = true;
+    // A stable name (or any other name) of an adapter found: the adapter's details.
+    if (const auto identity = IdentityOf(port.path)) {
+      for (std::size_t i = 0; i < adapterCount; ++i) {
+        if (IdentityOf(ports[i].path) != identity) continue;
+        SerialPortInfo same = ports[i];
+        same.path = port.path;
+        same.fromEnvironment = true;
+        port = std::move(same);
+        break;
+      }
+    }
+    ports.push_back(std::move(port));
   }
   return ports;
+}
+
+std::vector<std::string> CandidatePorts(const PortSources& sources) {
+  std::vector<std::string> paths;
+  for (SerialPortInfo& port : CandidateAdapters(sources)) paths.push_back(std::move(port.path));
+  return paths;
 }
 
 namespace {
@@ -124,25 +333,32 @@ bool TrialOpenPort(const std::string& path) {
   return !PortProblem(path);
 }
 
-std::vector<std::string> ListPortNames(const PortSources& sources) {
-  std::vector<std::string> names = CandidatePorts(sources);
-  std::sort(names.begin(), names.end());
-  names.erase(std::unique(names.begin(), names.end()), names.end());
-
-  std::vector<std::string> listed;
-  std::set<std::pair<dev_t, ino_t>> seen;
-  for (std::string& name : names) {
+std::vector<SerialPortInfo> ListPorts(const PortSources& sources) {
+  std::vector<SerialPortInfo> ports = CandidateAdapters(sources);
+  // Sorted as text; of one path named twice the adapter found comes first.
+  std::stable_sort(
+      ports.begin(), ports.end(),
+      [](const SerialPortInfo& a, const SerialPortInfo& b) { return a.path < b.path; });
+  std::vector<SerialPortInfo> listed;
+  std::set<DeviceIdentity> seen;
+  std::string previous;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (i > 0 && ports[i].path == previous) continue;
+    previous = ports[i].path;
     // One device under two names would be bound to two channels.
-    struct stat st;
-    if (::stat(name.c_str(), &st) != 0) continue;
-    const auto identity = S_ISCHR(st.st_mode) ? std::pair<dev_t, ino_t>(st.st_rdev, 0)
-                                              : std::pair<dev_t, ino_t>(st.st_dev, st.st_ino);
-    if (seen.count(identity) != 0) continue;
-    if (!TrialOpenPort(name)) continue;
-    seen.insert(identity);
-    listed.push_back(std::move(name));
+    const auto identity = IdentityOf(ports[i].path);
+    if (!identity || seen.count(*identity) != 0) continue;
+    if (!TrialOpenPort(ports[i].path)) continue;
+    seen.insert(*identity);
+    listed.push_back(std::move(ports[i]));
   }
   return listed;
+}
+
+std::vector<std::string> ListPortNames(const PortSources& sources) {
+  std::vector<std::string> names;
+  for (SerialPortInfo& port : ListPorts(sources)) names.push_back(std::move(port.path));
+  return names;
 }
 
 }  // namespace korvan

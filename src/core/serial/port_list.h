@@ -1,25 +1,27 @@
 // The serial ports that may carry a programmer.
 //
-// Two sources: the terminal devices whose driver is one of the USB-serial adapters the
-// programmers use (`/sys/class/tty/<name>/device/driver` is `ftdi_sio` or `cp210x`, device
-// `/dev/<name>`), and every path listed in the environment variable KORVAN_PORTS (colon
-// separated; this is how emulated programmers on pseudo-terminals are found). A port is listed
-// only when it can be opened for exclusive use at that moment, so a port held by another
-// program (or by a channel of this station) does not appear.
+// Two sources: every USB serial adapter of the machine (the terminal devices ttyUSB* and
+// ttyACM*, whatever their driver), found through udev where a udev daemon runs and by walking
+// /sys/class/tty where none does, and every path listed in the environment variable
+// KORVAN_PORTS (colon separated; this is how emulated programmers on pseudo-terminals are
+// found). A port is listed only when it can be opened for exclusive use at that moment, so a
+// port held by another program (or by a channel of this station) does not appear.
+//
+// Each adapter carries what tells it apart from the others whatever order the system found it
+// in: driver, USB vendor:product, USB serial number and its stable names under
+// /dev/serial/by-id and /dev/serial/by-path, plus the FTDI latency timer where it has one.
 #pragma once
 
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/serial/port.h"
 
 namespace korvan {
-
-// Adapter drivers whose ports are listed.
-inline constexpr const char* kProgrammerPortDrivers[] = {"ftdi_sio", "cp210x"};
 
 // Where the port list looks. Tests point the roots at a fake tree.
 struct PortSources {
@@ -31,9 +33,37 @@ struct PortSources {
 // /sys, /dev and the value of KORVAN_PORTS (empty when unset).
 PortSources SystemPortSources();
 
-// The paths named by the two sources, before any trial open: devDir/<name> for each adapter
-// port in sysfs, then the non-empty entries of extraPorts. A missing or unreadable sysfs tree
-// gives no adapter ports.
+// One port the station may search.
+struct SerialPortInfo {
+  // What the station opens and shows: /dev/ttyUSB0 for an adapter found, or the path as given
+  // in KORVAN_PORTS (a /dev/serial/by-id/... name stays that name).
+  std::string path;
+  std::string driver;                 // ftdi_sio, cp210x, cdc_acm, ...; "" when not known
+  std::string vendorProduct;          // USB idVendor:idProduct, e.g. "0403:6001"; "" when not known
+  std::string serialNumber;           // USB serial number; "" when the adapter has none
+  std::string byId;                   // /dev/serial/by-id/... leading to the device, "" when none
+  std::string byPath;                 // /dev/serial/by-path/... leading to the device, "" when none
+  std::optional<int> latencyTimerMs;  // the adapter's latency_timer (FTDI), when it has one
+  bool fromEnvironment = false;       // a KORVAN_PORTS entry rather than an adapter found
+};
+
+// True for the names of USB serial terminals: ttyUSB<n> and ttyACM<n>.
+bool IsUsbSerialName(std::string_view ttyName);
+
+// The USB serial adapters present now, sorted by path, each with its details. Uses udev's
+// enumeration when the station was built with libudev, a udev daemon runs and the roots are
+// /sys and /dev; otherwise walks `sysfsRoot`/class/tty and reads the links under
+// `devDir`/serial. Opens no port. A missing or unreadable tree gives no adapters.
+std::vector<SerialPortInfo> DiscoverAdapters(const PortSources& sources);
+
+// "udev" or "sysfs": how DiscoverAdapters finds adapters for these sources.
+const char* DiscoveryMethod(const PortSources& sources);
+
+// Every port named by the two sources, before any trial open: the adapters found, then the
+// non-empty entries of extraPorts. An entry that leads to an adapter found carries that
+// adapter's details under its own path.
+std::vector<SerialPortInfo> CandidateAdapters(const PortSources& sources);
+// The paths of CandidateAdapters, in the same order.
 std::vector<std::string> CandidatePorts(const PortSources& sources);
 
 // Why `path` cannot carry a programmer now, as an operator can act on it: "does not exist",
@@ -47,8 +77,10 @@ std::optional<std::string> PortProblem(const std::string& path);
 bool TrialOpenPort(const std::string& path);
 
 // The ports a device search may bind to channels: the candidates that pass the trial open,
-// sorted as text, each device once (two names of one device keep the first in text order).
-// Blocks only for the opens. Any thread, though the station calls it on its own.
+// sorted by path as text, each device once (two names of one device keep the first in text
+// order). Blocks only for the opens. Any thread, though the station calls it on its own.
+std::vector<SerialPortInfo> ListPorts(const PortSources& sources = SystemPortSources());
+// The paths of ListPorts.
 std::vector<std::string> ListPortNames(const PortSources& sources = SystemPortSources());
 
 // Where a station's ports come from: how it makes each channel's port and how it lists the

@@ -412,6 +412,7 @@ void TComm::OpenPort() {
     CloseDevice();
     throw ECommsError(mismatch);
   }
+  latency_ = RequestLowLatency(fd_, lowLatencyAccess_);
 
   closeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (closeFd_ < 0) {

@@ -22,7 +22,9 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include "core/serial/low_latency.h"
 #include "core/serial/port.h"
 #include "core/util/event_queue.h"
 
@@ -96,7 +98,14 @@ class TComm final : public Port, private EventReceiver {
   //     wrong speed;
   //   "Unable to create event", "Unable to create read thread", "Unable to create write thread".
   // After any failure but the first the component is closed (Handle() == -1).
+  // Once the line is set, the driver is asked for low latency (RequestLowLatency); not getting
+  // it is never a failure: Latency() says what was done.
   void OpenPort() override;
+
+  // How OpenPort reaches the driver and sysfs for low latency; tests put their own in place.
+  void SetLowLatencyAccess(LowLatencyAccess access) { lowLatencyAccess_ = std::move(access); }
+  // What the last successful OpenPort got (NotAnAdapter before any).
+  const LatencyResult& Latency() const { return latency_; }
 
   // Stops both threads (each ends at once on the close signal, and is joined), discards what
   // was still queued for sending, flushes both directions and closes the device. Does nothing
@@ -233,6 +242,8 @@ class TComm final : public Port, private EventReceiver {
   std::atomic<bool> writerRunning_{false};
   std::atomic<bool> dropNulls_{false};
   std::uint32_t session_ = 0;  // counts the openings; events carry the one that raised them
+  LowLatencyAccess lowLatencyAccess_ = SystemLowLatencyAccess();
+  LatencyResult latency_;
 
   std::string commName_ = "COM2";
   std::int32_t baudRate_ = 9600;
