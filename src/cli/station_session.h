@@ -65,7 +65,7 @@ class StationSession : public StationListener {
   // station sets that answer aside when it comes, but a new device search closes the ports
   // and would take a late answer for an identity reply: waits until no channel expects one
   // any more, or `limit`.
-  void AwaitRestartAnswers(std::chrono::milliseconds limit = std::chrono::milliseconds(1000));
+  void AwaitRestartAnswers(std::chrono::milliseconds limit = std::chrono::milliseconds(4000));
 
   // A new device search ("连接设备"), waited for as at the start: after a firmware upgrade the
   // programmers run their new firmware and answer with its identity.

@@ -53,6 +53,9 @@ void Station::FinishOperation(int n, OperationResult result, std::uint8_t status
     outcome.serialNumber = settings_.snStart[static_cast<std::size_t>(n - 1)];
   }
   ch.EndOperation(result != OperationResult::Ok);
+  // Every end of an upgrade (its last block, a refusal, a time-out, a bad reply, a lost port)
+  // leaves the channel idle.
+  ch.upgrading = 0;
   if (addLine) info_.AddInfoLine(text);
   outcome.message = std::move(text);
   outcome.totalCounter = totalCounter_;
