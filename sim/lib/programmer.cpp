@@ -65,7 +65,7 @@ std::string TextField(const std::uint8_t* b, std::size_t width) {
 Programmer::Programmer(int channel, const Options& options)
     : channel_(channel),
       options_(options),
-      link_(std::make_unique<p::LinkBuffers>()),
+      reader_(std::make_unique<FrameReader>()),
       garbageSeed_(0x9E3779B97F4A7C15ULL * static_cast<std::uint64_t>(channel)) {
   target_ = FreshPart(128);
   model_ = options.model == "MMN" ? std::string(p::kUpgradeModelName) : std::string(p::kModelName);
@@ -97,8 +97,10 @@ void Programmer::Advance(TimePoint now) {
     if (inputDue && (!stageDue || incoming_.front().due <= stageDue_)) {
       Chunk chunk = std::move(incoming_.front());
       incoming_.pop_front();
-      link_->ReceiveData(chunk.bytes,
-                         [&](std::span<const std::uint8_t> frame) { OnFrame(frame, chunk.due); });
+      reader_->Read(chunk.bytes,
+                    [&](FrameReader::Status status, std::span<const std::uint8_t> packet) {
+                      OnFrame(status, packet, chunk.due);
+                    });
     } else {
       StepStandalone(stageDue_);
     }
@@ -242,23 +244,21 @@ void Programmer::ReplyIdentity(TimePoint ready) {
 // ---------------------------------------------------------------------------------------
 // Requests
 
-void Programmer::OnFrame(std::span<const std::uint8_t> frame, TimePoint at) {
+void Programmer::OnFrame(FrameReader::Status status, std::span<const std::uint8_t> packet,
+                         TimePoint at) {
   // A programmer about to hang up answers nothing more: at memory speed the station would
   // otherwise get whole operations answered in the moment before the line closes.
   if (hangupPending_) return;
   ++requests_;
   // The identity request is a bare three-byte packet without CRC: C0 A3 A5 35 C0.
-  if (std::equal(frame.begin(), frame.end(), p::kIdentityRequestFrame.begin(),
-                 p::kIdentityRequestFrame.begin() + 5)) {
+  constexpr std::uint8_t kIdentityRequest[] = {0xA3, 0xA5, 0x35};
+  if (status == FrameReader::Status::Ok && std::ranges::equal(packet, kIdentityRequest)) {
     ReplyIdentity(Busy(at, microseconds{0}));
+  } else if (status != FrameReader::Status::Ok || packet.size() < p::kPacketHeaderSize) {
+    // A bad escape, a packet longer than a programmer takes, or one too short for a header.
+    ReplyStatus({}, p::kStatusBadPacket, Busy(at, microseconds{0}));
   } else {
-    const p::DecodeResult d = p::DecodeFrame(frame, link_->packet);
-    const std::span<const std::uint8_t> packet(link_->packet.data(), d.length);
-    if (d.code != p::kStatusOk) {
-      ReplyStatus({}, d.code, Busy(at, microseconds{0}));
-    } else {
-      HandleRequest(packet, at);
-    }
+    HandleRequest(packet, at);
   }
   if (auto f = options_.FaultOf(FaultKind::Hangup, channel_); f && requests_ >= f->n) {
     hangupPending_ = true;

@@ -6,8 +6,9 @@
 // what it queues, each piece not before its due time (wire time and flash time with
 // --realtime, at once otherwise).
 //
-// The request layouts are read here on their own, not through the station's senders, so that
-// a layout fault on either side shows against the other.
+// The request layouts are read here on their own, not through the station's senders, and the
+// frames are cut by the programmer's own reader (lib/frame_reader.h), not by the station's
+// receive path, so that a layout or framing fault on either side shows against the other.
 //
 // Firmware upgrade: each 0xB7 block is deciphered with the transport cipher
 // (core/image/firmware_cipher.h) and kept at its place in a firmware buffer laid out as the
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "core/protocol/codec.h"
+#include "lib/frame_reader.h"
 #include "lib/options.h"
 
 namespace korvan::sim {
@@ -122,7 +124,8 @@ class Programmer {
   };
   enum class Stage { Idle, Start, BlankCheck, Erase, Program, Verify, OptionBytes, Done };
 
-  void OnFrame(std::span<const std::uint8_t> frame, TimePoint at);
+  // One frame from the reader: the identity request, a request, or a bad frame (answered 0x2A).
+  void OnFrame(FrameReader::Status status, std::span<const std::uint8_t> packet, TimePoint at);
   void HandleRequest(std::span<const std::uint8_t> packet, TimePoint at);
   void HandleDownloadSettings(std::span<const std::uint8_t> packet, TimePoint at);
   void HandleDownloadImage(std::span<const std::uint8_t> packet, TimePoint at);
@@ -169,7 +172,7 @@ class Programmer {
 
   const int channel_;
   const Options options_;  // a copy: a programmer outlives any temporary it was built from
-  std::unique_ptr<protocol::LinkBuffers> link_;
+  std::unique_ptr<FrameReader> reader_;
   TargetPart target_;
   StoredJob job_;
 

@@ -29,7 +29,8 @@ class ConvertCommand : public Command {
   CLI::App* Setup(CLI::App& app) override {
     CLI::App* sub = app.add_subcommand(
         "convert",
-        "Load object files (or a project) as the window does and save the flash window as "
+        "Load object files (HEX, S-record, binary or ELF) or a project as the window does and "
+        "save the flash window as "
         ".bin, .hex, .s19/.srec/.mot, or a .kvn project.");
     sub->footer(
         "Exit status: 0 saved, 1 saved but an input had line errors, 2 usage error, 3 an input "

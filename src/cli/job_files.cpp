@@ -28,7 +28,9 @@ bool IsProjectFile(const std::string& path) {
 std::string CheckInputNames(const std::vector<std::string>& inputs) {
   for (const auto& in : inputs) {
     if (!IsProjectFile(in) && InputKindOf(in) == ObjectFileKind::Unknown) {
-      return "an input must end in .hex, .s19 (.s1x, .srec, .mot), .bin or .kvn: " + in;
+      return "an input must end in .hex, .s19 (.s1x, .srec, .mot), .bin, .elf (.axf, .out) or "
+             ".kvn: " +
+             in;
     }
   }
   return "";

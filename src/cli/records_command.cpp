@@ -34,8 +34,13 @@ class RecordsCommand : public Command {
   }
 
   int Run() override {
+    const LogLocation logs = dir_.empty() ? PrepareLogLocation() : LogLocation{};
+    if (!logs.problem.empty()) {
+      std::cerr << "records: " << logs.problem << ", or give --dir FOLDER\n";
+      return kExitIo;
+    }
     const std::filesystem::path folder =
-        dir_.empty() ? PrepareLogLocation().shutdownDir : std::filesystem::path(dir_);
+        dir_.empty() ? logs.shutdownDir : std::filesystem::path(dir_);
     const RecordListing listing =
         ReadRecords(folder, since_.empty() ? std::nullopt : ParseRecordDay(since_));
     if (csv_) std::cout << RecordCsvHeader();

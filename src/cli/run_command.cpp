@@ -6,6 +6,8 @@
 // The information panel's lines go to stdout as they are added; after each step one line per
 // channel says how it ended. A verify mismatch is answered Abort. The first step that fails on
 // any channel ends the run.
+#include <unistd.h>
+
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -20,6 +22,7 @@
 #include "cli/run_output.h"
 #include "cli/run_steps.h"
 #include "cli/station_session.h"
+#include "cli/terminal_output.h"
 #include "core/chips/catalogue.h"
 #include "core/util/format.h"
 
@@ -247,7 +250,10 @@ class RunCommand : public Command {
     frontend.chipPart = part_;
     frontend.chipSeries = series_;
     std::unique_ptr<RunOutput> output =
-        json_ ? MakeJsonOutput(std::cout) : MakeTextOutput(std::cout, std::cerr);
+        json_ ? MakeJsonOutput(std::cout)
+        : !quiet_ && IsLiveTerminal(STDOUT_FILENO)
+            ? MakeTerminalOutput(std::cout, std::cerr, TerminalOptionsFor(STDOUT_FILENO))
+            : MakeTextOutput(std::cout, std::cerr);
     if (quiet_) output = MakeQuietOutput(std::move(output));
     const int status = Execute(frontend, *output, inputs, steps);
     output->Finished(status);
@@ -262,6 +268,10 @@ class RunCommand : public Command {
     Station& station = session.station();
     // The identity requests go out now; the answers are taken while the job loads.
     session.Start(ports_);
+    if (!records_ && !station.logLocation().problem.empty()) {
+      output.Problem(station.logLocation().problem + ", or give --records DIR");
+      return kExitIo;
+    }
 
     if (part_) {
       station.DevButtonClick();
@@ -289,6 +299,7 @@ class RunCommand : public Command {
     int status = kExitOk;
     StationSession::StopOnSignals();
     for (const Step& step : steps) {
+      output.StepStarted(step.text);
       StepReport report = RunOne(session, frontend, step);
       if (StationSession::StopRequested()) {
         report.ok = false;

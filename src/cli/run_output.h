@@ -52,6 +52,8 @@ class RunOutput {
     (void)channel;
     (void)gauge;
   }
+  // A step begins (its gauges follow).
+  virtual void StepStarted(const std::string& step) { (void)step; }
   // A step ended on every channel it ran on.
   virtual void StepEnded(const StepReport& report) = 0;
   // A programmer working on its own reported a finished part (6 and 0x1E are good parts).

@@ -635,6 +635,10 @@ void TKorvanNATxPrg::showEvent(QShowEvent* event) {
         if (closing_) return;  // ended before its first showing's work
         station_.FormShow(environment_);
         StartRecordsAndWatch();
+        if (!startProject_.empty() && !closing_) {
+          if (auto* qt = dynamic_cast<QtFrontend*>(&frontend_)) qt->AnswerNextOpen(startProject_);
+          station_.SpdBtnLdPrjClick();
+        }
       },
       Qt::QueuedConnection);
 }

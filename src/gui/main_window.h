@@ -52,6 +52,10 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   const RecordWriter* records() const { return records_.get(); }
   PortWatch* portWatch() { return portWatch_.get(); }
 
+  // Loads the project `path` once the first showing's work is done (a .kvn file named on the
+  // command line, as the desktop opens one).
+  void OpenProjectWhenShown(std::string path) { startProject_ = std::move(path); }
+
   // The blank and Enter keys start Auto from anywhere in the window.
   void FormKeyPress(char key);
   // A request to end from outside the window (logout, shutdown, Ctrl-C): ends as "退出" does,
@@ -90,6 +94,7 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
 
   std::unique_ptr<QtFrontend> ownFrontend_;
   Frontend& frontend_;
+  std::string startProject_;
   StationEnvironment environment_;
   Station station_;
   HexTableModel flashModel_;

@@ -111,6 +111,11 @@ std::optional<FileChoice> QtFrontend::ChooseFile(const FileDialog& d, bool save)
 }
 
 std::optional<FileChoice> QtFrontend::ChooseOpenFile(const FileDialog& dialog) {
+  if (nextOpen_) {
+    FileChoice choice{*nextOpen_, 1};
+    nextOpen_.reset();
+    return choice;
+  }
   return ChooseFile(dialog, false);
 }
 

@@ -39,10 +39,15 @@ class QtFrontend : public Frontend {
   void ShowChipDialog(korvan::TNChipSelectForm& dialog) override;
   void ShowOptionByteEditor(OptionByteEditor& editor) override;
 
+  // The next open-file dialog is answered with `path` without being shown (a file named on
+  // the command line).
+  void AnswerNextOpen(std::string path) { nextOpen_ = std::move(path); }
+
  private:
   std::optional<FileChoice> ChooseFile(const FileDialog& dialog, bool save);
 
   QPointer<QWidget> parent_;
+  std::optional<std::string> nextOpen_;
   // Created once at start-up and reused, as the program entry creates it.
   std::unique_ptr<TFormOfsAddr> ofsAddr_;
 };

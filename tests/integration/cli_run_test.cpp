@@ -99,7 +99,9 @@ TEST_F(CliRun, UpgradeStepLeavesTheProgrammersFoundWithTheirNewFirmware) {
   options.version = "V3.1";  // not older: only the upgrade step sends the image
   auto emulator = StartEmulator(options);
   const std::string cli = (dir / "bin/korvan-cli").string();
-  const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS= '" + cli +
+  // Outside the build tree the copy counts as installed: its logs go to the state folder.
+  const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS= XDG_STATE_HOME='" +
+                              (dir / "state").string() + "' '" + cli +
                               "' run --chip N32G452CBL7 --ports " + Ports(*emulator) +
                               " app.hex upgrade chip-id >stdout.txt 2>stderr.txt";
   const int raw = std::system(command.c_str());

@@ -358,7 +358,10 @@ TEST(ObjectFileKind, ByExtension) {
   EXPECT_EQ(ObjectFileKindOf("x.S10"), ObjectFileKind::SRecord);
   EXPECT_EQ(ObjectFileKindOf("x.s28"), ObjectFileKind::Unknown);
   EXPECT_EQ(ObjectFileKindOf("x.Bin"), ObjectFileKind::Binary);
-  EXPECT_EQ(ObjectFileKindOf("x.elf"), ObjectFileKind::Unknown);
+  EXPECT_EQ(ObjectFileKindOf("x.elf"), ObjectFileKind::Elf);
+  EXPECT_EQ(ObjectFileKindOf("x.AXF"), ObjectFileKind::Elf);
+  EXPECT_EQ(ObjectFileKindOf("x.out"), ObjectFileKind::Elf);
+  EXPECT_EQ(ObjectFileKindOf("x.o"), ObjectFileKind::Unknown);
   EXPECT_EQ(ObjectFileKindOf("dir.hex/file"), ObjectFileKind::Unknown);
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "core/app/places.h"
 #include "core/util/format.h"
 
 namespace korvan {
@@ -22,27 +23,32 @@ fs::path ExecutableDirectory() {
   return ec ? fs::path() : exe.parent_path();
 }
 
-LogLocation PrepareLogLocation(const fs::path& exeDir, const char* xdgStateHome, const char* home) {
+LogLocation PrepareLogLocation(const fs::path& exeDir, const char* xdgStateHome, const char* home,
+                               bool installed) {
   std::error_code ec;
-  if (!exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0) {
+  if (!installed && !exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0) {
     const fs::path logDir = exeDir / "Log";
     fs::create_directories(logDir, ec);
-    if (!ec && ::access(logDir.c_str(), W_OK) == 0) return {logDir, exeDir, true};
+    if (!ec && ::access(logDir.c_str(), W_OK) == 0) return {logDir, exeDir, true, {}};
   }
-  fs::path state;
-  if (xdgStateHome && *xdgStateHome) {
-    state = xdgStateHome;
-  } else {
-    state = fs::path(home && *home ? home : "/tmp") / ".local" / "state";
+  const fs::path state =
+      XdgBaseFolder(xdgStateHome ? xdgStateHome : "", home ? home : "", ".local/state");
+  if (state.empty()) {
+    return {{},
+            {},
+            false,
+            "Neither XDG_STATE_HOME nor HOME is set: no folder for log files and production "
+            "records (set HOME)"};
   }
-  const fs::path base = state / "korvan200nat";
+  const fs::path base = state / kPlacesFolderName;
   fs::create_directories(base / "Log", ec);
-  return {base / "Log", base, false};
+  return {base / "Log", base, false, {}};
 }
 
 LogLocation PrepareLogLocation() {
-  return PrepareLogLocation(ExecutableDirectory(), std::getenv("XDG_STATE_HOME"),
-                            std::getenv("HOME"));
+  const fs::path exeDir = ExecutableDirectory();
+  return PrepareLogLocation(exeDir, std::getenv("XDG_STATE_HOME"), std::getenv("HOME"),
+                            !InBuildTree(exeDir));
 }
 
 namespace {
@@ -68,6 +74,7 @@ std::string PeriodicLogName(const LocalTime& t) {
 
 std::optional<std::string> WriteLogFile(const fs::path& file,
                                         const std::vector<std::string>& lines) {
+  if (!file.has_parent_path()) return file.string() + ": no folder for log files";
   std::string text;
   for (const std::string& line : lines) {
     text += line;

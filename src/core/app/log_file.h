@@ -1,6 +1,6 @@
 // Log files of the information panel: one per run at shutdown ("Log" folder,
-// NAT_yyyy_MM_dd_HH_mm_ss.log) and one every 500 stand-alone results (NATx_..., beside the
-// executable). A log file is written whole or not at all.
+// NAT_yyyy_MM_dd_HH_mm_ss.log) and one every 500 stand-alone results (NATx_..., its parent). A log
+// file is written whole or not at all.
 #pragma once
 
 #include <filesystem>
@@ -12,24 +12,31 @@
 
 namespace korvan {
 
-// Where the station writes its logs.
+// Where the station writes its logs (and the production records, in `shutdownDir`).
 struct LogLocation {
   std::filesystem::path shutdownDir;  // the "Log" folder
   std::filesystem::path periodicDir;  // its parent
-  // False when the executable's folder cannot be written and the logs go to the user's state
-  // folder instead; the station says so in the information panel.
+  // False when the logs go to the user's state folder rather than beside the executable (an
+  // installed station, or an executable folder that cannot be written); the station says so
+  // in the information panel.
   bool besideExecutable = true;
+  // Set (and both folders empty) when no folder may be used: installed, or the executable's
+  // folder not writable, with neither XDG_STATE_HOME nor HOME set. Nothing is then written
+  // rather than into a shared folder.
+  std::string problem;
 };
 
 // The folder of the running executable (/proc/self/exe); empty when it cannot be read.
 std::filesystem::path ExecutableDirectory();
 
-// Creates the "Log" folder beside the executable when that folder can be written; otherwise
-// under $XDG_STATE_HOME/korvan200nat (or $HOME/.local/state/korvan200nat when XDG_STATE_HOME is
-// unset or empty). `xdgStateHome` and `home` are the environment's values (nullptr when unset).
-// The folders are created as needed; a failure to create them shows up when a log is written.
+// Run from the build tree (`installed` false): creates the "Log" folder beside the executable
+// when that folder can be written. Installed, or when it cannot be written: under
+// $XDG_STATE_HOME/korvan200nat (or $HOME/.local/state/korvan200nat when XDG_STATE_HOME is
+// unset, empty or not absolute). `xdgStateHome` and `home` are the environment's values
+// (nullptr when unset). The folders are created as needed; a failure to create them shows up
+// when a log is written.
 LogLocation PrepareLogLocation(const std::filesystem::path& exeDir, const char* xdgStateHome,
-                               const char* home);
+                               const char* home, bool installed = false);
 
 // The same with the real executable folder and environment.
 LogLocation PrepareLogLocation();

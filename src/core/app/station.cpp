@@ -25,16 +25,27 @@ namespace korvan {
 namespace fs = std::filesystem;
 
 StationEnvironment StationEnvironment::Current() {
-  const char* xdg = std::getenv("XDG_STATE_HOME");
-  const char* home = std::getenv("HOME");
-  return {ExecutableDirectory(), xdg ? xdg : "", home ? home : ""};
+  auto value = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
+  StationEnvironment environment;
+  environment.exeDir = ExecutableDirectory();
+  environment.xdgStateHome = value("XDG_STATE_HOME");
+  environment.home = value("HOME");
+  environment.xdgDataHome = value("XDG_DATA_HOME");
+  environment.installed = !InBuildTree(environment.exeDir);
+  environment.systemDataDir = kSystemDataFolder;
+  return environment;
 }
 
 FileDialog OpenDialog1() {
   return {"",
           "All Files (*.*)|*.*|All Binary Files (*.Bin)|*.Bin|All Intel Hex Files (*.Hex)|*.Hex|"
           "All Motorola Hex Files(*.S19)|*.S19;|"
-          "All Hex/Binary Files (*.Hex,*.S1*,*.Bin)|*.Hex;*.S1*;*.Bin",
+          "All Hex/Binary/ELF Files (*.Hex,*.S1*,*.Bin,*.elf,*.axf,*.out)|"
+          "*.Hex;*.S1*;*.Bin;*.elf;*.axf;*.out|"
+          "All ELF Files (*.elf,*.axf,*.out)|*.elf;*.axf;*.out",
           5, "*.BIN", ""};
 }
 
@@ -189,8 +200,11 @@ void Station::FormShow(const StationEnvironment& environment) {
 
   logs_ = PrepareLogLocation(
       exeDir_, environment.xdgStateHome.empty() ? nullptr : environment.xdgStateHome.c_str(),
-      environment.home.empty() ? nullptr : environment.home.c_str());
-  if (!logs_.besideExecutable) {
+      environment.home.empty() ? nullptr : environment.home.c_str(), environment.installed);
+  if (!logs_.problem.empty()) {
+    info_.AddInfoLine(logs_.problem);
+    frontend_.Ask(MessageKind::Error, logs_.problem, Buttons::Ok);
+  } else if (!logs_.besideExecutable) {
     info_.AddInfoLine(Format("Log files are written to \"%s\"", logs_.shutdownDir.c_str()));
   }
 
@@ -206,13 +220,25 @@ void Station::FormShow(const StationEnvironment& environment) {
   SetOptionByteDefaults(optionBytes_, chip_);
   SyncWindows();
 
-  const fs::path firmwarePath = exeDir_ / kFirmwareFileName;
-  std::error_code ec;
-  if (fs::exists(firmwarePath, ec)) {
-    firmwarePresent_ = LoadFirmwareImage(firmwarePath.string(), firmware_);
+  // The firmware image: beside the executable, else in the user's data folder, else in the
+  // system's; the panel names the file used, or where one may go.
+  const std::vector<fs::path> folders = FirmwareFolders(
+      exeDir_, environment.xdgDataHome, environment.home, environment.systemDataDir);
+  if (const auto found = FindFirmwareImage(folders)) {
+    firmwarePresent_ = LoadFirmwareImage(found->string(), firmware_);
+    info_.AddInfoLine(
+        firmwarePresent_
+            ? Format("Firmware image \"%s\" %s", found->c_str(), firmware_.VersionText().c_str())
+            : Format("Firmware image \"%s\" is damaged and not used", found->c_str()));
   } else {
     firmwarePresent_ = false;
+    const fs::path firmwarePath = exeDir_ / kFirmwareFileName;
     info_.AddInfoLine("File of \"" + firmwarePath.string() + "\" not Found!");
+    std::string where;
+    for (const fs::path& folder : folders) {
+      where += (where.empty() ? "\"" : ", \"") + folder.string() + "\"";
+    }
+    info_.AddInfoLine(Format("Put %s in one of: %s", kFirmwareFileName, where.c_str()));
     frontend_.Ask(MessageKind::Plain, "文件\"" + firmwarePath.string() + "\"没有找到，请确认！",
                   Buttons::Ok);
   }

@@ -23,6 +23,7 @@
 #include "core/app/info_panel.h"
 #include "core/app/job_form.h"
 #include "core/app/log_file.h"
+#include "core/app/places.h"
 #include "core/chips/option_bytes.h"
 #include "core/image/firmware_image.h"
 #include "core/image/image_buffer.h"
@@ -107,9 +108,18 @@ struct WindowState {
 
 // Where the station finds its executable folder and environment; tests give their own.
 struct StationEnvironment {
+  StationEnvironment() = default;
+  StationEnvironment(std::filesystem::path exe, std::string stateHome, std::string homeDir)
+      : exeDir(std::move(exe)), xdgStateHome(std::move(stateHome)), home(std::move(homeDir)) {}
+
   std::filesystem::path exeDir;
   std::string xdgStateHome;
   std::string home;
+  std::string xdgDataHome;
+  // Not run from the build tree: logs and records go to the user's state folder.
+  bool installed = false;
+  // The system's folder for the firmware image (/usr/share/korvan200nat; empty: none).
+  std::filesystem::path systemDataDir;
 
   static StationEnvironment Current();
 };

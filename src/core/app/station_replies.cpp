@@ -70,7 +70,9 @@ void Station::NotifyEnded() {
   // Told only once the handler that ended the operation is done (its last lines added, its
   // restart sent), so that a listener may start the next command at once.
   while (!ended_.empty()) {
-    const auto [n, outcome] = ended_.front();
+    // Plain names rather than a structured binding: a lambda may not capture those in C++20.
+    const int n = ended_.front().first;
+    const OperationOutcome outcome = ended_.front().second;
     ended_.erase(ended_.begin());
     TellListeners([&](StationListener& l) { l.OperationEnded(n, outcome); });
   }

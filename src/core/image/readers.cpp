@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/image/address_rules.h"
+#include "core/image/elf_reader.h"
 #include "core/image/hex_digits.h"
 #include "core/util/format.h"
 
@@ -209,6 +210,28 @@ int ParseS19Line(std::string_view line, const ReadTarget& target, ReadCursor& cu
   if ((s & 0xFF) != 0xFF) return kRecordBadChecksum;
   // A record without data places nothing, so it cannot lie outside the windows.
   return place == Placement::Outside && d > 0 ? kRecordOutsideWindows : kRecordOk;
+}
+
+int PlaceDataRecord(std::uint32_t address, std::span<const std::uint8_t> data,
+                    const ReadTarget& target, ReadCursor& cursor) {
+  if (data.empty()) return kRecordOk;
+  const auto n = static_cast<std::uint32_t>(data.size());
+  cursor.lowest = std::min(cursor.lowest, address);
+  cursor.highest = std::max(cursor.highest, LastAddress(address, n));
+  Store store;
+  const Placement place = Place(address, target, kOptionWindowLengthHex, true, store);
+  if (place == Placement::Far) return kRecordOk;
+  std::uint32_t sum = 0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::int64_t index = store.index + i;
+    if (place != Placement::Outside && index >= 0 && index < store.size) {
+      store.data[index] = data[i];
+    }
+    sum += data[i];
+  }
+  cursor.fileChecksum += sum;
+  if (place == Placement::Option) target.image->programOptionBytes = true;
+  return place == Placement::Outside ? kRecordOutsideWindows : kRecordOk;
 }
 
 namespace {
@@ -607,6 +630,7 @@ ObjectFileKind ObjectFileKindOf(std::string_view path) {
     return ObjectFileKind::SRecord;
   }
   if (ext == ".BIN") return ObjectFileKind::Binary;
+  if (ext == ".ELF" || ext == ".AXF" || ext == ".OUT") return ObjectFileKind::Elf;
   return ObjectFileKind::Unknown;
 }
 
@@ -633,14 +657,18 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
     }
     loadOffset = *offset;
   }
-  // A binary file (at most 1 MiB) is read whole; a text file is read line by line, so memory
-  // stays bounded for any file. Either way a file that cannot be opened or read at all fails
-  // before anything changes.
+  // A binary file (at most 1 MiB) is read whole, and so is an ELF file (mapped); a text file
+  // is read line by line, so memory stays bounded for any file. Either way a file that cannot
+  // be opened or read at all fails before anything changes.
   FileBytes binary;
   InputFile text;
   std::optional<FileLines> lines;
   if (kind == ObjectFileKind::Binary) {
     if (!binary.Open(path, error, kBinFileLimit)) return IoFailure(error);
+  } else if (kind == ObjectFileKind::Elf) {
+    // Debugging information makes ELF files large, but never this large for a part's flash.
+    constexpr std::uint64_t kElfFileLimit = 256u << 20;
+    if (!binary.Open(path, error, kElfFileLimit)) return IoFailure(error);
   } else if (kind != ObjectFileKind::Unknown) {
     if (!text.Open(path, error)) return IoFailure(error);
     lines.emplace(text.Fd(), path, kObjectFileChunk);
@@ -653,6 +681,14 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
   if (lines) {
     before.emplace(image);
     optionBefore.assign(optionBytes.begin(), optionBytes.end());
+  }
+  std::vector<ElfSegment> segments;
+  if (kind == ObjectFileKind::Elf) {
+    // Headers first: a broken ELF file leaves the image as it was.
+    if (auto refused = ReadElfSegments(binary.View(), segments)) {
+      return IoFailure(
+          korvan::Format("Cannot read ELF file \"%s\": %s", path.c_str(), refused->c_str()));
+    }
   }
 
   if (mode == LoadMode::NewImage) image.EraseAll();
@@ -677,6 +713,9 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
       extent.highest = static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF));
       break;
     }
+    case ObjectFileKind::Elf:
+      result = LoadElfSegments(binary.View(), segments, target, frontend, extent);
+      break;
     case ObjectFileKind::Unknown:
       result.status = LoadStatus::NotRead;
       return result;

@@ -1,4 +1,4 @@
-// Object-file readers: Intel HEX, Motorola S-record and raw binary, into the image buffer.
+// Object-file readers: Intel HEX, Motorola S-record, ELF and raw binary, into the image buffer.
 //
 // A record's data go to the first window that holds the record's first address (flash, EEP,
 // OTP, option byte); all of the record's bytes follow that address. No store ever leaves its
@@ -53,6 +53,11 @@ struct ReadCursor {
 int ParseHexLine(std::string_view line, const ReadTarget& target, ReadCursor& cursor);
 // One Motorola S-record -> RecordCode.
 int ParseS19Line(std::string_view line, const ReadTarget& target, ReadCursor& cursor);
+// Bytes of a binary object file at target address `address`, placed as an Intel HEX data
+// record with the same address and bytes would be (extent, window, file checksum, code 16 for
+// data near the image but outside every window, far data ignored) -> RecordCode.
+int PlaceDataRecord(std::uint32_t address, std::span<const std::uint8_t> data,
+                    const ReadTarget& target, ReadCursor& cursor);
 
 enum class LoadStatus {
   Done,       // read to its end (or to a HEX end record)
@@ -117,10 +122,11 @@ inline constexpr std::uint32_t kBinFileLimit = 0x100000;  // 1 MiB
 bool ReadWholeFile(const std::string& path, std::string& out, std::string& error,
                    std::uint64_t limit = UINT64_MAX);
 
-enum class ObjectFileKind { IntelHex, SRecord, Binary, Unknown };
+enum class ObjectFileKind { IntelHex, SRecord, Binary, Elf, Unknown };
 
 // The format the station reads a file as, by its extension (case ignored): ".HEX" Intel HEX;
-// ".S1" followed by a digit S-record; ".BIN" raw binary; anything else is not read.
+// ".S1" followed by a digit S-record; ".BIN" raw binary; ".ELF", ".AXF" and ".OUT" the linker's
+// ELF output; anything else is not read.
 ObjectFileKind ObjectFileKindOf(std::string_view path);
 
 enum class LoadMode {
@@ -133,7 +139,8 @@ inline constexpr const char* kOutsideChipWarning = "文件数据超出芯片范�
 // Loads an object file into the flash image (base = flash start) the way the station's file
 // commands do: a binary file first asks the load offset (declining, or a text that is no
 // number, changes nothing); the file is read whole before anything is erased, so a file that
-// cannot be read changes nothing either. Sets the data-loaded flag, the extent and the file
+// cannot be read changes nothing either, nor does an ELF file whose headers are broken (IoError
+// with the reason). Sets the data-loaded flag, the extent and the file
 // checksum, and warns "文件数据超出芯片范围，请确认！" when the extent leaves the flash window.
 // Addresses never wrap: a binary placed near the top of the address space ends at 0xFFFFFFFF.
 // A text file is read line by line (bounded memory); when reading fails half-way, the image

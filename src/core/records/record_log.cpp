@@ -134,6 +134,8 @@ std::optional<std::string> RecordLog::Append(const ProductionRecord& record) con
   const auto day = ParseRecordDay(std::string_view(record.time).substr(0, 10));
   if (!day) return "Record without a valid time: \"" + record.time + "\"";
   const std::string stem = RecordFileStem(*day);
+  // No folder could be named (no HOME): never fall back to the working folder.
+  if (folder_.empty()) return std::string("No folder for the production records");
 
   std::optional<std::string> error =
       AppendLine(folder_ / (stem + ".jsonl"), RecordJsonLine(record), durability_);

@@ -89,11 +89,13 @@ TEST_F(StationTest, FirstShowingGreetsAndReportsAMissingFirmwareImage) {
   fresh.SetPortSources(testing::NoPorts(other.path()));
   fresh.FormShow({other.path(), "", ""});
   const std::string kfw = (other.path() / "KorvanNAT.KFW").string();
-  EXPECT_EQ(fresh.info().Lines(), (std::vector<std::string>{
-                                      "> 14:03:22 Hello! Korvan200NAT User!",
-                                      "",
-                                      "> 14:03:22 File of \"" + kfw + "\" not Found!",
-                                  }));
+  EXPECT_EQ(fresh.info().Lines(),
+            (std::vector<std::string>{
+                "> 14:03:22 Hello! Korvan200NAT User!",
+                "",
+                "> 14:03:22 File of \"" + kfw + "\" not Found!",
+                "> 14:03:22 Put KorvanNAT.KFW in one of: \"" + other.path().string() + "\"",
+            }));
   ASSERT_EQ(frontend.questions.size(), 1u);
   EXPECT_EQ(frontend.questions[0].kind, MessageKind::Plain);
   EXPECT_EQ(frontend.questions[0].text, "文件\"" + kfw + "\"没有找到，请确认！");
@@ -124,7 +126,9 @@ TEST_F(StationTest, FirstShowingLoadsAFirmwareImageBesideTheExecutable) {
   fresh.FormShow({other.path(), "", ""});
   EXPECT_TRUE(fresh.firmwarePresent());
   EXPECT_TRUE(frontend.questions.empty());
-  EXPECT_EQ(fresh.info().LineCount(), 2u);
+  ASSERT_EQ(fresh.info().LineCount(), 3u);
+  EXPECT_EQ(fresh.info().Lines()[2], "> 14:03:22 Firmware image \"" +
+                                         (other.path() / "KorvanNAT.KFW").string() + "\" V3.10");
 }
 
 TEST_F(StationTest, LoadingAnObjectFileReportsRangesChecksumsAndFillsTheFlashView) {
@@ -489,7 +493,8 @@ TEST_F(StationTest, AProjectRestoresChipImageOptionBytesAndEveryControl) {
   frontend.openChoices.push_back(FileChoice{project, 1});
   other.SpdBtnLdPrjClick();
   ASSERT_EQ(frontend.Texts(), (std::vector<std::string>{"Project File Open Success!"}));
-  EXPECT_EQ(other.info().Lines()[3],
+  // After the greeting, the empty line and the two lines about the missing firmware image.
+  EXPECT_EQ(other.info().Lines()[4],
             "> 14:03:22 Load Tobrin Project file of \"" + project + "\" at 2024-01-05");
 
   EXPECT_EQ(other.chip().chipName, "N32G452CBL7");
