@@ -88,6 +88,9 @@ std::string Station::StatusLine(int n, std::uint8_t code, std::uint8_t operation
 }
 
 void Station::FailOperation(int n, std::uint8_t code) {
+  // A bare success status where data was due (verify, read, chip ID, read OTP) is a reply
+  // without its data: it fails as a packet error, never with the success text on a red gauge.
+  if (code == p::kStatusOk || code == p::kStatusDone) code = p::kStatusBadPacket;
   const std::uint8_t operation = Channel(n).pendingCommand;
   FinishOperation(n, OperationResult::Failed, code, StatusLine(n, code, operation));
 }
