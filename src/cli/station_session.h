@@ -29,6 +29,8 @@ class StationSession : public StationListener {
   // The longest any one step may take. The station's own time-outs end every operation long
   // before this; it only guards against a channel that never ends.
   static constexpr std::chrono::minutes kStepLimit{30};
+  // Device searches that may each be followed by firmware upgrades before the station goes on.
+  static constexpr int kUpgradeRounds = 3;
 
   StationSession(CliFrontend& frontend, RunOutput& output);
   ~StationSession() override;
@@ -59,7 +61,9 @@ class StationSession : public StationListener {
 
   // Runs `command` (one of the station's command handlers) and waits until every channel is
   // idle again; the report says how the operation ended on each channel it started.
-  StepReport RunStep(const std::string& name, const std::function<void()>& command);
+  // The outcome of a firmware upgrade counts only in the upgrade step (`upgradeStep`).
+  StepReport RunStep(const std::string& name, const std::function<void()>& command,
+                     bool upgradeStep = false);
 
   // A firmware upgrade ends with the restart request before the programmer answers it. The
   // station sets that answer aside when it comes, but a new device search closes the ports
@@ -89,6 +93,10 @@ class StationSession : public StationListener {
  private:
   bool ChannelActive(int n) const;
   bool AnyActive() const;
+  bool AnyUpgrading() const;
+  // After a search: waits for the upgrades it started and searches again, as long as new ones
+  // start (at most kUpgradeRounds rounds).
+  void SettleUpgrades(std::chrono::milliseconds limit);
   bool SearchAnswered();
 
   CliFrontend& frontend_;
@@ -96,6 +104,7 @@ class StationSession : public StationListener {
   Station station_;
   EventLoop loop_;
   bool closed_ = false;
+  bool upgradeStep_ = false;
 
   // Outcomes reported while a step runs, by channel.
   std::array<std::vector<OperationOutcome>, kChannelCount> outcomes_;
