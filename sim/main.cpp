@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "core/util/version.h"
 #include "lib/emulator.h"
 
 int main(int argc, char** argv) {
@@ -25,7 +26,9 @@ int main(int argc, char** argv) {
   app.add_option("--count", options.count, "Number of programmers (channels)")
       ->check(CLI::Range(1, 64))
       ->capture_default_str();
-  app.add_option("--version", options.version, "Firmware version reported after the model name")
+  app.set_version_flag("--version", std::string("korvan-sim ") + korvan::kStationVersion);
+  app.add_option("--programmer-version", options.version,
+                 "Firmware version the emulated programmers report after the model name")
       ->capture_default_str();
   app.add_option("--model", options.model,
                  "NAT (Korvan200NAT), or MMN (Korvan200MMN, a programmer that needs firmware)")
@@ -58,7 +61,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    // --help answers 0; a bad command line is a usage error, 2.
+    // --help and --version answer 0; a bad command line is a usage error, 2.
     return app.exit(e) == 0 ? 0 : 2;
   }
 
@@ -69,12 +72,22 @@ int main(int argc, char** argv) {
       std::cerr << "korvan-sim: " << error << "\n";
       return 2;
     }
+    if (fault->channel > options.count) {
+      std::cerr << "korvan-sim: " << text << ": there is no channel " << fault->channel
+                << " with --count " << options.count << "\n";
+      return 2;
+    }
     options.faults.push_back(*fault);
   }
   for (const auto& text : chipStates) {
     const auto state = ParseChipState(text, &error);
     if (!state) {
       std::cerr << "korvan-sim: " << error << "\n";
+      return 2;
+    }
+    if (state->channel > options.count) {
+      std::cerr << "korvan-sim: " << text << ": there is no channel " << state->channel
+                << " with --count " << options.count << "\n";
       return 2;
     }
     options.chipStates.push_back(*state);

@@ -9,7 +9,13 @@ namespace korvan::cli {
 
 Answer CliFrontend::Ask(MessageKind kind, const std::string& text, Buttons buttons) {
   const bool problem = kind == MessageKind::Error || kind == MessageKind::Warning;
-  (problem ? err_ : out_) << text << '\n';
+  const bool lineError = buttons == Buttons::OkAbort && text.rfind("Line ", 0) == 0;
+  if (lineError) {
+    if (lineErrors++ == 0) firstLineError = text;
+    if (lineErrorsOfFile_++ < kShownLineErrors) err_ << text << '\n';
+  } else {
+    (problem ? err_ : out_) << text << '\n';
+  }
   if (kind == MessageKind::Error) ++errorBoxes;
   if (kind == MessageKind::Warning) ++warningBoxes;
   switch (buttons) {
@@ -23,6 +29,13 @@ Answer CliFrontend::Ask(MessageKind kind, const std::string& text, Buttons butto
       break;
   }
   return Answer::Ok;
+}
+
+void CliFrontend::EndLineErrors(int count) {
+  if (count > kShownLineErrors) {
+    err_ << "... and " << count - kShownLineErrors << " more line errors\n";
+  }
+  lineErrorsOfFile_ = 0;
 }
 
 std::optional<FileChoice> CliFrontend::ChooseOpenFile(const FileDialog&) {

@@ -19,6 +19,13 @@ class CliFrontend : public Frontend {
   CliFrontend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
   bool abortOnError = false;
+  // The reader's line-error boxes ("Line %d Data Error : %d."): the first kShownLineErrors of
+  // one file are written, the rest only counted (EndLineErrors tells how many were left out).
+  static constexpr int kShownLineErrors = 5;
+  int lineErrors = 0;          // line-error boxes so far
+  std::string firstLineError;  // the text of the first one
+  // After a file: "... and N more line errors" when some of its `count` were not written.
+  void EndLineErrors(int count);
   // The verify-mismatch question ("Yes" goes on, "Abort" stops): answered Abort when set.
   bool abortOnMismatch = false;
   // What the read-address dialog returns; nullopt: what it opened with.
@@ -47,6 +54,7 @@ class CliFrontend : public Frontend {
  private:
   std::ostream& out_;
   std::ostream& err_;
+  int lineErrorsOfFile_ = 0;
 };
 
 }  // namespace korvan::cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,11 +12,20 @@ namespace korvan::cli {
 
 // Exit statuses shared by every sub-command.
 enum ExitStatus : int {
-  kExitOk = 0,        // everything succeeded
-  kExitFailed = 1,    // the work ran but something failed (a line error, a channel NG)
-  kExitUsage = 2,     // bad command line
-  kExitIo = 3,        // a file could not be read or written, or no programmer answered
+  kExitOk = 0,      // everything succeeded
+  kExitFailed = 1,  // the work ran but something failed (a line error, a channel NG)
+  kExitUsage = 2,   // bad command line
+  kExitIo = 3,      // a file could not be read or written, or no programmer answered
+  kExitRecord = 4,  // a production record could not be written
+  // A stop signal ends a run with 128 + its number, as a shell shows a process it killed.
 };
+
+// "SIGTERM".
+std::string SignalName(int signalNumber);
+
+// The text of a usage error when `text` is no whole number in [0, max] ("" when it is one):
+// "--sn-gain: 0x10000 is out of range (0..0xFFFF)".
+std::string RangeProblem(const std::string& option, const std::string& text, std::uint64_t max);
 
 class Command {
  public:
@@ -34,8 +44,8 @@ const std::vector<CommandFactory>& RegisteredCommands();
 
 }  // namespace korvan::cli
 
-#define KORVAN_REGISTER_COMMAND(ClassName)                                            \
-  namespace {                                                                         \
-  [[maybe_unused]] const bool registered_##ClassName = ::korvan::cli::RegisterCommand( \
+#define KORVAN_REGISTER_COMMAND(ClassName)                                                        \
+  namespace {                                                                                     \
+  [[maybe_unused]] const bool registered_##ClassName = ::korvan::cli::RegisterCommand(            \
       []() -> std::unique_ptr<::korvan::cli::Command> { return std::make_unique<ClassName>(); }); \
   }

@@ -1,6 +1,16 @@
 #include "cli/job_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/image/job_check.h"
+#include "core/util/format.h"
 
 namespace korvan::cli {
 
@@ -36,29 +46,110 @@ std::string CheckInputNames(const std::vector<std::string>& inputs) {
   return "";
 }
 
+namespace {
+
+// Why `path` cannot be read as an input ("" when it can), and its length.
+std::string InputProblem(const std::string& path, std::uint64_t& size) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "cannot read " + path + ": " + std::strerror(errno);
+  struct stat st {};
+  std::string problem;
+  if (::fstat(fd, &st) != 0) {
+    problem = "cannot read " + path + ": " + std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    problem = "cannot read " + path + ": it is a folder";
+  }
+  size = static_cast<std::uint64_t>(st.st_size);
+  ::close(fd);
+  return problem;
+}
+
+}  // namespace
+
 LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
-                       const std::vector<std::string>& inputs) {
+                       const std::vector<std::string>& inputs, const LoadChecks& checks) {
   LoadSummary summary;
   bool firstObject = true;
   for (const auto& in : inputs) {
+    std::uint64_t size = 0;
+    if (std::string problem = InputProblem(in, size); !problem.empty()) {
+      summary.outcome = LoadOutcome::Failed;
+      summary.problem = std::move(problem);
+      return summary;
+    }
     frontend.openPaths.clear();
     frontend.openPaths.push_back(in);
     if (IsProjectFile(in)) {
       if (!station.SpdBtnLdPrjClick()) {
         summary.outcome = LoadOutcome::Failed;
+        summary.problem = "the project " + in + " could not be loaded";
         return summary;
       }
       continue;
     }
-    const LoadResult result = station.LoadObjectFileCommand(!firstObject, InputKindOf(in));
+    const ObjectFileKind kind = InputKindOf(in);
+    // The extent of this file alone: a file without a data record leaves it as set here.
+    station.image().lowest = 0xFFFFFFFF;
+    station.image().highest = 0;
+    const int shownBefore = frontend.lineErrors;
+    const LoadResult result = station.LoadObjectFileCommand(!firstObject, kind);
     if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) {
       summary.outcome = LoadOutcome::Failed;
+      summary.problem = result.status == LoadStatus::IoError
+                            ? "cannot read " + in + ": " + result.message
+                            : "the load of " + in + " was refused";
       return summary;
     }
     firstObject = false;
+    if (result.lineErrors > 0 && summary.lineErrors == 0) {
+      summary.lineErrorFile = in;
+      summary.firstLineError = frontend.firstLineError;
+    }
     summary.lineErrors += result.lineErrors;
+    frontend.EndLineErrors(frontend.lineErrors - shownBefore);
+    if (result.status == LoadStatus::Aborted) return summary;
+    if (checks.allowOutside) continue;
+    const LoadedExtent extent = ExtentOfLoad(station.image(), kind, size);
+    if (const auto problem =
+            CheckLoadedFile(in, kind, extent, station.image().windows, station.chip().chipName)) {
+      summary.outcome = LoadOutcome::Refused;
+      summary.problem = problem->text;
+      return summary;
+    }
   }
   return summary;
+}
+
+std::string LineErrorProblem(const LoadSummary& summary) {
+  // "Line %d Data Error : %d." ends in the reader's result code.
+  const auto colon = summary.firstLineError.rfind(':');
+  const int code =
+      colon == std::string::npos ? 0 : std::atoi(summary.firstLineError.c_str() + colon + 1);
+  const char* meaning = "";
+  switch (code) {
+    case kRecordBadStart:
+      meaning = " (not a record)";
+      break;
+    case kRecordBadS19Type:
+      meaning = " (unknown S-record type)";
+      break;
+    case kRecordBadAddressField:
+      meaning = " (address record with a non-zero offset field)";
+      break;
+    case kRecordBadChecksum:
+      meaning = " (checksum wrong or line cut short)";
+      break;
+    case kRecordBadHexType:
+      meaning = " (unknown record type)";
+      break;
+    case kRecordOutsideWindows:
+      meaning = " (data outside the part's memory)";
+      break;
+    default:
+      break;
+  }
+  return Format("%s: %d line error(s), the first: %s%s", summary.lineErrorFile.c_str(),
+                summary.lineErrors, summary.firstLineError.c_str(), meaning);
 }
 
 OutputKind OutputKindOf(const std::string& path) {

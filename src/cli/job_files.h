@@ -26,21 +26,37 @@ bool IsProjectFile(const std::string& path);
 std::string CheckInputNames(const std::vector<std::string>& inputs);
 
 enum class LoadOutcome {
-  Loaded,  // every file read (line errors may have been reported)
-  Failed,  // a file could not be read or was refused; the rest were not tried
+  Loaded,   // every file read (line errors may have been reported)
+  Failed,   // a file could not be read; the rest were not tried
+  Refused,  // a file's data do not fit the part (empty, outside its flash, too long)
 };
 
 struct LoadSummary {
   LoadOutcome outcome = LoadOutcome::Loaded;
   int lineErrors = 0;
+  std::string lineErrorFile;   // the file of the first line error
+  std::string firstLineError;  // its text ("Line 3 Data Error : 16.")
+  std::string problem;         // why a file failed or was refused, naming it
+};
+
+// What the job checks let through.
+struct LoadChecks {
+  // Data outside the part's flash, or an image that does not fit it, only warned about as the
+  // window does (--allow-outside); otherwise such an input is refused.
+  bool allowOutside = false;
 };
 
 // Loads `inputs` in order: a .kvn as a project, the first object file as "Load Object File"
 // (image erased first), each further one as "Load More Data". The station's questions go to
 // `frontend`, which must be the station's. The chip must already be chosen unless the first input
-// is a project.
+// is a project. An input that cannot be read is named before the station is asked to load it;
+// each object file loaded is checked against the part's flash window (CheckLoadedFile). Loading
+// stops at the first failed or refused input, and at a line error answered Abort.
 LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
-                       const std::vector<std::string>& inputs);
+                       const std::vector<std::string>& inputs, const LoadChecks& checks = {});
+
+// The one line that tells why line errors stop the job: the file, how many, the first one.
+std::string LineErrorProblem(const LoadSummary& summary);
 
 enum class OutputKind { Binary, IntelHex, SRecord, Project, Unknown };
 

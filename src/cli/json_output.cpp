@@ -14,6 +14,7 @@ using Json = nlohmann::ordered_json;
 const char* ResultName(const ChannelStepResult& r) {
   if (r.ok) return "ok";
   if (!r.outcome) return "no_outcome";
+  if (r.outcome->result == OperationResult::Ok) return "not_recorded";
   return r.outcome->result == OperationResult::TimedOut ? "timed_out" : "failed";
 }
 

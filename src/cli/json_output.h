@@ -9,7 +9,9 @@
 //                "port":…,"ok":false,"result":"failed","status":35,"command":7,
 //                "auto_cycle":true,"message":…,"serial_number":null,"note":""}]}
 //   stand_alone {"event":"stand_alone","channel":3,"code":6,"verdict":"OK"}
-//   problem     {"event":"problem","text":"no programmer answered"}
+//   problem     {"event":"problem","text":"port /dev/ttyUSB3: does not exist"}
+//               (a refused input, an unusable port, no programmer, a record not written, a stop
+//               signal; a channel whose record was not written has "result":"not_recorded")
 //   summary     {"event":"summary","exit_status":1,"ok":false,"steps":[{"step":…,"ok":…}],
 //                "failed_channels":[2]}
 // The summary is always the last line.

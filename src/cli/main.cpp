@@ -1,8 +1,11 @@
 // korvan-cli: the command-line station for scripts and production lines.
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "cli/command.h"
+#include "core/util/format.h"
 #include "core/util/version.h"
 
 namespace korvan::cli {
@@ -19,16 +22,38 @@ bool RegisterCommand(CommandFactory factory) {
   return true;
 }
 
-const std::vector<CommandFactory>& RegisteredCommands() { return Registry(); }
+const std::vector<CommandFactory>& RegisteredCommands() {
+  return Registry();
+}
+
+std::string SignalName(int signalNumber) {
+  const char* name = sigabbrev_np(signalNumber);
+  return name ? std::string("SIG") + name : Format("signal %d", signalNumber);
+}
+
+std::string RangeProblem(const std::string& option, const std::string& text, std::uint64_t max) {
+  const auto value = ParseInteger(text);
+  if (!value) return option + ": " + NotAnIntegerMessage(text);
+  if (*value < 0 || static_cast<std::uint64_t>(*value) > max) {
+    return Format("%s: %s is out of range (0..0x%llX)", option.c_str(), text.c_str(),
+                  static_cast<unsigned long long>(max));
+  }
+  return "";
+}
 
 }  // namespace korvan::cli
 
 int main(int argc, char** argv) {
   using namespace korvan::cli;
-  CLI::App app{"Korvan200NAT programmer station, command line.\n\n"
-               "Exit status: 0 success, 1 a step or channel failed, 2 usage error,\n"
-               "3 a file could not be read or written, or no programmer answered.",
-               "korvan-cli"};
+  // A reader that goes away (korvan-cli run ... | head) ends the printing, not the run: the
+  // parts at work are finished and recorded.
+  std::signal(SIGPIPE, SIG_IGN);
+  CLI::App app{
+      "Korvan200NAT programmer station, command line.\n\n"
+      "Exit status: 0 success, 1 a step or channel failed, 2 usage error,\n"
+      "3 a file could not be read or written, or no programmer answered,\n"
+      "4 a production record could not be written, 128+N stopped by signal N.",
+      "korvan-cli"};
   app.set_version_flag("--version", std::string("korvan-cli ") + korvan::kStationVersion);
   app.require_subcommand(0, 1);
 

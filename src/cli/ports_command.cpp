@@ -2,7 +2,9 @@
 // identity text of the programmer that answered on it, or "未找到设备!".
 //   korvan-cli ports [--ports P1:P2:...]
 // Only the first four ports of the sorted list become channels and are asked; later ones are
-// listed as not searched. Exit status: 0 when a programmer answered, 3 when none did.
+// listed as not searched. A port that cannot be used is named on stderr with the reason (it does
+// not exist, is no serial device, is not permitted, or another process holds it). Exit status: 0
+// when a programmer answered, 3 when none did.
 // With --watch the command then stays and prints a line for every USB serial adapter (ftdi_sio,
 // cp210x) that appears ("+ PATH") or disappears ("- PATH"), until interrupted or
 // --watch-seconds pass; the exit status is then 0.

@@ -21,8 +21,8 @@ class RecordsCommand : public Command {
         "Print the production records (one per finished part: Auto sequences and stand-alone "
         "results), oldest first, as JSON Lines or CSV.");
     sub->footer(
-        "Exit status: 0 printed (also when there are none), 2 usage error, 3 a record file "
-        "could not be read or the output could not be written.");
+        "Exit status: 0 printed (also when there are none), 2 usage error, 3 the --dir folder "
+        "does not exist, a record file could not be read or the output could not be written.");
     sub->add_option("--since", since_, "Only records of this day (yyyy-MM-dd) and later")
         ->check([](const std::string& text) {
           return ParseRecordDay(text) ? std::string() : "expected a date as yyyy-MM-dd";
@@ -41,6 +41,12 @@ class RecordsCommand : public Command {
     }
     const std::filesystem::path folder =
         dir_.empty() ? logs.shutdownDir : std::filesystem::path(dir_);
+    std::error_code ec;
+    if (!dir_.empty() && !std::filesystem::is_directory(folder, ec)) {
+      // A folder named on the command line that is not there is a mistake, not "no records".
+      std::cerr << "records: no such folder: " << folder.string() << '\n';
+      return kExitIo;
+    }
     const RecordListing listing =
         ReadRecords(folder, since_.empty() ? std::nullopt : ParseRecordDay(since_));
     if (csv_) std::cout << RecordCsvHeader();

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "cli/command.h"
 #include "cli/job_files.h"
 #include "cli/json_output.h"
+#include "cli/part_names.h"
 #include "cli/run_output.h"
 #include "cli/run_steps.h"
 #include "cli/station_session.h"
@@ -55,7 +57,7 @@ struct JobOptions {
   std::optional<int> insertMs, removeMs;
   bool keepPower = false;
   std::optional<int> powerOnMs, powerOffMs;
-  std::optional<int> reset;  // RadioGrpRST index
+  std::optional<std::string> reset;  // low, hi-z or pulse
   bool runAfter = false;
   bool runAndShut = false;
   std::optional<int> runMs;
@@ -63,16 +65,21 @@ struct JobOptions {
   bool noProgramOptionBytes = false;
   bool blankError = false;
   bool eraseDirectly = false;
-  std::optional<int> voltage;  // RadioGpVolt index
-  std::optional<int> swclk;    // RadioGrpSpdF index
+  std::optional<std::string> voltage;  // 3.3 or 5.0
+  std::optional<std::string> swclk;    // slow or fast
 
   void Add(CLI::App* sub) {
     const char* const job = "Job settings";
     sub->add_option("--serial-numbers", serialNumbers,
-                    "Serial numbers on, starting at SN1[,SN2,SN3,SN4] for channels 1..4")
+                    "Serial numbers on, starting at SN1[,SN2,SN3,SN4] for channels 1..4 (each "
+                    "0..4294967295, decimal or 0x...); a channel without a number of its own "
+                    "starts where the form does: 2 at 0x40000000, 3 at 0x80000000, 4 at "
+                    "0xC0000000")
         ->group(job);
-    sub->add_option("--sn-gain", snGain, "Serial-number step (default 0x01)")->group(job);
-    sub->add_option("--sn-address", snAddress, "Where the serial number is written (0x0000FFF0)")
+    sub->add_option("--sn-gain", snGain, "Serial-number step, 0..0xFFFF (default 0x01)")
+        ->group(job);
+    sub->add_option("--sn-address", snAddress,
+                    "Where the serial number is written, 0..0xFFFFFFFF (default 0x0000FFF0)")
         ->group(job);
     sub->add_flag("--sn-little-endian", snLittleEndian, "Write serial numbers little-endian")
         ->group(job);
@@ -96,8 +103,7 @@ struct JobOptions {
         ->check(CLI::Range(10, 2000))
         ->group(job);
     sub->add_option("--reset", reset, "Reset output after programming: low, hi-z or pulse")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, int>{{"low", 0}, {"hi-z", 1}, {"pulse", 2}}))
+        ->check(CLI::IsMember({"low", "hi-z", "pulse"}))
         ->group(job);
     sub->add_flag("--run-after", runAfter, "Start the part after programming")->group(job);
     sub->add_flag("--run-and-shut", runAndShut, "Run the part, then shut it down")->group(job);
@@ -110,11 +116,10 @@ struct JobOptions {
     sub->add_flag("--blank-error", blankError, "A part that is not blank is an error")->group(job);
     sub->add_flag("--erase-directly", eraseDirectly, "Erase without a blank check")->group(job);
     sub->add_option("--voltage", voltage, "Interface level: 3.3 or 5.0")
-        ->transform(
-            CLI::CheckedTransformer(std::map<std::string, int>{{"3.3", 0}, {"5.0", 1}, {"5", 1}}))
+        ->check(CLI::IsMember({"3.3", "5.0", "5"}))
         ->group(job);
     sub->add_option("--swclk", swclk, "SWD clock: slow or fast")
-        ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"slow", 0}, {"fast", 1}}))
+        ->check(CLI::IsMember({"slow", "fast"}))
         ->group(job);
   }
 
@@ -130,10 +135,20 @@ struct JobOptions {
         return "--serial-numbers takes at most four numbers";
       }
     }
-    if (snGain) numbers.push_back(*snGain);
-    if (snAddress) numbers.push_back(*snAddress);
     for (const auto& text : numbers) {
-      if (!ParseInteger(text)) return NotAnIntegerMessage(text);
+      if (auto problem = RangeProblem("--serial-numbers", text, 0xFFFFFFFF); !problem.empty()) {
+        return problem;
+      }
+    }
+    if (snGain) {
+      if (auto problem = RangeProblem("--sn-gain", *snGain, 0xFFFF); !problem.empty()) {
+        return problem;
+      }
+    }
+    if (snAddress) {
+      if (auto problem = RangeProblem("--sn-address", *snAddress, 0xFFFFFFFF); !problem.empty()) {
+        return problem;
+      }
     }
     return "";
   }
@@ -166,7 +181,7 @@ struct JobOptions {
     if (keepPower) form.ChkBoxVDD.checked = false;
     if (powerOnMs) form.SpinEditVddTim.Set(*powerOnMs);
     if (powerOffMs) form.SpinEditRstTim.Set(*powerOffMs);
-    if (reset) form.RadioGrpRST.itemIndex = *reset;
+    if (reset) form.RadioGrpRST.itemIndex = *reset == "low" ? 0 : *reset == "hi-z" ? 1 : 2;
     if (runAfter) form.CheckBoxRun.checked = true;
     if (runAndShut) form.ChkBoxRunSHT.checked = true;
     if (runMs) form.SpinEditRTM.Set(*runMs);
@@ -174,8 +189,8 @@ struct JobOptions {
     if (noProgramOptionBytes) form.CheckBoxOpt.checked = false;
     if (blankError) form.ChkBoxBlkEr.checked = true;
     if (eraseDirectly) form.ChkBoxEras.checked = true;
-    if (voltage) form.RadioGpVolt.itemIndex = *voltage;
-    if (swclk) form.RadioGrpSpdF.itemIndex = *swclk;
+    if (voltage) form.RadioGpVolt.itemIndex = *voltage == "3.3" ? 0 : 1;
+    if (swclk) form.RadioGrpSpdF.itemIndex = *swclk == "slow" ? 0 : 1;
   }
 };
 
@@ -188,21 +203,36 @@ class RunCommand : public Command {
         "connected programmer.");
     sub->footer(std::string(StepHelp()) +
                 "\n\nExit status: 0 every step succeeded on every connected channel, 1 a step "
-                "failed or timed out on a channel (or an input had line errors), 2 usage error, "
-                "3 a file could not be read or written, or no programmer answered.");
+                "failed or timed out on a channel, or an input was refused (line errors, no "
+                "data, data outside the part's flash), 2 usage error (an unknown part "
+                "included), 3 a file could not be read or written, or no port could be used or "
+                "no programmer answered, 4 a production record could not be written, 128+N "
+                "stopped by signal N (SIGINT, SIGTERM, SIGHUP: the parts at work are recorded "
+                "NG, interrupted).");
     sub->add_option("--ports", ports_,
                     "Ports to search besides the USB adapters, colon separated (replaces "
                     "KORVAN_PORTS)");
-    sub->add_option("--chip", part_, "Part number (not needed when the job is a .kvn project)");
+    sub->add_option("--chip", part_,
+                    "Part number from the catalogue, any letter case (korvan-cli chip --list); "
+                    "not needed when the job is a .kvn project");
+    sub->add_flag("--typed-name", typedName_,
+                  "Take a --chip name that is not in the catalogue as the chip dialog takes a "
+                  "typed name (the flash size and window derived from it are shown)");
     sub->add_option("--series", series_, "Series selected in the chip dialog, 0..8")
         ->check(CLI::Range(0, kSeriesCount - 1));
     sub->add_option("--offset", offset_,
-                    "Address of a binary input (decimal, 0x... or $...; default: the flash start)");
+                    "Address of a binary input, 0..0xFFFFFFFF (decimal, 0x... or $...; default: "
+                    "the flash start)");
     sub->add_flag("--abort-on-error", abortOnError_,
-                  "Answer Abort to the first line error of an input");
+                  "Answer Abort to the first line error of an input (the default)");
+    sub->add_flag("--ignore-line-errors", ignoreLineErrors_,
+                  "Answer OK to line errors: read on, and run the job with what was read");
+    sub->add_flag("--allow-outside", allowOutside_,
+                  "Run the job even when an input holds no data inside the part's flash, data "
+                  "outside it, or more than it holds (only warned about, as the window does)");
     sub->add_option("--watch-timeout", watchSeconds_,
-                    "Seconds a watch=N step waits at most (default: no limit)")
-        ->check(CLI::PositiveNumber);
+                    "Seconds a watch=N step waits at most, up to 2592000 (default: no limit)")
+        ->check(CLI::Range(0.001, 2592000.0));
     sub->add_flag("--json", json_,
                   "Write every event as one JSON object per line on stdout (panel lines, gauge "
                   "changes, step results per channel, stand-alone results, a final summary); "
@@ -225,6 +255,8 @@ class RunCommand : public Command {
       if (!error.empty()) return Usage(error);
       if (step) {
         steps.push_back(*step);
+      } else if (const std::string unknown = UnknownStepMessage(item); !unknown.empty()) {
+        return Usage(unknown);
       } else if (!steps.empty()) {
         return Usage("an input after the steps, or an unknown step: " + item);
       } else {
@@ -239,12 +271,29 @@ class RunCommand : public Command {
     if (!projectFirst && !part_) {
       return Usage("--chip is required unless the job is a project (.kvn)");
     }
-    if (offset_ && !ParseInteger(*offset_)) return Usage(NotAnIntegerMessage(*offset_));
+    if (offset_) {
+      if (auto problem = RangeProblem("--offset", *offset_, 0xFFFFFFFF); !problem.empty()) {
+        return Usage(problem);
+      }
+    }
     if (const std::string problem = job_.Check(); !problem.empty()) return Usage(problem);
+    if (watchSeconds_ && !std::isfinite(*watchSeconds_)) {
+      return Usage("--watch-timeout must be a finite number of seconds");
+    }
+    if (abortOnError_ && ignoreLineErrors_) {
+      return Usage("--abort-on-error and --ignore-line-errors exclude each other");
+    }
+    if (part_) {
+      std::string note, error;
+      const auto part = ResolvePart(*part_, typedName_, series_, note, error);
+      if (!part) return Usage(error);
+      if (!note.empty()) std::cerr << "korvan-cli: " << note << '\n';
+      part_ = *part;
+    }
 
     // With --json, stdout carries nothing but the events.
     CliFrontend frontend(json_ ? std::cerr : std::cout, std::cerr);
-    frontend.abortOnError = abortOnError_;
+    frontend.abortOnError = !ignoreLineErrors_;
     frontend.abortOnMismatch = true;
     frontend.loadOffset = offset_;
     frontend.chipPart = part_;
@@ -266,11 +315,20 @@ class RunCommand : public Command {
     StationSession session(frontend, output);
     if (records_) session.recordFolder = *records_;
     Station& station = session.station();
+    // From here on a stop signal ends the run cleanly, whatever phase it comes in.
+    session.StopOnSignals();
     // The identity requests go out now; the answers are taken while the job loads.
     session.Start(ports_);
     if (!records_ && !station.logLocation().problem.empty()) {
       output.Problem(station.logLocation().problem + ", or give --records DIR");
+      session.Close();
       return kExitIo;
+    }
+    if (const auto problem = session.RecordFolderProblem()) {
+      // No part is programmed that could not be recorded.
+      RecordProblem(output, *problem + "; no step was run");
+      session.Close();
+      return kExitRecord;
     }
 
     if (part_) {
@@ -280,32 +338,57 @@ class RunCommand : public Command {
         return kExitUsage;
       }
     }
-    const LoadSummary loaded = LoadInputs(station, frontend, inputs);
-    if (loaded.outcome == LoadOutcome::Failed) return kExitIo;
-    if (loaded.lineErrors > 0) {
+    const LoadSummary loaded = LoadInputs(station, frontend, inputs, {allowOutside_});
+    if (loaded.outcome == LoadOutcome::Failed) {
+      if (!loaded.problem.empty()) output.Problem(loaded.problem);
+      return kExitIo;
+    }
+    if (loaded.outcome == LoadOutcome::Refused) {
+      output.Problem(loaded.problem + "; no step was run");
+      return kExitFailed;
+    }
+    if (loaded.lineErrors > 0 && !ignoreLineErrors_) {
       // An image with unreadable lines is not programmed into parts.
-      output.Problem(Format("%d line error(s) in the input; no step was run", loaded.lineErrors));
+      output.Problem(LineErrorProblem(loaded) +
+                     "; answered Abort, no step was run (--ignore-line-errors reads on)");
       return kExitFailed;
     }
     job_.Apply(station);
 
     session.AwaitSearch();
+    if (const int signalNumber = StationSession::StopSignal()) {
+      return Stopped(session, output, signalNumber);
+    }
     if (session.ConnectedCount() == 0) {
-      output.Problem("no programmer answered");
+      output.Problem(session.NoProgrammerText());
       session.Close();
       return kExitIo;
     }
 
     int status = kExitOk;
-    StationSession::StopOnSignals();
     for (const Step& step : steps) {
       output.StepStarted(step.text);
+      const std::size_t lostBefore = session.RecordsLost();
       StepReport report = RunOne(session, frontend, step);
-      if (StationSession::StopRequested()) {
+      const int signalNumber = StationSession::StopSignal();
+      if (signalNumber != 0) {
         report.ok = false;
-        if (report.note.empty()) report.note = "stopped by a signal";
+        if (report.note.empty()) report.note = "stopped by " + SignalName(signalNumber);
+      }
+      const std::size_t lost = session.RecordsLost() - lostBefore;
+      if (lost > 0 && signalNumber == 0) {
+        report.ok = false;
+        if (report.note.empty()) report.note = "production records not written";
       }
       output.StepEnded(report);
+      if (signalNumber != 0) return Stopped(session, output, signalNumber);
+      if (lost > 0) {
+        RecordProblem(output, Format("%d production record(s) could not be written: %s",
+                                     static_cast<int>(lost),
+                                     session.records()->lastError().value_or("").c_str()));
+        status = kExitRecord;
+        break;
+      }
       if (!report.ok) {
         status = kExitFailed;
         break;
@@ -313,6 +396,33 @@ class RunCommand : public Command {
     }
     session.Close();
     return status;
+  }
+
+  // The run was stopped by a signal: the parts left half done are recorded as interrupted, the
+  // ports closed; the exit status is 128 + the signal's number, as a shell reports a signal.
+  int Stopped(StationSession& session, RunOutput& output, int signalNumber) {
+    const std::size_t lostBefore = session.RecordsLost();
+    const std::vector<int> channels = session.Interrupt(signalNumber);
+    std::string text = "stopped by " + SignalName(signalNumber);
+    if (channels.empty()) {
+      text += "; no part was being worked on";
+    } else {
+      text += "; interrupted on channel";
+      for (int n : channels) text += Format(" %d", n);
+    }
+    output.Problem(text);
+    if (session.RecordsLost() > lostBefore) {
+      RecordProblem(output, "the record of an interrupted part could not be written: " +
+                                session.records()->lastError().value_or(""));
+    }
+    session.Close();
+    return 128 + signalNumber;
+  }
+
+  // A lost record is told even with --quiet, and on stderr even with --json.
+  void RecordProblem(RunOutput& output, const std::string& text) {
+    output.Problem(text);
+    if (json_) std::cerr << "korvan-cli: " << text << '\n' << std::flush;
   }
 
   StepReport RunOne(StationSession& session, CliFrontend& frontend, const Step& step) {
@@ -369,6 +479,9 @@ class RunCommand : public Command {
   std::optional<int> series_;
   std::optional<std::string> offset_;
   bool abortOnError_ = false;
+  bool ignoreLineErrors_ = false;
+  bool allowOutside_ = false;
+  bool typedName_ = false;
   std::optional<double> watchSeconds_;
   bool json_ = false;
   bool quiet_ = false;

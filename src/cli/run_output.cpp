@@ -8,6 +8,7 @@ namespace korvan::cli {
 
 std::string DescribeResult(const ChannelStepResult& result) {
   if (result.ok) return "OK";
+  if (result.outcome && result.outcome->result == OperationResult::Ok) return "not recorded";
   if (result.outcome && result.outcome->result == OperationResult::TimedOut) return "timed out";
   if (result.outcome) return Format("NG (0x%02X)", result.outcome->status);
   return "NG";
@@ -28,8 +29,9 @@ class TextOutput : public RunOutput {
       out_ << "[" << report.step << "] channel " << r.channel;
       if (!r.port.empty()) out_ << " (" << r.port << ")";
       out_ << ": " << DescribeResult(r);
+      const bool operationFailed = r.outcome && r.outcome->result != OperationResult::Ok;
       const std::string& why =
-          r.outcome && !r.outcome->message.empty() ? r.outcome->message : r.note;
+          operationFailed && !r.outcome->message.empty() ? r.outcome->message : r.note;
       if (!r.ok && !why.empty()) out_ << ": " << why;
       out_ << '\n';
     }

@@ -67,7 +67,8 @@ class RunOutput {
 // The operator's text: panel lines as they come, one line per channel after each step.
 std::unique_ptr<RunOutput> MakeTextOutput(std::ostream& out, std::ostream& err);
 
-// "OK", "NG" or "timed out", with the status code behind it.
+// "OK", "NG" or "timed out", with the status code behind it; "not recorded" when the operation
+// went well but the part's production record could not be written.
 std::string DescribeResult(const ChannelStepResult& result);
 
 }  // namespace korvan::cli

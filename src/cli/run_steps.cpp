@@ -1,7 +1,10 @@
 #include "cli/run_steps.h"
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <utility>
+#include <vector>
 
 #include "cli/job_files.h"
 #include "core/util/format.h"
@@ -47,8 +50,13 @@ std::optional<Step> ParseStep(const std::string& text, std::string* error) {
     const std::string address = value.substr(0, comma);
     const int length =
         comma == std::string::npos ? -1 : ParseCount(value.substr(comma + 1)).value_or(-1);
-    if (!ParseInteger(address)) {
+    const auto number = ParseInteger(address);
+    if (!number) {
       *error = "read-address=ADDR,LEN: " + NotAnIntegerMessage(address);
+      return std::nullopt;
+    }
+    if (*number < 0 || *number > 0xFFFFFFFF) {
+      *error = "read-address=ADDR,LEN: ADDR must be 0..0xFFFFFFFF: " + address;
       return std::nullopt;
     }
     // The read-address dialog's spin edit: 16..4096 in steps of 16.
@@ -67,6 +75,41 @@ std::optional<Step> ParseStep(const std::string& text, std::string* error) {
     return Step{nullptr, text, "", *count};
   }
   return std::nullopt;
+}
+
+std::string UnknownStepMessage(const std::string& text) {
+  const std::string word = text.substr(0, text.find('='));
+  std::error_code ec;
+  if (word.empty() || !LowerExtension(text).empty() || std::filesystem::exists(text, ec)) {
+    return "";
+  }
+  auto distance = [](const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+      std::size_t diagonal = row[0];
+      row[0] = i;
+      for (std::size_t j = 1; j <= b.size(); ++j) {
+        const std::size_t above = row[j];
+        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+        diagonal = above;
+      }
+    }
+    return row[b.size()];
+  };
+  std::vector<std::string> words;
+  for (const StationOperation& op : Station::Operations()) words.emplace_back(op.step);
+  words.emplace_back("watch");
+  std::string nearest;
+  std::size_t best = SIZE_MAX;
+  for (const std::string& w : words) {
+    const std::size_t d = distance(word, w);
+    if (d < best) {
+      best = d;
+      nearest = w;
+    }
+  }
+  return "unknown step '" + text + "' (nearest: " + nearest + ")";
 }
 
 const char* StepHelp() {

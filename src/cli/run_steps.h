@@ -23,6 +23,10 @@ struct Step {
 // step word at all (an input file, for instance).
 std::optional<Step> ParseStep(const std::string& text, std::string* error);
 
+// When `text` is no step but looks like a misspelt one (no file extension, not an existing file):
+// "unknown step 'atuo' (nearest: auto)"; "" otherwise.
+std::string UnknownStepMessage(const std::string& text);
+
 // The step words, for the help text.
 const char* StepHelp();
 

@@ -1,8 +1,12 @@
 #include "cli/station_session.h"
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "core/protocol/constants.h"
 #include "core/serial/port_list.h"
@@ -18,9 +22,18 @@ bool GoodPart(std::uint8_t code) {
   return code == protocol::kResultPartOk;
 }
 
-volatile std::sig_atomic_t stopRequested = 0;
-void OnStopSignal(int) {
-  stopRequested = 1;
+volatile std::sig_atomic_t stopSignal = 0;
+void OnStopSignal(int signalNumber) {
+  if (stopSignal == 0) stopSignal = signalNumber;
+}
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
 }
 
 }  // namespace
@@ -29,12 +42,46 @@ void StationSession::StopOnSignals() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  action.sa_flags = 0;  // no restart: a wait ends at once
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+  const sigset_t stops = StopSignals();
+  sigset_t before;
+  sigprocmask(SIG_BLOCK, &stops, &before);
+  sigset_t waiting = before;
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&waiting, signalNumber);
+  loop_.SetWaitSignalMask(waiting);
 }
 
-bool StationSession::StopRequested() {
-  return stopRequested != 0;
+int StationSession::StopSignal() {
+  if (stopSignal == 0) {
+    // Take a signal that arrived while they were held back.
+    sigset_t pending;
+    if (sigpending(&pending) == 0 &&
+        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+         sigismember(&pending, SIGHUP) == 1)) {
+      const sigset_t stops = StopSignals();
+      sigset_t before;
+      sigprocmask(SIG_UNBLOCK, &stops, &before);
+      sigprocmask(SIG_SETMASK, &before, nullptr);
+    }
+  }
+  return stopSignal;
+}
+
+std::vector<int> StationSession::Interrupt(int signalNumber) {
+  std::vector<int> interrupted;
+  for (int n = 1; n <= kChannelCount; ++n) {
+    if (!ChannelActive(n)) continue;
+    interrupted.push_back(n);
+    // A download or a firmware upgrade works on the programmer, not on a part.
+    const ChannelState& ch = station_.channel(n);
+    const bool onPart = ch.busy != 0 && ch.upgrading == 0 &&
+                        ch.pendingCommand != kPendingDownload &&
+                        ch.pendingCommand != kPendingFirmwareUpgrade;
+    if (records_ && onPart) records_->Interrupted(n, signalNumber);
+  }
+  for (int n = 1; n <= kChannelCount; ++n) station_.port(n).ClosePort();
+  return interrupted;
 }
 
 StationSession::StationSession(CliFrontend& frontend, RunOutput& output)
@@ -51,6 +98,15 @@ StationSession::~StationSession() {
 void StationSession::Start(const std::optional<std::string>& ports) {
   PortSources sources = SystemPortSources();
   if (ports) sources.extraPorts = *ports;
+  std::vector<std::string> candidates = CandidatePorts(sources);
+  std::sort(candidates.begin(), candidates.end());
+  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  for (const std::string& name : candidates) {
+    if (auto problem = PortProblem(name)) {
+      output_.Problem("port " + name + ": " + *problem);
+      portProblems_.emplace_back(name, *problem);
+    }
+  }
   station_.SetPortSources(std::move(sources));
   station_.FormShow();
   for (int n = 1; n <= kChannelCount; ++n) {
@@ -62,6 +118,20 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   }
   records_ = std::make_unique<RecordWriter>(
       station_, recordFolder.value_or(station_.logLocation().shutdownDir));
+}
+
+std::optional<std::string> StationSession::RecordFolderProblem() const {
+  if (!records_) return std::nullopt;
+  const std::filesystem::path& folder = records_->log().folder();
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    return "the production-record folder " + folder.string() + " is missing or no folder";
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "the production-record folder " + folder.string() +
+           " is not writable: " + std::strerror(errno);
+  }
+  return std::nullopt;
 }
 
 bool StationSession::ChannelActive(int n) const {
@@ -86,8 +156,8 @@ bool StationSession::SearchAnswered() {
 }
 
 std::vector<ChannelReport> StationSession::AwaitSearch(std::chrono::milliseconds limit) {
-  loop_.RunFor(limit, [this] { return SearchAnswered(); });
-  SettleUpgrades(limit);
+  loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
+  if (!SettleUpgrades(limit)) return Channels();
   output_.SearchEnded(Channels());
   return Channels();
 }
@@ -99,18 +169,20 @@ bool StationSession::AnyUpgrading() const {
   return false;
 }
 
-void StationSession::SettleUpgrades(std::chrono::milliseconds limit) {
+bool StationSession::SettleUpgrades(std::chrono::milliseconds limit) {
   // An upgraded programmer restarts with its new firmware; only a new search finds it, and that
   // search may start another upgrade (the first one failed, or the new firmware still reports
   // an older version). A few rounds at most: a programmer that keeps asking is left as its last
   // upgrade left it.
-  for (int round = 0; round < kUpgradeRounds && AnyUpgrading() && !StopRequested(); ++round) {
+  for (int round = 0; round < kUpgradeRounds && AnyUpgrading(); ++round) {
     loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
+    if (StopRequested()) return false;
     AwaitRestartAnswers();
     if (round + 1 == kUpgradeRounds) break;
     station_.BitBtnFindDevClick();
-    loop_.RunFor(limit, [this] { return SearchAnswered(); });
+    loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
   }
+  return !StopRequested();
 }
 
 std::vector<ChannelReport> StationSession::Channels() const {
@@ -123,6 +195,18 @@ std::vector<ChannelReport> StationSession::Channels() const {
   return channels;
 }
 
+std::string StationSession::NoProgrammerText() const {
+  std::string searched;
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const std::string& port = station_.channel(n).portName;
+    if (!port.empty()) searched += (searched.empty() ? "" : ", ") + port;
+  }
+  if (!searched.empty()) return "no programmer answered (on " + searched + ")";
+  if (!portProblems_.empty()) return "no programmer answered: no port could be used";
+  return "no programmer answered: no serial port found (no USB serial adapter, and neither "
+         "--ports nor KORVAN_PORTS names one)";
+}
+
 int StationSession::ConnectedCount() const {
   int count = 0;
   for (int n = 1; n <= kChannelCount; ++n) count += station_.channel(n).connected != 0;
@@ -131,10 +215,13 @@ int StationSession::ConnectedCount() const {
 
 void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
   if (channel < 1 || channel > kChannelCount) return;
+  const auto i = static_cast<std::size_t>(channel - 1);
+  const std::size_t lostBefore = RecordsLost();
   if (records_) records_->OperationEnded(channel, outcome);
+  if (RecordsLost() > lostBefore) recordLost_[i] = true;
   // An upgrade started by a device search is no step's result.
   if (outcome.command == kPendingFirmwareUpgrade && !upgradeStep_) return;
-  outcomes_[static_cast<std::size_t>(channel - 1)].push_back(outcome);
+  outcomes_[i].push_back(outcome);
 }
 
 void StationSession::StandAloneResult(int channel, std::uint8_t code) {
@@ -160,6 +247,7 @@ void StationSession::ViewChanged(ViewPart part) {
 StepReport StationSession::RunStep(const std::string& name, const std::function<void()>& command,
                                    bool upgradeStep) {
   for (auto& list : outcomes_) list.clear();
+  recordLost_.fill(false);
   standAlone_.clear();
   upgradeStep_ = upgradeStep;
   command();
@@ -198,6 +286,11 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
     } else {
       r.note = "ended without a result (the port was lost?)";
     }
+    if (recordLost_[i]) {
+      // A part without its record is no good part for the line.
+      r.ok = false;
+      r.note = "its production record could not be written";
+    }
     report.ok = report.ok && r.ok;
     report.channels.push_back(std::move(r));
   }
@@ -219,8 +312,8 @@ void StationSession::AwaitRestartAnswers(std::chrono::milliseconds limit) {
 
 void StationSession::SearchAgain(std::chrono::milliseconds limit) {
   station_.BitBtnFindDevClick();
-  loop_.RunFor(limit, [this] { return SearchAnswered(); });
-  SettleUpgrades(limit);
+  loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
+  if (!SettleUpgrades(limit)) return;
   output_.SearchEnded(Channels());
 }
 

@@ -35,10 +35,22 @@ class StationSession : public StationListener {
   StationSession(CliFrontend& frontend, RunOutput& output);
   ~StationSession() override;
 
-  // SIGINT and SIGTERM end the wait for the running step (which then fails) instead of the
-  // process, so that the run still closes its ports and writes its log.
-  static void StopOnSignals();
-  static bool StopRequested();
+  // SIGINT, SIGTERM and SIGHUP stop the run instead of ending the process, so that it still
+  // records the parts it leaves half done, closes its ports and writes its log. The signals are
+  // held back except while the loop waits, so one never arrives in the middle of a reply's
+  // handling: once it is taken, the loop returns before anything more is sent.
+  void StopOnSignals();
+  // The stop signal taken so far (0: none); a signal held back meanwhile is taken now.
+  static int StopSignal();
+  static bool StopRequested() { return StopSignal() != 0; }
+
+  // After a stop: every channel still working on a part gets an NG record marked interrupted
+  // (a download or a firmware upgrade, which work on the programmer, get none), and every port
+  // is closed without a further request. Returns the channels that were interrupted.
+  std::vector<int> Interrupt(int signalNumber);
+
+  // Production records that could not be written since the start.
+  std::size_t RecordsLost() const { return records_ ? records_->failed() : 0; }
 
   Station& station() { return station_; }
   EventLoop& loop() { return loop_; }
@@ -47,10 +59,23 @@ class StationSession : public StationListener {
   std::optional<std::filesystem::path> recordFolder;
   // Writes the production record of every finished part; there from Start on.
   const RecordWriter* records() const { return records_.get(); }
+  // Why no production record could be written into the record folder (it is missing, no folder,
+  // or not writable); nullopt when it takes files. From Start on.
+  std::optional<std::string> RecordFolderProblem() const;
 
   // First showing of the window: log folder, defaults, firmware image, port list and device
-  // search. `ports` replaces KORVAN_PORTS (colon-separated paths) when given.
+  // search. `ports` replaces KORVAN_PORTS (colon-separated paths) when given. Every port that
+  // cannot be used is reported first as a problem, with its reason (the port list leaves such
+  // ports out without a word).
   void Start(const std::optional<std::string>& ports);
+
+  // The ports Start found unusable, with their reasons.
+  const std::vector<std::pair<std::string, std::string>>& portProblems() const {
+    return portProblems_;
+  }
+  // Why no channel has a programmer, for the problem line: "no port could be used" or "no
+  // programmer answered (on P1, P2)".
+  std::string NoProgrammerText() const;
 
   // Waits until every port the search opened was answered by a programmer, or `limit` passed;
   // then waits for firmware upgrades started by the answers and, when one ran, searches again
@@ -95,8 +120,8 @@ class StationSession : public StationListener {
   bool AnyActive() const;
   bool AnyUpgrading() const;
   // After a search: waits for the upgrades it started and searches again, as long as new ones
-  // start (at most kUpgradeRounds rounds).
-  void SettleUpgrades(std::chrono::milliseconds limit);
+  // start (at most kUpgradeRounds rounds). False when a stop signal came meanwhile.
+  bool SettleUpgrades(std::chrono::milliseconds limit);
   bool SearchAnswered();
 
   CliFrontend& frontend_;
@@ -108,8 +133,11 @@ class StationSession : public StationListener {
 
   // Outcomes reported while a step runs, by channel.
   std::array<std::vector<OperationOutcome>, kChannelCount> outcomes_;
+  // Channels whose production record could not be written while the step ran.
+  std::array<bool, kChannelCount> recordLost_{};
   std::vector<std::pair<int, std::uint8_t>> standAlone_;
   std::unique_ptr<RecordWriter> records_;
+  std::vector<std::pair<std::string, std::string>> portProblems_;
   // The gauges as last reported.
   std::array<GaugeState, kChannelCount> gauges_{};
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/util/version.h"
 #include "gui/main_window.h"
 #include "gui/station_icon.h"
 #include "gui/termination_signals.h"
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--version") {
-      std::puts("korvan-nat " KORVAN_VERSION_TEXT);
+      std::printf("korvan-nat %s\n", korvan::kStationVersion);
       return 0;
     }
   }

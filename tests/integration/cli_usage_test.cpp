@@ -29,3 +29,49 @@ TEST_F(CliRun, BadCommandLinesAreUsageErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace korvan::testing::cli;
+
+// The other programs: --help and --version answer and end; nonsense is refused with a reason.
+TEST_F(CliRun, TheOtherProgramsAnswerHelpAndVersionAndRefuseNonsense) {
+  const std::string sim = KORVAN_SIM_PATH;
+  const std::string kfw = KORVAN_BINARY_DIR "/tools/kfw/korvan-kfw";
+  const std::string nat = KORVAN_BINARY_DIR "/src/gui/korvan-nat";
+  Write("empty.bin", "");
+  Write("app.hex", MakeFirmware(0x08000000, 64, 128).hex);
+  struct Case {
+    std::string program;
+    std::string args;
+    int status;
+    std::string says;  // the start of stdout (status 0) or of stderr
+  } cases[] = {
+      {sim, "--version", 0, "korvan-sim V"},
+      {sim, "--help", 0, "Emulated Korvan200NAT programmers"},
+      {sim, "--count 2 --fault silent@3", 2,
+       "korvan-sim: silent@3: there is no channel 3 with --count 2"},
+      {sim, "--count 4 --chip-state protected@5", 2,
+       "korvan-sim: protected@5: there is no channel 5 with --count 4"},
+      {kfw, "pack --version V3.0 empty.bin out.kfw", 1,
+       "korvan-kfw: empty.bin is empty: no firmware to pack"},
+      {nat, "--version", 0, "korvan-nat V"},
+      {nat, "--help", 0, "Usage: korvan-nat"},
+      {KORVAN_CLI_PATH, "convert --chip N32G452CBL7 app.hex app.hex", 2,
+       "convert: the output app.hex is also an input"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program + " " + c.args);
+    if (c.program.empty() || !fs::exists(c.program)) continue;  // not built here
+    const std::string command = "cd '" + dir.string() + "' && '" + c.program + "' " + c.args +
+                                " >stdout.txt 2>stderr.txt </dev/null";
+    const int raw = std::system(command.c_str());
+    const std::string out = Slurp(dir / "stdout.txt"), err = Slurp(dir / "stderr.txt");
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << out << err;
+    EXPECT_EQ((c.status == 0 ? out : err).substr(0, c.says.size()), c.says) << out << err;
+  }
+  EXPECT_FALSE(fs::exists(dir / "out.kfw"));
+  EXPECT_EQ(Slurp(dir / "app.hex"), MakeFirmware(0x08000000, 64, 128).hex);
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,10 +15,11 @@ struct CliRun {
   int status;
 };
 
-// Runs korvan-cli with `arguments` (stderr discarded) and returns its output and exit status.
-CliRun Cli(const std::string& arguments) {
-  const std::string command =
-      std::string(KORVAN_BINARY_DIR "/src/cli/korvan-cli ") + arguments + " 2>/dev/null";
+// Runs korvan-cli with `arguments` (stderr discarded) and returns its output and exit status;
+// with `stderrOnly` its stderr instead (stdout discarded).
+CliRun Cli(const std::string& arguments, bool stderrOnly = false) {
+  const std::string command = std::string(KORVAN_BINARY_DIR "/src/cli/korvan-cli ") + arguments +
+                              (stderrOnly ? " 2>&1 >/dev/null" : " 2>/dev/null");
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return {"", -1};
   CliRun run{"", 0};
@@ -86,6 +88,43 @@ TEST(KorvanCliChip, SeriesAndTypedNames) {
       EXPECT_NE(run.out.find(line), std::string::npos) << row.arguments << ": " << line;
     }
   }
+}
+
+// A typed name is still shown, but stderr says it is not the catalogue's.
+TEST(KorvanCliChip, ANameOutsideTheCatalogueIsSaidOnStderr) {
+  struct Row {
+    const char* arguments;
+    const char* says;  // "" when nothing is said
+  } rows[] = {
+      {"chip N32G452CBL7", ""},
+      {"chip N32G031K8L7 --series 2", ""},
+      {"chip N32G4", "chip: unknown part 'N32G4' (not in the catalogue); nearest: "},
+      {"chip n32g452cbl7",
+       "chip: 'n32g452cbl7' is not spelt as the catalogue spells it ('N32G452CBL7')"},
+      {"chip N32G031K8L7 --series 4", "chip: unknown part 'N32G031K8L7'"},
+  };
+  for (const auto& row : rows) {
+    const CliRun run = Cli(row.arguments, true);
+    EXPECT_EQ(run.status, 0) << row.arguments;
+    EXPECT_EQ(run.out.substr(0, std::string(row.says).size()), row.says) << row.arguments;
+    if (*row.says == '\0') {
+      EXPECT_EQ(run.out, "") << row.arguments;
+    }
+  }
+}
+
+TEST(KorvanCliChip, ListsTheCatalogue) {
+  const CliRun all = Cli("chip --list");
+  EXPECT_EQ(all.status, 0);
+  EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 144);
+  EXPECT_EQ(all.out.substr(0, all.out.find('\n')), "0\tN32G45xxx\t0\tN32G452CBL7");
+  const CliRun one = Cli("chip --list --series 8 --json");
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(
+      one.out,
+      "{\"series\":8,\"series_name\":\"Else Chips\",\"position\":0,\"part\":\"NSS32LOCK-1\"}\n");
+  EXPECT_EQ(Cli("chip --list N32G452CBL7").status, 2);
+  EXPECT_EQ(Cli("chip N32G452CBL7 --json").status, 2);
 }
 
 TEST(KorvanCliChip, BadCommandLinesAreUsageErrors) {

@@ -73,20 +73,37 @@ TEST_F(Convert, HexToBinaryFillsTheFlashWindowWithErasedBytes) {
   EXPECT_NE(r.out.find("主 Flash ACC CheckSum = "), std::string::npos);
 }
 
-TEST_F(Convert, LineErrorsGoToStderrAndTheOutputIsStillWritten) {
+TEST_F(Convert, ALineErrorStopsTheConversionUnlessIgnored) {
   const std::string text =
       ":020000040800F2\n:0100000011EE\n:0100010022FF\n:0100020033CA\n:00000001FF\n";
   Write("bad.hex", text);
   Result r = Run(std::string(kChip) + " bad.hex out.bin");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Line 3 Data Error : 4.\n");
-  std::string bin = Read("out.bin");
-  EXPECT_EQ(bin.substr(0, 3), "\x11\x22\x33");  // the record was stored before its checksum
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), "Line 3 Data Error : 4.\n");
+  EXPECT_NE(r.err.find("bad.hex: 1 line error(s)"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "out.bin"));
 
-  r = Run(std::string(kChip) + " --abort-on-error bad.hex out.bin");
+  r = Run(std::string(kChip) + " --ignore-line-errors bad.hex out.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Line 3 Data Error : 4.\n");
+  EXPECT_EQ(Read("out.bin").substr(0, 3), "\x11\x22\x33");  // stored before its checksum
+}
+
+// A file of many bad lines shows its first few and a count, not one line each.
+TEST_F(Convert, RepeatedLineErrorsAreSummarised) {
+  std::string text = ":020000040801F1\n";  // 0x08010000.., beyond the 64 KiB part
+  for (int i = 0; i < 40; ++i) text += ":0100000011EE\n";
+  Write("far.hex", text + ":00000001FF\n");
+  const Result r = Run("--chip N32G030K8L7 --ignore-line-errors far.hex out.bin");
   EXPECT_EQ(r.status, 1);
-  bin = Read("out.bin");
-  EXPECT_EQ(bin.substr(0, 3), "\x11\x22\xFF");  // line 4 was not read
+  std::istringstream lines(r.err);
+  std::vector<std::string> shown;
+  for (std::string line; std::getline(lines, line);) shown.push_back(line);
+  ASSERT_EQ(shown.size(), 8u) << r.err;
+  EXPECT_EQ(shown[0], "Line 2 Data Error : 16.");
+  EXPECT_EQ(shown[4], "Line 6 Data Error : 16.");
+  EXPECT_EQ(shown[6], "... and 35 more line errors");
+  EXPECT_NE(shown[7].find("not one byte inside the flash"), std::string::npos) << shown[7];
 }
 
 TEST_F(Convert, OverlayOffsetAndOutsideTheChip) {
@@ -104,16 +121,20 @@ TEST_F(Convert, OverlayOffsetAndOutsideTheChip) {
 
   r = Run(std::string(kChip) + " a.hex c.s19 out.hex");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Line 1 Data Error : 16.\n文件数据超出芯片范围，请确认！\n");
+  EXPECT_EQ(r.err.rfind("Line 1 Data Error : 16.\n文件数据超出芯片范围，请确认！\n", 0), 0u)
+      << r.err;
+  EXPECT_FALSE(fs::exists(dir / "out.hex"));
 }
 
 TEST_F(Convert, UsageAndFileErrors) {
-  Write("a.hex", ":00000001FF\n");
+  Write("a.hex", ":020000040800F2\n:0400000011111111B8\n:00000001FF\n");
   EXPECT_EQ(Run("a.hex out.bin").status, 2);                        // no chip
   EXPECT_EQ(Run(std::string(kChip) + " a.hex out.elf").status, 2);  // output format
   EXPECT_EQ(Run(std::string(kChip) + " a.txt out.bin").status, 2);  // input format
   EXPECT_EQ(Run(std::string(kChip) + " --offset 0x8zz a.hex out.bin").status, 2);
-  EXPECT_EQ(Run(std::string(kChip) + " a.hex").status, 2);  // no output
+  EXPECT_EQ(Run(std::string(kChip) + " a.hex").status, 2);        // no output
+  EXPECT_EQ(Run(std::string(kChip) + " a.hex a.hex").status, 2);  // the output is an input
+  EXPECT_EQ(Read("a.hex"), ":020000040800F2\n:0400000011111111B8\n:00000001FF\n");
   const Result missing = Run(std::string(kChip) + " missing.hex out.bin");
   EXPECT_EQ(missing.status, 3);
   EXPECT_NE(missing.err.find("missing.hex"), std::string::npos);
@@ -182,7 +203,8 @@ TEST_F(Convert, SegmentAddressingAgreesWithObjcopy) {
                          "seg.hex && grep -q '^:02000002' seg.hex")
                             .c_str()),
             0);
-  const Result r = Run("--chip N32G020G8 seg.hex out.bin");  // flash 0x10000..0x4FFFF
+  // A typed name: flash 0x10000..0x4FFFF.
+  const Result r = Run("--chip N32G020G8 --typed-name seg.hex out.bin");
   EXPECT_EQ(r.status, 0) << r.err;
   std::string expected(256 * 1024, '\xFF');
   expected.replace(0x38000, data.size(), data);

@@ -1,8 +1,8 @@
 // korvan-kfw: packs raw programmer firmware into a firmware image and shows what an image holds.
 //   korvan-kfw pack --version V3.0 [--description TEXT] IN.bin OUT.KFW
 //   korvan-kfw info FILE
-// Exit status: 0 success, 1 the image is not valid (info), 2 usage, 3 a file could not be read
-// or written.
+// Exit status: 0 success, 1 the image is not valid (info) or IN holds no firmware (pack), 2 usage,
+// 3 a file could not be read or written.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
@@ -23,6 +23,11 @@ int Pack(const std::string& in, const std::string& out, const std::string& versi
   if (!ReadWholeFile(in, firmware, error)) {
     std::cerr << error << "\n";
     return 3;
+  }
+  if (firmware.empty()) {
+    // An image without firmware would pass every check and leave a programmer with nothing.
+    std::cerr << "korvan-kfw: " << in << " is empty: no firmware to pack\n";
+    return 1;
   }
   FirmwarePackOptions options;
   options.version = version;

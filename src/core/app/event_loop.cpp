@@ -33,7 +33,8 @@ bool EventLoop::RunUntil(const std::function<bool()>& done, Clock::time_point de
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     const timespec timeout{static_cast<time_t>(ns / 1000000000),
                            static_cast<long>(ns % 1000000000)};
-    const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
+    const int ready = ::ppoll(fds.data(), fds.size(), &timeout, waitMask_ ? &*waitMask_ : nullptr);
+    if (ready < 0 && errno == EINTR && isDone()) return true;
     if (ready > 0) {
       // Replies are handled as they arrive, before a tick that fell due meanwhile.
       for (std::size_t i = 0; i < fds.size(); ++i) {

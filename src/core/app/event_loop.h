@@ -6,9 +6,12 @@
 // QTimer calls the tick.
 #pragma once
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "core/util/event_queue.h"
@@ -61,6 +64,11 @@ class EventLoop {
     return RunUntil(done, Clock::now() + duration);
   }
 
+  // The signal mask while the loop waits (ppoll), for a caller that keeps its stop signals
+  // blocked everywhere else: a signal is then taken only between drains, never in the middle of
+  // one, and `done` is checked before anything else runs. nullopt: the mask is left alone.
+  void SetWaitSignalMask(std::optional<sigset_t> mask) { waitMask_ = mask; }
+
   // Ticks called so far.
   std::uint64_t Ticks() const { return ticks_; }
 
@@ -70,6 +78,7 @@ class EventLoop {
   TickSchedule schedule_;
   bool started_ = false;
   std::uint64_t ticks_ = 0;
+  std::optional<sigset_t> waitMask_;
 };
 
 }  // namespace korvan

@@ -1,6 +1,7 @@
 #include "core/app/record_writer.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "core/chips/option_bytes.h"
 #include "core/util/format.h"
@@ -26,6 +27,56 @@ std::optional<std::string> UidDigits(const std::string& shown) {
   }
   if (digits.empty()) return std::nullopt;
   return digits;
+}
+
+// What a channel was doing, for the record of an interrupted part.
+const char* PendingCommandName(std::uint8_t command, bool autoCycle) {
+  if (autoCycle) {
+    switch (command) {
+      case kPendingBlankCheck:
+        return "Auto (blank check)";
+      case kPendingErase:
+        return "Auto (erase)";
+      case kPendingProgram:
+        return "Auto (program)";
+      case kPendingVerify:
+        return "Auto (verify)";
+      case kPendingWriteOptionBytes:
+        return "Auto (option bytes)";
+      default:
+        return "Auto";
+    }
+  }
+  switch (command) {
+    case kPendingDownload:
+      return "download";
+    case kPendingErase:
+      return "erase";
+    case kPendingBlankCheck:
+      return "blank check";
+    case kPendingProgram:
+      return "program";
+    case kPendingVerify:
+      return "verify";
+    case kPendingReadChipMemory:
+      return "read memory";
+    case kPendingWriteOptionBytes:
+      return "write option bytes";
+    case kPendingReadOptionBytes:
+      return "read option bytes";
+    case kPendingReadChipId:
+      return "read chip ID";
+    case kPendingWriteOtp:
+      return "write OTP";
+    case kPendingReadOtp:
+      return "read OTP";
+    case kPendingReadAddress:
+      return "read address";
+    case kPendingFirmwareUpgrade:
+      return "firmware upgrade";
+    default:
+      return "an operation";
+  }
 }
 
 }  // namespace
@@ -99,9 +150,29 @@ void RecordWriter::StandAloneResult(int channel, std::uint8_t code) {
   Write(StandAloneRecord(channel, code));
 }
 
+void RecordWriter::Interrupted(int channel, int signalNumber) {
+  if (channel < 1 || channel > kChannelCount) return;
+  const auto i = static_cast<std::size_t>(channel - 1);
+  const ChannelState& ch = station_.channel(channel);
+  ProductionRecord r = Common(channel);
+  r.origin = RecordOrigin::Auto;
+  r.optionSum = OptionSum(station_.optionBytes()).optionSum;
+  r.result = 128 + signalNumber;
+  const char* name = sigabbrev_np(signalNumber);
+  r.resultText = Format("Interrupted by SIG%s during %s", name ? name : "?",
+                        PendingCommandName(ch.pendingCommand, ch.autoFlag != 0));
+  r.pass = false;
+  r.interrupted = true;
+  ++autoNg_[i];
+  r.okCount = ch.okCount + autoOk_[i];
+  r.ngCount = ch.ngCount + autoNg_[i];
+  Write(r);
+}
+
 void RecordWriter::Write(const ProductionRecord& record) {
   lastError_ = log_.Append(record);
   if (lastError_) {
+    ++failed_;
     station_.AddInfoLine(Format("Production record of channel %d not written: %s", record.channel,
                                 lastError_->c_str()));
   } else {

@@ -28,6 +28,9 @@ class RecordWriter {
   // From the station's listener. An operation other than an Auto cycle writes nothing.
   void OperationEnded(int channel, const OperationOutcome& outcome);
   void StandAloneResult(int channel, std::uint8_t code);
+  // The station was stopped (by `signalNumber`) while `channel` was working on a part: an NG
+  // record marked interrupted, with result 128 + signalNumber, whatever the operation was.
+  void Interrupted(int channel, int signalNumber);
 
   // The record a finished part gets; nothing is written.
   ProductionRecord AutoRecord(int channel, const OperationOutcome& outcome) const;
@@ -36,8 +39,10 @@ class RecordWriter {
   // Records written since the start, and the error of the last record that could not be
   // written (also shown in the information panel).
   std::size_t written() const { return written_; }
+  std::size_t failed() const { return failed_; }
   const std::optional<std::string>& lastError() const { return lastError_; }
   const RecordLog& log() const { return log_; }
+  RecordLog& log() { return log_; }
 
  private:
   ProductionRecord Common(int channel) const;
@@ -51,6 +56,7 @@ class RecordWriter {
   std::array<std::uint32_t, kChannelCount> autoOk_{};
   std::array<std::uint32_t, kChannelCount> autoNg_{};
   std::size_t written_ = 0;
+  std::size_t failed_ = 0;
   std::optional<std::string> lastError_;
 };
 

@@ -58,7 +58,15 @@ constexpr const char* kFields[] = {
 };
 
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
+// A text that a spreadsheet would take for a formula (it starts with =, +, -, @, a tab or a
+// carriage return: a programmer's identity text or a port name can be anything) gets an
+// apostrophe in front, so opening the file never runs it.
 std::string CsvField(std::string_view text) {
+  std::string guarded;
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    guarded = "'" + std::string(text);
+    text = guarded;
+  }
   if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
   std::string quoted = "\"";
   for (char c : text) {
@@ -116,6 +124,7 @@ std::string RecordJsonLine(const ProductionRecord& r) {
   j["verdict"] = Verdict(r.pass);
   j["ok_count"] = r.okCount;
   j["ng_count"] = r.ngCount;
+  if (r.interrupted) j["interrupted"] = true;
   // A programmer's identity text is ASCII and the station's messages are UTF-8, but a record
   // must never be lost to a stray byte.
   return j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
@@ -190,6 +199,10 @@ std::optional<ProductionRecord> ParseRecordJson(std::string_view line) {
   r.imageSum = *sum;
   r.optionSum = *option;
 
+  if (const auto it = j.find("interrupted"); it != j.end()) {
+    if (!it->is_boolean()) return std::nullopt;
+    r.interrupted = it->get<bool>();
+  }
   // Absent and null both mean "not given".
   if (const auto it = j.find("serial_number"); it != j.end() && !it->is_null()) {
     std::uint32_t serial = 0;

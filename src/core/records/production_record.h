@@ -6,7 +6,8 @@
 //
 // Two line formats carry the same fields: JSON Lines (one object per line, the format scripts
 // read) and CSV (RFC 4180: comma separated, CR LF line ends, fields quoted when they hold a
-// comma, a quote or a line break). Both are UTF-8.
+// comma, a quote or a line break; a text cell a spreadsheet would take for a formula starts with
+// an apostrophe). Both are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +60,10 @@ struct ProductionRecord {
   std::optional<std::string> chipUid;
   int result = 0;  // the status or result code the part ended with
   std::string resultText;
-  bool pass = false;          // the part is good
+  bool pass = false;  // the part is good
+  // The station was stopped while the part was being worked on (always NG). JSON carries it as
+  // "interrupted": true; in CSV the result text says so.
+  bool interrupted = false;
   std::uint32_t okCount = 0;  // the channel's counters after this part
   std::uint32_t ngCount = 0;
 

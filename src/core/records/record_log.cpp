@@ -87,48 +87,92 @@ off_t WholeLinesLength(int fd, off_t size) {
   return 0;
 }
 
-// Appends `line` with one write, under an exclusive lock that every writer of the record files
-// takes. A writer killed in the middle of its write (the kernel may stop a write at a page
-// boundary for a fatal signal) leaves a line without its line feed at the end of the file; since
-// no live writer can be inside its write while we hold the lock, that tail is dead and is cut
-// off before the new record goes in.
-std::optional<std::string> AppendLine(const fs::path& file, const std::string& line,
-                                      Durability durability) {
-  const int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return ErrorText(file, "open", errno);
-  std::optional<std::string> error;
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      error = ErrorText(file, "lock", errno);
-      break;
+// One record file opened for appending under the exclusive lock every writer takes. A writer
+// killed in the middle of its write (the kernel may stop a write at a page boundary for a fatal
+// signal) leaves a line without its line feed at the end of the file; since no live writer can
+// be inside its write while we hold the lock, that tail is dead and is cut off on opening.
+class LockedAppend {
+ public:
+  LockedAppend(const fs::path& file) : file_(file) {
+    fd_ = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+      error_ = ErrorText(file, "open", errno);
+      return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        error_ = ErrorText(file, "lock", errno);
+        return;
+      }
+    }
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) {
+      error_ = ErrorText(file, "read", errno);
+      return;
+    }
+    size_ = st.st_size;
+    if (size_ > 0) {
+      const off_t whole = WholeLinesLength(fd_, size_);
+      if (whole != size_) {
+        if (::ftruncate(fd_, whole) != 0) {
+          error_ = ErrorText(file, "repair", errno);
+          return;
+        }
+        size_ = whole;
+      }
     }
   }
-  struct stat st;
-  if (!error && ::fstat(fd, &st) == 0 && st.st_size > 0) {
-    const off_t whole = WholeLinesLength(fd, st.st_size);
-    if (whole != st.st_size && ::ftruncate(fd, whole) != 0)
-      error = ErrorText(file, "repair", errno);
+  ~LockedAppend() {
+    if (fd_ >= 0) ::close(fd_);  // also releases the lock
   }
-  std::size_t done = 0;
-  while (!error && done < line.size()) {
-    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = ErrorText(file, "write", errno);
-      break;
+  LockedAppend(const LockedAppend&) = delete;
+  LockedAppend& operator=(const LockedAppend&) = delete;
+
+  const std::optional<std::string>& error() const { return error_; }
+
+  // Appends `line` whole: a write that stops short (a full disk) or fails is undone by cutting
+  // the file back to its length before it, so the file never holds half a line.
+  std::optional<std::string> Write(const std::string& line, const RecordWriteFunction& write) {
+    std::size_t done = 0;
+    while (done < line.size()) {
+      const ssize_t n = write(fd_, line.data() + done, line.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const std::string error = ErrorText(file_, "write", n < 0 ? errno : ENOSPC);
+        RollBack();
+        return error;
+      }
+      done += static_cast<std::size_t>(n);
     }
-    // A short write (a full disk) goes on with the rest; should that fail, the next record
-    // cuts the broken line off.
-    done += static_cast<std::size_t>(n);
+    written_ = true;
+    return std::nullopt;
   }
-  if (!error && durability == Durability::Synced && ::fdatasync(fd) != 0) {
-    error = ErrorText(file, "write", errno);
+
+  std::optional<std::string> Sync(Durability durability) {
+    if (durability == Durability::Synced && ::fdatasync(fd_) != 0) {
+      return ErrorText(file_, "write", errno);
+    }
+    return std::nullopt;
   }
-  if (::close(fd) != 0 && !error) error = ErrorText(file, "write", errno);
-  return error;
-}
+
+  // Takes back what Write appended (the other file of the pair failed).
+  void RollBack() {
+    if (::ftruncate(fd_, size_) == 0) written_ = false;
+  }
+
+ private:
+  fs::path file_;
+  int fd_ = -1;
+  off_t size_ = 0;
+  bool written_ = false;
+  std::optional<std::string> error_;
+};
 
 }  // namespace
+
+RecordWriteFunction DefaultRecordWrite() {
+  return [](int fd, const void* data, std::size_t size) { return ::write(fd, data, size); };
+}
 
 std::optional<std::string> RecordLog::Append(const ProductionRecord& record) const {
   const auto day = ParseRecordDay(std::string_view(record.time).substr(0, 10));
@@ -136,14 +180,29 @@ std::optional<std::string> RecordLog::Append(const ProductionRecord& record) con
   const std::string stem = RecordFileStem(*day);
   // No folder could be named (no HOME): never fall back to the working folder.
   if (folder_.empty()) return std::string("No folder for the production records");
-
-  std::optional<std::string> error =
-      AppendLine(folder_ / (stem + ".jsonl"), RecordJsonLine(record), durability_);
-
+  const fs::path jsonl = folder_ / (stem + ".jsonl");
   const fs::path csv = folder_ / (stem + ".csv");
-  std::optional<std::string> csvError = CreateWithHeader(csv, RecordCsvHeader());
-  if (!csvError) csvError = AppendLine(csv, RecordCsvLine(record), durability_);
-  return error ? error : csvError;
+
+  // Both files or neither: the CSV file is made (with its header) before anything is written,
+  // both are locked in the same order by every writer, and a record that does not reach the
+  // second file is taken back from the first.
+  if (auto error = CreateWithHeader(csv, RecordCsvHeader())) return error;
+  LockedAppend json(jsonl);
+  if (json.error()) return json.error();
+  LockedAppend table(csv);
+  if (table.error()) return table.error();
+  if (auto error = json.Write(RecordJsonLine(record), write_)) return error;
+  if (auto error = table.Write(RecordCsvLine(record), write_)) {
+    json.RollBack();
+    return error;
+  }
+  std::optional<std::string> error = json.Sync(durability_);
+  if (!error) error = table.Sync(durability_);
+  if (error) {
+    table.RollBack();
+    json.RollBack();
+  }
+  return error;
 }
 
 RecordListing ReadRecords(const fs::path& folder, std::optional<RecordDay> since) {

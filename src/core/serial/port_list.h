@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,14 @@ PortSources SystemPortSources();
 // gives no adapter ports.
 std::vector<std::string> CandidatePorts(const PortSources& sources);
 
-// True when `path` is a terminal device that could be opened for reading and writing and
-// locked for exclusive use; it is closed again at once. Never throws.
+// Why `path` cannot carry a programmer now, as an operator can act on it: "does not exist",
+// "not a serial device", "permission denied (...the group dialout...)", "in use by another
+// process (pid N)" (the pid where the port's lock tells it), or the system's error text.
+// nullopt when it is a terminal device that could be opened for reading and writing and locked
+// for exclusive use; it is closed again at once. Never throws.
+std::optional<std::string> PortProblem(const std::string& path);
+
+// True when PortProblem finds none.
 bool TrialOpenPort(const std::string& path);
 
 // The ports a device search may bind to channels: the candidates that pass the trial open,

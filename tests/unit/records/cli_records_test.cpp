@@ -81,6 +81,12 @@ TEST(CliRecords, PrintsJsonLinesOrCsvFromTheGivenDayOn) {
   for (const char* bad : {"--since 10.12.2026", "--since 2026-13-01", "--bogus"}) {
     EXPECT_EQ(RunRecords(dir, bad).status, 2) << bad;
   }
+
+  // A folder that is not there is no empty day.
+  TempDir withoutLog;
+  Output missing = RunRecords(withoutLog, "");
+  EXPECT_EQ(missing.status, 3);
+  EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
 }
 
 }  // namespace

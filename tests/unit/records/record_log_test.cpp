@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -273,6 +275,79 @@ TEST(RecordLog, KilledWritersLeaveOnlyWholeLines) {
       ASSERT_EQ(row.substr(row.size() - 2), ",1") << row.substr(0, 80);
     }
   }
+}
+
+}  // namespace
+}  // namespace korvan
+
+namespace korvan {
+namespace {
+
+// A disk that fills up: the nth write call (counted over both files) stores only part of what
+// it is given, and every write after it fails with ENOSPC.
+struct FillingDisk {
+  int fullAt = 0;
+  int calls = 0;
+  ssize_t operator()(int fd, const void* data, std::size_t size) {
+    ++calls;
+    if (calls < fullAt) return ::write(fd, data, size);
+    if (calls == fullAt && size > 1) return ::write(fd, data, size / 2);
+    errno = ENOSPC;
+    return -1;
+  }
+};
+
+// A record that meets a full disk in either file, at its start or half way, is in neither file
+// afterwards; the records before it stay, and the next record (once there is room) goes in whole.
+TEST(RecordLog, AFullDiskLeavesBothFilesWithTheSameWholeRecords) {
+  struct Case {
+    const char* what;
+    int fullAt;  // write call 1 and 2 are the first record's JSON and CSV lines
+  } cases[] = {
+      {"JSON line cut short", 3},
+      {"CSV line cut short", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    RecordLog log(dir.path(), Durability::Flushed);
+    auto disk = std::make_shared<FillingDisk>();
+    disk->fullAt = c.fullAt;
+    log.SetWriteFunction(
+        [disk](int fd, const void* data, std::size_t size) { return (*disk)(fd, data, size); });
+    const ProductionRecord first = PlainRecord("2026-12-10T08:00:00+08:00", 1, 1);
+    const ProductionRecord second = PlainRecord("2026-12-10T08:00:05+08:00", 2, 1);
+    const ProductionRecord third = PlainRecord("2026-12-10T08:00:09+08:00", 3, 1);
+    ASSERT_EQ(log.Append(first), std::nullopt);
+    const auto error = log.Append(second);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("No space left on device"), std::string::npos) << *error;
+    EXPECT_EQ(ReadAll(dir.path() / "records_2026_12_10.jsonl"), RecordJsonLine(first));
+    EXPECT_EQ(ReadAll(dir.path() / "records_2026_12_10.csv"),
+              RecordCsvHeader() + RecordCsvLine(first));
+
+    log.SetWriteFunction(DefaultRecordWrite());
+    ASSERT_EQ(log.Append(third), std::nullopt);
+    EXPECT_EQ(ReadAll(dir.path() / "records_2026_12_10.jsonl"),
+              RecordJsonLine(first) + RecordJsonLine(third));
+    EXPECT_EQ(ReadAll(dir.path() / "records_2026_12_10.csv"),
+              RecordCsvHeader() + RecordCsvLine(first) + RecordCsvLine(third));
+  }
+}
+
+TEST(ProductionRecordCsv, CellsASpreadsheetWouldRunAreGuarded) {
+  ProductionRecord r = PlainRecord("2026-12-10T08:00:00+08:00", 1, 1);
+  r.programmer = "=HYPERLINK(\"x\")";
+  r.port = "+1";
+  r.host = "@SUM(A1)";
+  r.resultText = "-2";
+  const std::string line = RecordCsvLine(r);
+  EXPECT_NE(line.find(",\"'=HYPERLINK(\"\"x\"\")\","), std::string::npos) << line;
+  EXPECT_NE(line.find(",'+1,"), std::string::npos) << line;
+  EXPECT_NE(line.find(",'@SUM(A1),"), std::string::npos) << line;
+  EXPECT_NE(line.find(",'-2,"), std::string::npos) << line;
+  // JSON keeps the texts as they are.
+  EXPECT_EQ(ParseRecordJson(RecordJsonLine(r).substr(0, RecordJsonLine(r).size() - 1)), r);
 }
 
 }  // namespace
