@@ -50,6 +50,12 @@ int main(int argc, char** argv) {
   app.add_option("--flash-ms", options.flashMs,
                  "With --realtime: milliseconds per 4 KiB programmed or verified")
       ->capture_default_str();
+  app.add_option("--reply-delay", options.replyDelayMs,
+                 "Milliseconds each reply (each firmware block's too) comes later")
+      ->capture_default_str();
+  app.add_option("--restart-delay", options.restartDelayMs,
+                 "Milliseconds the answer to a restart request comes later still")
+      ->capture_default_str();
   app.add_option("--dump-dir", options.dumpDir,
                  "On exit write chipN.bin, chipN.ob, chipN.otp and chipN.txt here");
   try {

@@ -50,7 +50,12 @@ struct Options {
   std::vector<Fault> faults;
   bool realtime = false;  // 11 us per byte each way, plus flashMs per 4 KiB
   unsigned flashMs = 20;  // per 4 KiB programmed or verified, with realtime
-  std::string dumpDir;    // where to write the channels' state on exit (empty: nowhere)
+  // A slow programmer, with or without realtime: every reply (identity, status, data, each
+  // firmware block) comes this much later than it would, and the answer to a restart request
+  // this much later again; the programmer takes no request meanwhile.
+  unsigned replyDelayMs = 0;
+  unsigned restartDelayMs = 0;
+  std::string dumpDir;  // where to write the channels' state on exit (empty: nowhere)
 
   ChipState ChipStateOf(int channel) const;
   // The fault of this kind that applies to the channel (a channel's own before "all").

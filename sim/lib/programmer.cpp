@@ -165,6 +165,11 @@ void Programmer::Queue(std::vector<std::uint8_t> bytes, TimePoint ready, bool sp
 }
 
 void Programmer::SendPacket(std::vector<std::uint8_t> packet, TimePoint ready, bool isReply) {
+  if (isReply && options_.replyDelayMs != 0) {
+    // A slow programmer: the reply comes later, and the next request waits for it.
+    ready += milliseconds(options_.replyDelayMs);
+    busyUntil_ = std::max(busyUntil_, ready);
+  }
   if (options_.FaultOf(FaultKind::Silent, channel_)) return;
   bool twice = false;
   bool badEscape = false;
@@ -368,6 +373,8 @@ void Programmer::HandleDownloadImage(std::span<const std::uint8_t> packet, TimeP
 }
 
 void Programmer::HandleRestart(std::span<const std::uint8_t> packet, TimePoint at) {
+  // Restarting takes a while: the answer, and whatever comes next, waits for it.
+  busyUntil_ = std::max(busyUntil_, at) + milliseconds(options_.restartDelayMs);
   const TimePoint now = Busy(at, microseconds{0});
   if (!std::equal(p::kRestartPacket.begin(), p::kRestartPacket.end(), packet.begin())) {
     ReplyStatus(packet, p::kStatusBadPacket, now);

@@ -506,7 +506,10 @@ class RunCommand : public Command {
     if (op.argument == StepArgument::AddressAndLength) {
       frontend.readAddress = ReadAddressEntry{step.argument, step.count};
     }
-    StepReport report = run(op.start);
+    StepReport report = op.pending == kPendingFirmwareUpgrade
+                            ? session.RunStep(
+                                  step.text, [&] { (station.*op.start)(); }, true)
+                            : run(op.start);
     if (op.pending == kPendingFirmwareUpgrade) {
       if (!station.firmwarePresent()) report.note = "no firmware image KorvanNAT.KFW";
       if (report.ok) {

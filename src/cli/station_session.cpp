@@ -156,18 +156,32 @@ bool StationSession::SearchAnswered() {
 
 std::vector<ChannelReport> StationSession::AwaitSearch(std::chrono::milliseconds limit) {
   loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
-  bool upgraded = false;
-  for (int n = 1; n <= kChannelCount; ++n) upgraded = upgraded || station_.channel(n).upgrading;
-  if (upgraded) {
-    // An upgraded programmer restarts with its new firmware; only a new search finds it.
-    loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
-    if (StopRequested()) return Channels();
-    AwaitRestartAnswers();
-    SearchAgain(limit);
-  } else {
-    output_.SearchEnded(Channels());
-  }
+  if (!SettleUpgrades(limit)) return Channels();
+  output_.SearchEnded(Channels());
   return Channels();
+}
+
+bool StationSession::AnyUpgrading() const {
+  for (int n = 1; n <= kChannelCount; ++n) {
+    if (station_.channel(n).upgrading) return true;
+  }
+  return false;
+}
+
+bool StationSession::SettleUpgrades(std::chrono::milliseconds limit) {
+  // An upgraded programmer restarts with its new firmware; only a new search finds it, and that
+  // search may start another upgrade (the first one failed, or the new firmware still reports
+  // an older version). A few rounds at most: a programmer that keeps asking is left as its last
+  // upgrade left it.
+  for (int round = 0; round < kUpgradeRounds && AnyUpgrading(); ++round) {
+    loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
+    if (StopRequested()) return false;
+    AwaitRestartAnswers();
+    if (round + 1 == kUpgradeRounds) break;
+    station_.BitBtnFindDevClick();
+    loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
+  }
+  return !StopRequested();
 }
 
 std::vector<ChannelReport> StationSession::Channels() const {
@@ -204,6 +218,8 @@ void StationSession::OperationEnded(int channel, const OperationOutcome& outcome
   const std::size_t lostBefore = RecordsLost();
   if (records_) records_->OperationEnded(channel, outcome);
   if (RecordsLost() > lostBefore) recordLost_[i] = true;
+  // An upgrade started by a device search is no step's result.
+  if (outcome.command == kPendingFirmwareUpgrade && !upgradeStep_) return;
   outcomes_[i].push_back(outcome);
 }
 
@@ -227,10 +243,12 @@ void StationSession::ViewChanged(ViewPart part) {
   }
 }
 
-StepReport StationSession::RunStep(const std::string& name, const std::function<void()>& command) {
+StepReport StationSession::RunStep(const std::string& name, const std::function<void()>& command,
+                                   bool upgradeStep) {
   for (auto& list : outcomes_) list.clear();
   recordLost_.fill(false);
   standAlone_.clear();
+  upgradeStep_ = upgradeStep;
   command();
 
   std::array<bool, kChannelCount> started{};
@@ -239,6 +257,7 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
         ChannelActive(n) || !outcomes_[static_cast<std::size_t>(n - 1)].empty();
   }
   loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
+  upgradeStep_ = false;
 
   StepReport report{name, true, {}, ""};
   for (int n = 1; n <= kChannelCount; ++n) {
@@ -292,7 +311,8 @@ void StationSession::AwaitRestartAnswers(std::chrono::milliseconds limit) {
 
 void StationSession::SearchAgain(std::chrono::milliseconds limit) {
   station_.BitBtnFindDevClick();
-  loop_.RunFor(limit, [this] { return SearchAnswered(); });
+  loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
+  if (!SettleUpgrades(limit)) return;
   output_.SearchEnded(Channels());
 }
 

@@ -29,6 +29,8 @@ class StationSession : public StationListener {
   // The longest any one step may take. The station's own time-outs end every operation long
   // before this; it only guards against a channel that never ends.
   static constexpr std::chrono::minutes kStepLimit{30};
+  // Device searches that may each be followed by firmware upgrades before the station goes on.
+  static constexpr int kUpgradeRounds = 3;
 
   StationSession(CliFrontend& frontend, RunOutput& output);
   ~StationSession() override;
@@ -86,13 +88,15 @@ class StationSession : public StationListener {
 
   // Runs `command` (one of the station's command handlers) and waits until every channel is
   // idle again; the report says how the operation ended on each channel it started.
-  StepReport RunStep(const std::string& name, const std::function<void()>& command);
+  // The outcome of a firmware upgrade counts only in the upgrade step (`upgradeStep`).
+  StepReport RunStep(const std::string& name, const std::function<void()>& command,
+                     bool upgradeStep = false);
 
   // A firmware upgrade ends with the restart request before the programmer answers it. The
   // station sets that answer aside when it comes, but a new device search closes the ports
   // and would take a late answer for an identity reply: waits until no channel expects one
   // any more, or `limit`.
-  void AwaitRestartAnswers(std::chrono::milliseconds limit = std::chrono::milliseconds(1000));
+  void AwaitRestartAnswers(std::chrono::milliseconds limit = std::chrono::milliseconds(4000));
 
   // A new device search ("连接设备"), waited for as at the start: after a firmware upgrade the
   // programmers run their new firmware and answer with its identity.
@@ -116,6 +120,10 @@ class StationSession : public StationListener {
  private:
   bool ChannelActive(int n) const;
   bool AnyActive() const;
+  bool AnyUpgrading() const;
+  // After a search: waits for the upgrades it started and searches again, as long as new ones
+  // start (at most kUpgradeRounds rounds). False when a stop signal came meanwhile.
+  bool SettleUpgrades(std::chrono::milliseconds limit);
   bool SearchAnswered();
 
   CliFrontend& frontend_;
@@ -123,6 +131,7 @@ class StationSession : public StationListener {
   Station station_;
   EventLoop loop_;
   bool closed_ = false;
+  bool upgradeStep_ = false;
 
   // Outcomes reported while a step runs, by channel.
   std::array<std::vector<OperationOutcome>, kChannelCount> outcomes_;

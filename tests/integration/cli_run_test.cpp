@@ -115,6 +115,51 @@ TEST_F(CliRun, UpgradeStepLeavesTheProgrammersFoundWithTheirNewFirmware) {
   EXPECT_EQ(out.find(": NG"), std::string::npos) << out;
 }
 
+// Every upgrade the device search starts is waited for, one that ends on an undecodable reply
+// included, and so is the second upgrade a search after the first starts; Auto then runs on
+// every programmer and its results are Auto's own.
+TEST_F(CliRun, AutoWaitsForEveryUpgradeTheSearchStarts) {
+  fs::create_directories(dir / "bin");
+  fs::copy_file(KORVAN_CLI_PATH, dir / "bin/korvan-cli");
+  std::string firmware = "firmware Korvan200NAT V3.0";
+  firmware.resize(6000, '\0');
+  korvan::FirmwarePackOptions pack;
+  pack.version = "V3.0";
+  std::string error;
+  const auto kfw = korvan::PackFirmwareImage(
+      std::span(reinterpret_cast<const std::uint8_t*>(firmware.data()), firmware.size()), pack,
+      error);
+  ASSERT_FALSE(kfw.empty()) << error;
+  Write("bin/KorvanNAT.KFW", std::string(kfw.begin(), kfw.end()));
+  const Firmware fw = MakeFirmware(0x08000000, 5000, 128);
+  Write("app.hex", fw.hex);
+
+  Options options;
+  options.count = 4;
+  options.version = "V2.9";  // older than the image: every programmer is upgraded
+  options.replyDelayMs = 5;
+  // Channel 1's first firmware block is answered with a frame that does not decode: that
+  // upgrade fails, and the search after the upgrades starts a second one there.
+  options.faults.push_back({korvan::sim::FaultKind::Escape, 1, 2});
+  auto emulator = StartEmulator(options);
+  const std::string cli = (dir / "bin/korvan-cli").string();
+  const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS= XDG_STATE_HOME='" +
+                              (dir / "state").string() + "' '" + cli +
+                              "' run --chip N32G452CBL7 --ports " + Ports(*emulator) +
+                              " app.hex auto >stdout.txt 2>stderr.txt";
+  const int raw = std::system(command.c_str());
+  const std::string out = Slurp(dir / "stdout.txt");
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0) << out << Slurp(dir / "stderr.txt");
+  EXPECT_NE(out.find("数据包错误！"), std::string::npos) << out;
+  for (int n = 1; n <= 4; ++n) {
+    EXPECT_NE(out.find("[auto] channel " + std::to_string(n)), std::string::npos) << n << out;
+    const auto snapshot = emulator->Snapshot(n);
+    EXPECT_EQ(snapshot.identity, "Korvan200NAT V3.0") << n;
+    EXPECT_TRUE(std::string(snapshot.target.flash.begin(), snapshot.target.flash.end()) == fw.image)
+        << "channel " << n << " was not programmed";
+  }
+}
+
 TEST_F(CliRun, PortsListsEachPortWithWhatAnswered) {
   Options options;
   options.count = 2;

@@ -22,7 +22,7 @@ enum class Expect {
   TimedOut,      // the cycle times out with `line`
   NotConnected,  // the programmer never answers the search
   Ends,          // the cycle ends, as what depends on where the fault falls
-  HungUp,        // the port is gone: the channel is no longer connected, the cycle times out
+  HungUp,        // the port is gone: the channel is no longer connected, the cycle fails at once
 };
 
 struct FaultRow {
@@ -42,7 +42,7 @@ const FaultRow kFaults[] = {
     {"Escape", sim::FaultKind::Escape, 40, Expect::Failed, "芯片%d ：数据包错误！"},
     {"Garbage", sim::FaultKind::Garbage, 40, Expect::Ok, ""},
     {"Split", sim::FaultKind::Split, 1, Expect::Ok, ""},
-    {"Hangup", sim::FaultKind::Hangup, 20, Expect::HungUp, "芯片 %d ：操作超时！"},
+    {"Hangup", sim::FaultKind::Hangup, 20, Expect::HungUp, "芯片%d ：串口通讯错误！"},
     {"Duplicate", sim::FaultKind::Duplicate, 10, Expect::Ends, ""},
 };
 
@@ -127,8 +127,10 @@ TEST_P(FaultMatrix, OnlyTheFaultyChannelIsTouchedAndTheNextCommandWorks) {
     case Expect::HungUp:
       EXPECT_EQ(rig.station.channel(faulty).connected, 0);
       ASSERT_TRUE(outcome.has_value());
-      EXPECT_EQ(outcome->result, OperationResult::TimedOut);
+      EXPECT_EQ(outcome->result, OperationResult::Failed);
       EXPECT_EQ(outcome->message, line);
+      EXPECT_TRUE(rig.HasLine(line));
+      EXPECT_EQ(rig.station.channel(faulty).gauge.colour, GaugeColour::Red);
       break;
   }
   // Every failure line speaks of the faulty channel.

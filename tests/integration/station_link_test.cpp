@@ -526,9 +526,9 @@ TEST(StationLink, AfterHangUpsMidDownloadThePortListKeepsTheOthersAndANewSearchW
   for (int n : {1, 3}) {
     EXPECT_EQ(rig.station.channel(n).connected, 0);
     EXPECT_FALSE(rig.station.channel(n).gauge.enabled);
-    EXPECT_EQ(rig.station.channel(n).lastOutcome->result, OperationResult::TimedOut);
+    EXPECT_EQ(rig.station.channel(n).lastOutcome->result, OperationResult::Failed);
   }
-  EXPECT_TRUE(rig.HasLine("编程器 3 ：操作超时！"));
+  EXPECT_TRUE(rig.HasLine("编程器3 ：串口通讯错误！"));
   for (int n : {2, 4}) {
     EXPECT_EQ(rig.station.channel(n).lastOutcome->result, OperationResult::Ok);
   }
@@ -545,6 +545,82 @@ TEST(StationLink, AfterHangUpsMidDownloadThePortListKeepsTheOthersAndANewSearchW
     EXPECT_EQ(rig.station.channel(n).lastOutcome->result, OperationResult::Ok);
   }
   EXPECT_TRUE(rig.HasLine("芯片2 ：当前芯片为空!"));
+}
+
+}  // namespace
+}  // namespace korvan
+
+namespace korvan {
+namespace {
+
+using testing::StationRig;
+
+// A programmer that answers a restart only after 600 ms: the command pressed meanwhile waits
+// for that answer, then gets its own reply.
+TEST(StationLink, ACommandAfterARestartWaitsForTheRestartsAnswer) {
+  sim::Options options = Count(2);
+  options.restartDelayMs = 600;
+  options.chipStates.push_back({sim::ChipState::Programmed, 0});
+  StationRig rig(options);
+  ASSERT_TRUE(rig.Search(2));
+  rig.ChooseChip("N32G452CBL7");
+  rig.LoadImage(StationRig::Pattern(8 * 1024));
+
+  // The download ends with a restart; the blank check follows at once.
+  rig.station.SpdBtnDownLoadClick();
+  ASSERT_TRUE(rig.RunUntilIdle());
+  rig.station.SpdBtnBlankChkClick();
+  ASSERT_TRUE(rig.RunUntilIdle());
+  for (int n = 1; n <= 2; ++n) {
+    const auto& outcome = *rig.station.channel(n).lastOutcome;
+    EXPECT_EQ(outcome.command, kPendingBlankCheck) << n;
+    EXPECT_EQ(outcome.result, OperationResult::Failed) << n;
+    EXPECT_EQ(outcome.status, 0x15) << n;
+    EXPECT_TRUE(rig.HasLine(Format("芯片%d ：当前芯片不为空!", n)));
+    EXPECT_FALSE(rig.HasLine(Format("芯片%d ：当前芯片为空!", n)));
+  }
+
+  // The off-line monitor's restart, then the chip ID.
+  rig.station.EnterOffLineMonitor1Click();
+  rig.station.ReadMG32xxChipID1Click();
+  ASSERT_TRUE(rig.RunUntilIdle());
+  for (int n = 1; n <= 2; ++n) {
+    const auto& outcome = *rig.station.channel(n).lastOutcome;
+    EXPECT_EQ(outcome.command, kPendingReadChipId) << n;
+    EXPECT_EQ(outcome.result, OperationResult::Ok) << outcome.message;
+    EXPECT_FALSE(outcome.chipUid.empty()) << n;
+  }
+  EXPECT_FALSE(rig.HasLine("芯片1 ：数据包错误！"));
+}
+
+// A pulled adapter ends its channel's Program at once; the other channels go on.
+TEST(StationLink, AHangUpDuringProgramEndsThatChannelAtOnce) {
+  sim::Options options = Count(4);
+  options.replyDelayMs = 20;  // each 4 KiB block answered after 20 ms, as on a real programmer
+  options.faults.push_back({sim::FaultKind::Hangup, 2, 10});
+  StationRig rig(options);
+  ASSERT_TRUE(rig.Search(4));
+  rig.ChooseChip("N32G452CBL7");
+  const auto image = rig.LoadImage(StationRig::Pattern(128 * 1024));
+  rig.station.SpdBtnProgClick();
+  // Without the hang-up being noticed the channel would wait 10 s for its time-out.
+  ASSERT_TRUE(rig.RunUntil([&] { return !rig.station.channel(2).busy; }, 0.5));
+  const auto& lost = *rig.station.channel(2).lastOutcome;
+  EXPECT_EQ(lost.command, kPendingProgram);
+  EXPECT_EQ(lost.result, OperationResult::Failed);
+  EXPECT_EQ(lost.message, "芯片2 ：串口通讯错误！");
+  EXPECT_TRUE(rig.HasLine("芯片2 ：串口通讯错误！"));
+  EXPECT_EQ(rig.station.channel(2).gauge.colour, GaugeColour::Red);
+  EXPECT_EQ(rig.station.channel(2).connected, 0);
+  EXPECT_TRUE(rig.station.channel(1).busy);
+
+  ASSERT_TRUE(rig.RunUntilIdle());
+  EXPECT_FALSE(rig.HasLine("芯片 2 ：操作超时！"));
+  for (int n : {1, 3, 4}) {
+    const auto& outcome = *rig.station.channel(n).lastOutcome;
+    EXPECT_EQ(outcome.result, OperationResult::Ok) << n << ": " << outcome.message;
+    EXPECT_TRUE(rig.emulator().Snapshot(n).target.flash == image) << n;
+  }
 }
 
 }  // namespace

@@ -161,7 +161,12 @@ TEST(FirmwareIsOlder, ComparesTheVersionAfterTheFirstBlankV) {
       {"Korvan200NAT", "V1.0", 3},   // no version: older than any image version
       {"Korvan200NAT V2.1", "", 0},  // no image version: nothing is older
       {"Korvan200NAT", "", 0},
-      {"Korvan200NAT V2.1", "V2.10", 3},  // a prefix sorts lower
+      // Only as many characters as the programmer's version has are compared.
+      {"Korvan200NAT V2.1", "V2.10", 0},
+      {"Korvan200NAT V3", "V3.0", 0},
+      {"Korvan200NAT V3", "V4.0", 3},
+      {"Korvan200NAT V3.0", "V3", 0},
+      {"Korvan200NAT V2.9", "V3", 3},
       {"Korvan200NAT V2.1 build", "V2.1", 0},
       {"Korvan200NAT v2.1", "V2.0", 3},        // lower-case v is no version
       {"Korvan200NATX V3.0 V1.0", "V2.0", 0},  // the first " V" counts

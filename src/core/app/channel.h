@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvan {
 
@@ -33,7 +35,8 @@ enum PendingCommand : std::uint8_t {
 // Ticks of the 10 ms timer an operation may wait for a reply.
 inline constexpr std::int16_t kOperationTimeout = 1000;
 // Ticks a channel waits for the answer to a restart request before it stops expecting one.
-inline constexpr std::int16_t kRestartAnswerWait = 50;
+// Requests for the channel are held back meanwhile.
+inline constexpr std::int16_t kRestartAnswerWait = 300;
 
 enum class GaugeColour { Blue, Red };
 
@@ -86,10 +89,12 @@ struct ChannelState {
   std::uint32_t okCount = 0;         // stand-alone parts programmed on this channel
   std::uint32_t ngCount = 0;         // stand-alone parts failed on this channel
   std::optional<OperationOutcome> lastOutcome;  // how the last operation ended
-  // Ticks left to wait for the programmer's answer to a restart request sent at the end of an
-  // operation; 0 when none is due. That answer is the next frame the channel receives and
-  // belongs to no operation.
+  // Ticks left to wait for the programmer's answer to a restart request (at the end of a
+  // download or an upgrade, or the monitor command); 0 when none is due. That answer is the
+  // next frame the channel receives and belongs to no operation: until it comes or the wait
+  // ends, the channel's requests are held back in `held`, to be sent in order then.
   std::int16_t restartAnswerDue = 0;
+  std::vector<std::function<void()>> held;
 
   // Before the first request of an operation: busy, block index 0, block count = flash size in
   // KiB, time-out 1000 ticks, gauge at 1 of `gaugeMaximum`, blue.

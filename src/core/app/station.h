@@ -477,8 +477,15 @@ class Station {
   void SendRestart(int n);
   // The restart request was sent on an idle channel (or one whose operation it ends): the next
   // frame is its answer and is set aside, or none is expected once kRestartAnswerWait ticks
-  // pass without one.
+  // pass without one. Requests for the channel wait for it (SendWhenFree).
   void ExpectRestartAnswer(int n);
+  // Runs `send` (the first request of a command) now, or, while a restart's answer is due on
+  // the channel, once it came or its wait ended. A held operation is busy but its time-out
+  // does not run.
+  void SendWhenFree(int n, std::function<void()> send);
+  // The restart's answer came or its wait ended: the held requests go out, in order, until one
+  // of them is a restart again.
+  void ReleaseHeld(int n);
   // Before a new command: the bytes of an earlier exchange go, unless a restart's answer is due.
   void DropStaleBytes(int n);
   void SendFirmwareBlock(int n);

@@ -45,7 +45,7 @@ void Station::FanOut(const Operation& op, Send send) {
     if (op.autoFlag >= 0) ch.autoFlag = static_cast<std::uint8_t>(op.autoFlag);
     info_.AddInfoLine(Format(op.message, n));
     BeginOperation(n, op.gaugeMaximum);
-    send(n);
+    SendWhenFree(n, [send, n] { send(n); });
     started = true;
   }
   if (!started) frontend_.Inform("请连接好设备！");
@@ -135,7 +135,7 @@ void Station::ReadChipMemoryX1Click() {
   ch.autoFlag = 0;
   info_.AddInfoLine("芯片1 ：开始读取芯片数据......");
   BeginOperation(1, chip_.flashSizeKB);
-  SendReadBack(1);
+  SendWhenFree(1, [this] { SendReadBack(1); });
 }
 
 void Station::ReadOTPMemory1Click() {
@@ -145,8 +145,10 @@ void Station::ReadOTPMemory1Click() {
   ch.autoFlag = 0;
   info_.AddInfoLine("芯片1 ：读取芯片OTP数据......");
   BeginOperation(1, chip_.flashSizeKB);
-  SendChipCommand(1, p::kCmdReadOtp, 0);
-  ch.timeout = kOperationTimeout;
+  SendWhenFree(1, [this] {
+    SendChipCommand(1, p::kCmdReadOtp, 0);
+    Channel(1).timeout = kOperationTimeout;
+  });
 }
 
 void Station::ReadAddress1Click() {
@@ -165,15 +167,22 @@ void Station::ReadAddress1Click() {
   ch.pendingCommand = kPendingReadAddress;
   BeginOperation(1, kTimedGaugeMaximum);
   ch.gauge.progress = kReadAddressGaugeProgress;
-  SendReadAddress(1);
+  SendWhenFree(1, [this] { SendReadAddress(1); });
 }
 
 void Station::EnterOffLineMonitor1Click() {
   for (int n = 1; n <= kChannelCount; ++n) {
     if (!Channel(n).connected) continue;
-    SendRestart(n);
-    // On a busy channel the frames that follow still go to the running operation.
-    if (!Channel(n).busy) ExpectRestartAnswer(n);
+    if (Channel(n).busy) {
+      // On a busy channel the frames that follow still go to the running operation.
+      SendRestart(n);
+      continue;
+    }
+    // After an earlier restart, this one goes once that one is answered.
+    SendWhenFree(n, [this, n] {
+      SendRestart(n);
+      ExpectRestartAnswer(n);
+    });
   }
 }
 

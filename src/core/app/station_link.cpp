@@ -69,7 +69,9 @@ void Station::ListSerialPorts() {
 
 void Station::ResetChannelView(ChannelState& ch) {
   ch.busy = 0;
+  ch.upgrading = 0;
   ch.restartAnswerDue = 0;
+  ch.held.clear();
   ch.gauge.enabled = false;
   ch.gauge.progress = 0;
   ch.gauge.colour = GaugeColour::Blue;
@@ -158,6 +160,7 @@ void Station::BitBtn1Click(int index) {
   link(n).ResetReceive();
   Channel(n).connected = 0;
   Channel(n).restartAnswerDue = 0;
+  Channel(n).held.clear();
   Channel(n).timeout = kIdentityTimeout;
   if (OpenChannelPort(n, window_.ComboBoxCOMItems[static_cast<std::size_t>(index)]) &&
       port(n).IsOpen()) {
@@ -213,8 +216,9 @@ void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
   ChannelState& ch = Channel(n);
   if (ch.restartAnswerDue > 0) {
     // The programmer's answer to the restart that closed the last operation: it is no reply
-    // to whatever command was started since.
+    // to whatever command was started since, which may go out now.
     ch.restartAnswerDue = 0;
+    ReleaseHeld(n);
     return;
   }
   if (ch.connected) {
@@ -230,6 +234,8 @@ void Station::ReceiveError(int n) {
   link(n).ResetReceive();
   const bool wasBusy = ch.busy != 0;
   ch.busy = 0;
+  ch.upgrading = 0;
+  if (wasBusy) ch.held.clear();
   // The panel and the gauge stay as they are, but a caller waiting for the operation learns
   // that it will not end by a reply.
   if (wasBusy) {
@@ -252,8 +258,11 @@ void Station::RequestHangup(int n) {
   if (n < 1 || n > kChannelCount) return;
   ChannelState& ch = Channel(n);
   port(n).ClosePort();
-  ch.connected = 0;
   ch.restartAnswerDue = 0;
+  ch.held.clear();
+  // The operation running on the channel can get no reply: it ends now, as a link failure.
+  if (ch.busy) FailOperation(n, p::kStatusSerialLinkError);
+  ch.connected = 0;
   ch.gauge.enabled = false;
   // The channel's own entry goes, found by its name: after an earlier hang-up the positions
   // of the later entries no longer match their channels.
@@ -265,6 +274,7 @@ void Station::RequestHangup(int n) {
   Notify(ViewPart::Window);
   Notify(ViewPart::Gauges);
   TellListeners([](StationListener& l) { l.ChannelsChanged(); });
+  NotifyEnded();
 }
 
 void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
@@ -312,7 +322,14 @@ void Station::Timer1Timer() {
   bool gauges = false;
   for (int n = 1; n <= kChannelCount; ++n) {
     ChannelState& ch = Channel(n);
-    if (ch.restartAnswerDue > 0) --ch.restartAnswerDue;
+    if (ch.restartAnswerDue > 0) {
+      // No answer to the restart yet: what is held waits, and its time-out does not run.
+      if (--ch.restartAnswerDue == 0) {
+        link(n).ResetReceive();
+        ReleaseHeld(n);
+      }
+      continue;
+    }
     if (!ch.busy) continue;
     const StationOperation* op = OperationAwaiting(ch.pendingCommand);
     // Operations that report no progress of their own: the gauge runs with time.
@@ -408,6 +425,24 @@ void Station::ExpectRestartAnswer(int n) {
   Channel(n).restartAnswerDue = kRestartAnswerWait;
 }
 
+void Station::SendWhenFree(int n, std::function<void()> send) {
+  ChannelState& ch = Channel(n);
+  if (ch.restartAnswerDue > 0) {
+    ch.held.push_back(std::move(send));
+    return;
+  }
+  send();
+}
+
+void Station::ReleaseHeld(int n) {
+  ChannelState& ch = Channel(n);
+  while (!ch.held.empty() && ch.restartAnswerDue == 0) {
+    std::function<void()> send = std::move(ch.held.front());
+    ch.held.erase(ch.held.begin());
+    send();
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Programmer firmware upgrade
 
@@ -432,7 +467,7 @@ void Station::StartFirmwareUpgrade(int n) {
   ch.gauge.maximum = ch.upgradeBlocks;
   ch.gauge.colour = GaugeColour::Blue;
   info_.AddInfoLine("开始升级编程器固件......");
-  SendFirmwareBlock(n);
+  SendWhenFree(n, [this, n] { SendFirmwareBlock(n); });
   Notify(ViewPart::Gauges);
   TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }

@@ -53,6 +53,9 @@ void Station::FinishOperation(int n, OperationResult result, std::uint8_t status
     outcome.serialNumber = settings_.snStart[static_cast<std::size_t>(n - 1)];
   }
   ch.EndOperation(result != OperationResult::Ok);
+  // Every end of an upgrade (its last block, a refusal, a time-out, a bad reply, a lost port)
+  // leaves the channel idle.
+  ch.upgrading = 0;
   if (addLine) info_.AddInfoLine(text);
   outcome.message = std::move(text);
   outcome.totalCounter = totalCounter_;
@@ -85,6 +88,9 @@ std::string Station::StatusLine(int n, std::uint8_t code, std::uint8_t operation
 }
 
 void Station::FailOperation(int n, std::uint8_t code) {
+  // A bare success status where data was due (verify, read, chip ID, read OTP) is a reply
+  // without its data: it fails as a packet error, never with the success text on a red gauge.
+  if (code == p::kStatusOk || code == p::kStatusDone) code = p::kStatusBadPacket;
   const std::uint8_t operation = Channel(n).pendingCommand;
   FinishOperation(n, OperationResult::Failed, code, StatusLine(n, code, operation));
 }

@@ -88,12 +88,16 @@ int FirmwareIsOlder(std::string_view identityText, std::string_view imageVersion
   const std::size_t at = identityText.find(" V");
   if (at == std::string_view::npos) return 3;
   const std::string_view version = identityText.substr(at + 1, 31);
-  // Byte-wise, as C strings: a version that is a prefix of the other sorts lower.
+  // As many characters as the programmer's version has, byte-wise: "V3" against "V3.0" is the
+  // same version, not an older one. The image's text ends in zeros, which sort below any
+  // character the programmer reports.
   const std::string_view image = imageVersion.substr(0, 31);
-  const auto lower = std::lexicographical_compare(
-      version.begin(), version.end(), image.begin(), image.end(),
-      [](char a, char b) { return static_cast<unsigned char>(a) < static_cast<unsigned char>(b); });
-  return lower ? 3 : 0;
+  for (std::size_t i = 0; i < version.size(); ++i) {
+    const auto mine = static_cast<unsigned char>(version[i]);
+    const auto theirs = i < image.size() ? static_cast<unsigned char>(image[i]) : 0U;
+    if (mine != theirs) return mine < theirs ? 3 : 0;
+  }
+  return 0;
 }
 
 std::vector<std::uint8_t> PackFirmwareImage(std::span<const std::uint8_t> firmware,

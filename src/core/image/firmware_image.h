@@ -84,7 +84,8 @@ bool LoadFirmwareImage(const std::string& path, FirmwareImage& image);
 bool ParseFirmwareImage(std::span<const std::uint8_t> file, FirmwareImage& image);
 
 // 3 when the version in a programmer's identity text (from its first " V", at most 31
-// characters) sorts below `imageVersion` (byte values, case-sensitive), else 0. An identity
+// characters) sorts below `imageVersion`, compared over the length of the programmer's version
+// only (byte values, case-sensitive; "V3" against "V3.0" is not older), else 0. An identity
 // without a version is older than any image version; with no image version nothing is older.
 int FirmwareIsOlder(std::string_view identityText, std::string_view imageVersion);
 

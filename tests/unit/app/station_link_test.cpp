@@ -186,7 +186,14 @@ TEST_F(StationLinkTest, EachReplyEndsItsOperationWithTheRightMessageAndPrefix) {
        kPendingReadChipId,
        false,
        Frame(Reply({0x06})),
-       {"芯片2 ：操作成功！"},
+       {"芯片2 ：数据包错误！"},  // a success code, but no ID: a failure, never "操作成功！"
+       OperationResult::Failed},
+      {"VerifyAnsweredBySuccessAlone",
+       3,
+       kPendingVerify,
+       false,
+       Frame(Reply({0x06})),
+       {"芯片3 ：数据包错误！"},
        OperationResult::Failed},
       {"VerifyWithoutData",
        1,
@@ -748,6 +755,62 @@ TEST(StationUpgrade, ABlockTheProgrammerRefusesEndsTheUpgradeAsFailed) {
   EXPECT_EQ(station.channel(1).lastOutcome->result, OperationResult::Failed);
   EXPECT_EQ(station.channel(1).lastOutcome->message, "芯片1 ：地址空间超出芯片范围！");
   EXPECT_TRUE(programmer.NextPacket().empty());  // no restart: the old firmware stays
+}
+
+// However an upgrade ends, the channel is idle afterwards and says how.
+TEST(StationUpgrade, EveryEndingLeavesTheChannelIdleWithItsOutcome) {
+  enum class Ending { Refused, TimedOut, Undecodable, HungUp };
+  const struct {
+    const char* name;
+    Ending ending;
+    OperationResult result;
+    const char* message;
+  } rows[] = {
+      {"Refused", Ending::Refused, OperationResult::Failed, "芯片1 ：地址空间超出芯片范围！"},
+      {"TimedOut", Ending::TimedOut, OperationResult::TimedOut, "芯片 1 ：操作超时！"},
+      {"Undecodable", Ending::Undecodable, OperationResult::Failed, "芯片1 ：数据包错误！"},
+      {"HungUp", Ending::HungUp, OperationResult::Failed, "芯片1 ：串口通讯错误！"},
+  };
+  TempDir dir;
+  std::string error;
+  const Bytes kfw = PackFirmwareImage(Bytes(3000, 0x11), {"V3.0", "", 0, 0, 5}, error);
+  dir.Write(kFirmwareFileName, std::string(kfw.begin(), kfw.end()));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    testing::ScriptedLine line;
+    FakeFrontend fe;
+    Station station(fe, SystemLocalTime, line.Provider());
+    station.SetPortSources({dir.path() / "sys", dir.path() / "dev", ""});
+    station.FormShow({dir.path(), "", ""});
+    FarSide programmer(line);
+    line.TakeSent();
+    programmer.Send(IdentityReply("Korvan200NAT V2.9"));
+    ASSERT_EQ(programmer.NextPacket().size(), 2058u);
+    ASSERT_TRUE(station.channel(1).upgrading);
+    switch (row.ending) {
+      case Ending::Refused:
+        programmer.Send(Reply({0x55}));
+        break;
+      case Ending::TimedOut:
+        for (int tick = 0; tick < 500; ++tick) station.Timer1Timer();
+        break;
+      case Ending::Undecodable:
+        station.ReceiveData(1, Bytes{0xC0, 0x01, 0x02, 0xDB, 0x41, 0x05, 0x06, 0xC0});
+        break;
+      case Ending::HungUp:
+        station.RequestHangup(1);
+        break;
+    }
+    const ChannelState& ch = station.channel(1);
+    EXPECT_FALSE(ch.busy);
+    EXPECT_FALSE(ch.upgrading);
+    EXPECT_EQ(ch.pendingCommand, kPendingIdle);
+    ASSERT_TRUE(ch.lastOutcome.has_value());
+    EXPECT_EQ(ch.lastOutcome->command, kPendingFirmwareUpgrade);
+    EXPECT_EQ(ch.lastOutcome->result, row.result);
+    EXPECT_EQ(ch.lastOutcome->message, row.message);
+    EXPECT_EQ(ch.gauge.colour, GaugeColour::Red);
+  }
 }
 
 }  // namespace
