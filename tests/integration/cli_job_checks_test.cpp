@@ -103,7 +103,9 @@ TEST_F(CliRun, BadJobsAreRefusedBeforeAnyPartIsProgrammed) {
     EXPECT_EQ(CliLine(r.err).substr(0, c.says.size()), c.says) << r.err;
     EXPECT_EQ(r.out.find("[auto]"), std::string::npos) << r.out;
     // A file that could not be read was never "loaded".
-    if (c.status == 3) EXPECT_EQ(r.out.find("has been loaded!"), std::string::npos) << r.out;
+    if (c.status == 3) {
+      EXPECT_EQ(r.out.find("has been loaded!"), std::string::npos) << r.out;
+    }
   }
   EXPECT_TRUE(korvan::ReadRecords(dir / "rec").entries.empty());
 
