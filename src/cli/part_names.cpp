@@ -20,7 +20,8 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
                                             [](char x, char y) { return Upper(x) == Upper(y); });
 }
 
-// Letters to insert, delete or change to turn `a` into `b`, case ignored.
+}  // namespace
+
 std::size_t EditDistance(std::string_view a, std::string_view b) {
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -36,8 +37,6 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
   }
   return row[b.size()];
 }
-
-}  // namespace
 
 std::optional<std::string> CataloguePart(std::string_view text) {
   for (int series = 0; series < kSeriesCount; ++series) {

@@ -4,6 +4,7 @@
 // when asked to (--typed-name).
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,10 @@ namespace korvan::cli {
 std::optional<std::string> CataloguePart(std::string_view text);
 
 // The catalogue names nearest to `text` (fewest letters changed, case ignored), best first.
+// Letters to insert, delete or change to turn `a` into `b`, case ignored: how near a misspelt
+// name is to a known one.
+std::size_t EditDistance(std::string_view a, std::string_view b);
+
 std::vector<std::string> NearestParts(std::string_view text, std::size_t count = 3);
 
 // "unknown part 'FOO123' (not in the catalogue); nearest: A, B, C".

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/job_files.h"
+#include "cli/part_names.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
@@ -83,27 +84,13 @@ std::string UnknownStepMessage(const std::string& text) {
   if (word.empty() || !LowerExtension(text).empty() || std::filesystem::exists(text, ec)) {
     return "";
   }
-  auto distance = [](const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-      std::size_t diagonal = row[0];
-      row[0] = i;
-      for (std::size_t j = 1; j <= b.size(); ++j) {
-        const std::size_t above = row[j];
-        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-        diagonal = above;
-      }
-    }
-    return row[b.size()];
-  };
   std::vector<std::string> words;
   for (const StationOperation& op : Station::Operations()) words.emplace_back(op.step);
   words.emplace_back("watch");
   std::string nearest;
   std::size_t best = SIZE_MAX;
   for (const std::string& w : words) {
-    const std::size_t d = distance(word, w);
+    const std::size_t d = EditDistance(word, w);
     if (d < best) {
       best = d;
       nearest = w;
