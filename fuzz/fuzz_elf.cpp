@@ -1,13 +1,13 @@
 // ELF object files. The first byte chooses the windows: bit 1 set, the flash, EEP and OTP
-// windows and the option-byte window come from the input (as in the HEX harness); clear, a
-// typical part's. The rest is the file, read through libelf and placed into an image buffer
-// that lives for the whole run: the reader must stay inside the file and the image whatever
-// the headers say.
+// windows and the option-byte window come from the input, bit 2 set empties the EEP window (as
+// in the HEX harness); clear, a typical part's. The rest is the file, read through libelf and
+// placed into an image buffer that lives for the whole run: the reader must stay inside the file
+// and the image whatever the headers say.
 #include <array>
 
 #include "core/image/elf_reader.h"
 #include "core/image/image_buffer.h"
-#include "fuzz_support.h"
+#include "object_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace korvan;
@@ -16,15 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static std::array<std::uint8_t, 128> optionBytes{};
   Input in(data, size);
   const std::uint8_t mode = in.Byte();
-  image->windows = ImageWindows{};
-  if (mode & 2) {
-    image->windows.flashStart = in.Long();
-    image->windows.flashEnd = in.Long();
-    image->windows.eepStart = in.Long();
-    image->windows.eepEnd = in.Long();
-    image->windows.otpStart = in.Long();
-    image->windows.optionStart = in.Long();
-  }
+  image->windows = WindowsFromInput(in, mode);
   const ReadTarget target{image->flash, image->windows.flashStart, image, optionBytes};
   AnswerOkFrontend frontend;
   ReadExtent extent;

@@ -15,6 +15,22 @@
 
 namespace korvan::fuzz {
 
+// A typical part's address windows, or (mode bit 1) windows taken from the input, with the EEP
+// window empty when mode bit 2 is set.
+inline ImageWindows WindowsFromInput(Input& in, std::uint8_t mode) {
+  ImageWindows windows;
+  if (mode & 2) {
+    windows.flashStart = in.Long();
+    windows.flashEnd = in.Long();
+    windows.eepStart = in.Long();
+    windows.eepEnd = in.Long();
+    windows.otpStart = in.Long();
+    windows.optionStart = in.Long();
+    windows.eepEmpty = (mode & 4) != 0;
+  }
+  return windows;
+}
+
 template <typename ParseLine, typename LoadText>
 int RunObjectText(const std::uint8_t* data, std::size_t size, ParseLine parseLine,
                   LoadText loadText) {
@@ -23,16 +39,7 @@ int RunObjectText(const std::uint8_t* data, std::size_t size, ParseLine parseLin
   Input in(data, size);
   const std::uint8_t mode = in.Byte();
 
-  image->windows = ImageWindows{};
-  if (mode & 2) {
-    image->windows.flashStart = in.Long();
-    image->windows.flashEnd = in.Long();
-    image->windows.eepStart = in.Long();
-    image->windows.eepEnd = in.Long();
-    image->windows.otpStart = in.Long();
-    image->windows.optionStart = in.Long();
-    image->windows.eepEmpty = (mode & 4) != 0;
-  }
+  image->windows = WindowsFromInput(in, mode);
   const ReadTarget target{image->flash, image->windows.flashStart, image, optionBytes};
 
   if (mode & 1) {
