@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/protocol/constants.h"
+#include "support/hex_bytes.h"
 
 namespace korvan::protocol {
 namespace {
@@ -16,14 +17,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Hex(const char* text) {
-  Bytes out;
-  unsigned value = 0;
-  int consumed = 0;
-  while (std::sscanf(text, " %2x%n", &value, &consumed) == 1) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    text += consumed;
-  }
-  return out;
+  return korvan::testing::HexBytes(text);
 }
 
 std::string ToHex(std::span<const std::uint8_t> bytes) {

@@ -7,20 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "support/hex_bytes.h"
+
 namespace korvan::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Hex(const char* text) {
-  Bytes out;
-  unsigned value = 0;
-  int consumed = 0;
-  while (std::sscanf(text, " %2x%n", &value, &consumed) == 1) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    text += consumed;
-  }
-  return out;
+  return korvan::testing::HexBytes(text);
 }
 
 // One line per frame reported: "#<block> ok <packet bytes>", "#<block> bad-escape" or
