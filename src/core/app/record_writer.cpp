@@ -92,7 +92,8 @@ ProductionRecord RecordWriter::Common(int channel) const {
   ProductionRecord r;
   r.time = Iso8601Text(clock_());
   r.host = host_;
-  r.channel = channel;
+  r.station = stationNumber_;
+  r.channel = (stationNumber_ - 1) * kChannelCount + channel;
   r.port = station_.channel(channel).portName;
   r.programmer = station_.IdentityText(channel);
   r.chip = station_.chip().chipName;

@@ -25,6 +25,12 @@ class RecordWriter {
                Durability durability = Durability::Synced, ZonedClock clock = SystemZonedTime,
                std::string host = StationHostName());
 
+  // Which station of four this is within the process, 1-based (a command-line station with more
+  // than four programmers runs several): its records carry it, and channel n of station s as
+  // (s - 1) * 4 + n, the channels numbered across the process. 1 unless set.
+  void SetStationNumber(int station) { stationNumber_ = station; }
+  int stationNumber() const { return stationNumber_; }
+
   // From the station's listener. An operation other than an Auto cycle writes nothing.
   void OperationEnded(int channel, const OperationOutcome& outcome);
   void StandAloneResult(int channel, std::uint8_t code);
@@ -52,6 +58,7 @@ class RecordWriter {
   RecordLog log_;
   ZonedClock clock_;
   std::string host_;
+  int stationNumber_ = 1;
   // Auto cycles per channel by verdict; the station counts the stand-alone results itself.
   std::array<std::uint32_t, kChannelCount> autoOk_{};
   std::array<std::uint32_t, kChannelCount> autoNg_{};

@@ -50,11 +50,11 @@ const char* Verdict(bool pass) {
   return pass ? "OK" : "NG";
 }
 
-// The fields in the order both formats write them.
+// The CSV columns in their order; JSON writes the same fields, "station" right after "host".
 constexpr const char* kFields[] = {
     "time",   "host",        "channel",   "port",       "programmer",    "chip",
     "origin", "image_crc",   "image_sum", "option_sum", "serial_number", "chip_uid",
-    "result", "result_text", "verdict",   "ok_count",   "ng_count",
+    "result", "result_text", "verdict",   "ok_count",   "ng_count",      "station",
 };
 
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
@@ -109,6 +109,7 @@ std::string RecordJsonLine(const ProductionRecord& r) {
   Json j;
   j["time"] = r.time;
   j["host"] = r.host;
+  j["station"] = r.station;
   j["channel"] = r.channel;
   j["port"] = r.port;
   j["programmer"] = r.programmer;
@@ -158,6 +159,8 @@ std::string RecordCsvLine(const ProductionRecord& r) {
       Verdict(r.pass),
       std::to_string(r.okCount),
       std::to_string(r.ngCount),
+      // Last, so that readers of the older files find every column where it was.
+      std::to_string(r.station),
   };
   static_assert(std::size(fields) == std::size(kFields));
   std::string line;
@@ -199,6 +202,10 @@ std::optional<ProductionRecord> ParseRecordJson(std::string_view line) {
   r.imageSum = *sum;
   r.optionSum = *option;
 
+  // Files written before stations were counted have none: their records are all station 1's.
+  if (j.contains("station") && (!ReadUnsigned(j, "station", r.station) || r.station < 1)) {
+    return std::nullopt;
+  }
   if (const auto it = j.find("interrupted"); it != j.end()) {
     if (!it->is_boolean()) return std::nullopt;
     r.interrupted = it->get<bool>();

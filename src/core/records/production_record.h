@@ -46,7 +46,8 @@ enum class RecordOrigin {
 struct ProductionRecord {
   std::string time;  // Iso8601Text of the moment the part finished
   std::string host;
-  int channel = 0;  // 1..4
+  int station = 1;  // the station of four within the process, 1-based
+  int channel = 0;  // 1..N across the process's stations
   std::string port;
   std::string programmer;  // the programmer's identity text
   std::string chip;        // chip name

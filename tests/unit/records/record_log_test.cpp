@@ -76,7 +76,7 @@ TEST(ProductionRecord, Iso8601CarriesTheOffset) {
 
 TEST(ProductionRecord, JsonAndCsvLinesHoldEveryField) {
   EXPECT_EQ(RecordJsonLine(FullRecord()),
-            R"({"time":"2026-12-10T14:03:22+08:00","host":"line-3","channel":2,)"
+            R"({"time":"2026-12-10T14:03:22+08:00","host":"line-3","station":1,"channel":2,)"
             R"("port":"/dev/ttyUSB1","programmer":"Korvan200NAT V2.3","chip":"N32G452CBL7",)"
             R"("origin":"stand-alone","image_crc":"0x1A2B","image_sum":"0x00FF",)"
             R"("option_sum":"0x5AA5","serial_number":1073741827,)"
@@ -85,11 +85,11 @@ TEST(ProductionRecord, JsonAndCsvLinesHoldEveryField) {
             "\n");
   EXPECT_EQ(RecordCsvHeader(),
             "time,host,channel,port,programmer,chip,origin,image_crc,image_sum,option_sum,"
-            "serial_number,chip_uid,result,result_text,verdict,ok_count,ng_count\r\n");
+            "serial_number,chip_uid,result,result_text,verdict,ok_count,ng_count,station\r\n");
   EXPECT_EQ(RecordCsvLine(FullRecord()),
             "2026-12-10T14:03:22+08:00,line-3,2,/dev/ttyUSB1,Korvan200NAT V2.3,N32G452CBL7,"
             "stand-alone,0x1A2B,0x00FF,0x5AA5,1073741827,0102030405060708090A0B0C,6,Successed!,"
-            "OK,3,1\r\n");
+            "OK,3,1,1\r\n");
 
   // Absent serial number and UID: null in JSON, empty in CSV.
   ProductionRecord r = FullRecord();
@@ -103,7 +103,7 @@ TEST(ProductionRecord, JsonAndCsvLinesHoldEveryField) {
                       R"("result_text":"Error：芯片未设定读保护！","verdict":"NG")"),
             std::string::npos)
       << json;
-  EXPECT_NE(RecordCsvLine(r).find(",0x5AA5,,,30,Error：芯片未设定读保护！,NG,3,1\r\n"),
+  EXPECT_NE(RecordCsvLine(r).find(",0x5AA5,,,30,Error：芯片未设定读保护！,NG,3,1,1\r\n"),
             std::string::npos);
 }
 
@@ -132,7 +132,10 @@ TEST(ProductionRecord, JsonReadsBackAndRefusesWhatIsNoRecord) {
   ProductionRecord withQuotes = FullRecord();
   withQuotes.chip = "a \"quoted\"\nname";
   ProductionRecord bare = PlainRecord("2026-12-10T00:00:00+00:00", 4, 0);
-  for (const ProductionRecord& r : {FullRecord(), withQuotes, bare}) {
+  ProductionRecord ofStation3 = FullRecord();
+  ofStation3.station = 3;
+  ofStation3.channel = 10;
+  for (const ProductionRecord& r : {FullRecord(), withQuotes, bare, ofStation3}) {
     std::string line = RecordJsonLine(r);
     line.pop_back();
     EXPECT_EQ(ParseRecordJson(line), r) << line;
@@ -158,6 +161,13 @@ TEST(ProductionRecord, JsonReadsBackAndRefusesWhatIsNoRecord) {
       replaced("\"serial_number\":1073741827", "\"serial_number\":4294967296"),
   };
   for (const std::string& line : bad) EXPECT_FALSE(ParseRecordJson(line)) << line;
+  EXPECT_FALSE(ParseRecordJson(replaced("\"station\":1", "\"station\":0")));
+  EXPECT_FALSE(ParseRecordJson(replaced("\"station\":1", "\"station\":\"1\"")));
+
+  // A line of the files written before stations were counted is station 1's.
+  const auto older = ParseRecordJson(replaced("\"station\":1,", ""));
+  ASSERT_TRUE(older.has_value());
+  EXPECT_EQ(*older, FullRecord());
 }
 
 TEST(RecordLog, EveryRecordOnceInBothFilesOfItsDay) {
