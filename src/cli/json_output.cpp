@@ -93,6 +93,13 @@ class JsonOutput : public RunOutput {
     Emit({{"event", "missing"}, {"channel", channel}, {"adapter", adapter}, {"text", text}});
   }
 
+  void LineDatabaseChanged(bool reachable, std::size_t pending, const std::string& text) override {
+    Emit({{"event", "line_database"},
+          {"reachable", reachable},
+          {"pending", pending},
+          {"text", text}});
+  }
+
   void Finished(int exitStatus) override {
     Emit({{"event", "summary"},
           {"exit_status", exitStatus},
@@ -127,6 +134,9 @@ class QuietOutput : public RunOutput {
   void Problem(const std::string& text) override { inner_->Problem(text); }
   void ChannelMissing(int channel, const std::string& adapter, const std::string& text) override {
     inner_->ChannelMissing(channel, adapter, text);
+  }
+  void LineDatabaseChanged(bool reachable, std::size_t pending, const std::string& text) override {
+    inner_->LineDatabaseChanged(reachable, pending, text);
   }
   void Finished(int exitStatus) override { inner_->Finished(exitStatus); }
 

@@ -22,6 +22,7 @@
 #include "cli/command.h"
 #include "cli/job_files.h"
 #include "cli/json_output.h"
+#include "cli/line_records.h"
 #include "cli/part_names.h"
 #include "cli/run_output.h"
 #include "cli/run_steps.h"
@@ -248,6 +249,7 @@ class RunCommand : public Command {
     sub->add_flag("--quiet", quiet_, "Leave out the panel lines and gauge changes");
     sub->add_option("--records", records_,
                     "Folder for the production records (default: the station's log folder)");
+    line_.Add(sub);
     job_.Add(sub);
     sub->add_option("ITEMS", items_, "IN... (object files, or a .kvn project) then STEP...")
         ->required();
@@ -369,6 +371,20 @@ class RunCommand : public Command {
       RecordProblem(output, *problem + "; no step was run");
       session.Close();
       return kExitRecord;
+    }
+    // The records go to the line database too, from the station's store, while the run goes on.
+    std::unique_ptr<LineRun> line;
+    if (const auto url = line_.Url()) {
+      std::string error;
+      line = LineRun::Start(
+          session, output,
+          records_ ? std::filesystem::path(*records_) : station.logLocation().shutdownDir, *url,
+          &error);
+      if (!line) {
+        RecordProblem(output, error + "; no step was run");
+        session.Close();
+        return kExitRecord;
+      }
     }
 
     if (part_) {
@@ -544,6 +560,7 @@ class RunCommand : public Command {
   bool json_ = false;
   bool quiet_ = false;
   std::optional<std::string> records_;
+  LineOptions line_;
   JobOptions job_;
   std::vector<std::string> items_;
 };

@@ -3,6 +3,7 @@
 // record per line for a script) is the output's business, so a new format is one new class.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -66,6 +67,13 @@ class RunOutput {
     (void)channel;
     (void)adapter;
     Problem(text);
+  }
+  // The line database could not be reached (`reachable` false) or can be again; `pending`
+  // records wait in the station's store. The information panel says the same in `text`.
+  virtual void LineDatabaseChanged(bool reachable, std::size_t pending, const std::string& text) {
+    (void)reachable;
+    (void)pending;
+    (void)text;
   }
   // The run is over with this exit status.
   virtual void Finished(int exitStatus) = 0;

@@ -65,6 +65,31 @@ std::string Hex32(std::uint32_t value) {
   return text;
 }
 
+// libpq's messages span lines (a hint on a line of its own): one line for the panel.
+std::string OneLine(const char* text) {
+  std::string out;
+  for (const char* c = text; *c != '\0'; ++c) {
+    const bool space = *c == '\n' || *c == '\t' || *c == '\r' || *c == ' ';
+    if (space) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += *c;
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// A host that does not answer must not hold a station's forwarder (or its start) for the
+// minutes TCP would wait: a connection attempt gives up after a few seconds unless the URL says.
+std::string WithConnectTimeout(const std::string& url) {
+  if (url.find("connect_timeout") != std::string::npos) return url;
+  if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
+    return url + (url.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=5";
+  }
+  return url + " connect_timeout=5";
+}
+
 std::string OriginText(RecordOrigin origin) {
   return origin == RecordOrigin::StandAlone ? "stand-alone" : "auto";
 }
@@ -156,12 +181,12 @@ std::unique_ptr<LineDatabase> LineDatabase::Connect(const std::string& url, std:
 bool LineDatabase::Open(std::string* error) {
   if (connection_ && connection_->is_open()) return true;
   try {
-    connection_ = std::make_unique<Connection>(url_);
+    connection_ = std::make_unique<Connection>(WithConnectTimeout(url_));
     return true;
   } catch (const std::exception& e) {
     connection_.reset();
-    *error = "cannot connect to the line database " + LineDatabaseName(url_) + ": " + e.what();
-    while (!error->empty() && (error->back() == '\n' || error->back() == ' ')) error->pop_back();
+    *error =
+        "cannot connect to the line database " + LineDatabaseName(url_) + ": " + OneLine(e.what());
     return false;
   }
 }
@@ -186,7 +211,7 @@ bool LineDatabase::Migrate(std::string* error) {
     work.commit();
     return true;
   } catch (const std::exception& e) {
-    *error = "cannot set up the line database " + LineDatabaseName(url_) + ": " + e.what();
+    *error = "cannot set up the line database " + LineDatabaseName(url_) + ": " + OneLine(e.what());
     connection_.reset();
     return false;
   }
@@ -198,7 +223,7 @@ int LineDatabase::SchemaVersion(std::string* error) {
     pqxx::nontransaction work(*connection_);
     return work.exec("SELECT coalesce(max(version), 0) FROM schema_version")[0][0].as<int>();
   } catch (const std::exception& e) {
-    *error = e.what();
+    *error = OneLine(e.what());
     connection_.reset();
     return -1;
   }
@@ -242,7 +267,7 @@ std::optional<std::size_t> LineDatabase::Insert(const std::string& stationId,
     work.commit();
     return static_cast<std::size_t>(result.affected_rows());
   } catch (const std::exception& e) {
-    *error = std::string("the line database refused the records: ") + e.what();
+    *error = std::string("the line database refused the records: ") + OneLine(e.what());
     connection_.reset();
     return std::nullopt;
   }
@@ -267,7 +292,7 @@ std::optional<std::vector<LineRecord>> LineDatabase::Find(const RecordQuery& que
     for (const pqxx::row& row : work.exec(sql)) out.push_back(ReadRecord(row));
     return out;
   } catch (const std::exception& e) {
-    *error = std::string("the line database query failed: ") + e.what();
+    *error = std::string("the line database query failed: ") + OneLine(e.what());
     connection_.reset();
     return std::nullopt;
   }
@@ -327,7 +352,8 @@ std::optional<std::vector<SerialHolder>> LineDatabase::Reserve(
     work.commit();
     return holders;
   } catch (const std::exception& e) {
-    *error = std::string("the line database could not reserve serial numbers: ") + e.what();
+    *error =
+        std::string("the line database could not reserve serial numbers: ") + OneLine(e.what());
     connection_.reset();
     return std::nullopt;
   }

@@ -146,8 +146,8 @@ void LineForwarder::Report(LineNotice::Kind kind, const std::string& text) {
                               (notice.pending == 1 ? "" : "s") + " waiting";
   switch (kind) {
     case LineNotice::Kind::Unreachable:
-      notice.text = "Line database unreachable: " + text +
-                    ". The station goes on; its records are kept here until it is back (" +
+      notice.text = "Line database unreachable (" + text +
+                    "); the station goes on, its records are kept here until it is back (" +
                     waiting + ").";
       break;
     case LineNotice::Kind::Reachable:

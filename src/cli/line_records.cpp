@@ -1,0 +1,51 @@
+#include "cli/line_records.h"
+
+#include <cstdlib>
+
+#include "core/line/line_database.h"
+#include "core/util/format.h"
+
+namespace korvan::cli {
+
+void LineOptions::Add(CLI::App* sub) {
+  sub->add_option("--records-db", url,
+                  "Line database (postgresql://user@host/db) the production records are "
+                  "forwarded to and serial numbers reserved in (default: KORVAN_RECORDS_DB)");
+  sub->add_flag("--offline-serial-numbers", offlineSerialNumbers,
+                "Write serial numbers with only the station's own guard when the line database "
+                "cannot be reached");
+}
+
+std::optional<std::string> LineOptions::Url() const {
+  if (url && !url->empty()) return url;
+  return LineDatabaseFromEnvironment();
+}
+
+LineRun::LineRun(StationSession& session, RunOutput& output, const std::filesystem::path& folder,
+                 const std::string& url)
+    : session_(session),
+      output_(output),
+      link_(session.station(), folder, url, [this](const LineNotice& notice) {
+        if (notice.kind == LineNotice::Kind::StoreFailed) return;
+        output_.LineDatabaseChanged(notice.kind == LineNotice::Kind::Reachable, notice.pending,
+                                    notice.text);
+      }) {}
+
+std::unique_ptr<LineRun> LineRun::Start(StationSession& session, RunOutput& output,
+                                        const std::filesystem::path& recordFolder,
+                                        const std::string& url, std::string* error) {
+  std::unique_ptr<LineRun> run(new LineRun(session, output, recordFolder, url));
+  if (!run->link_.Start(error)) return nullptr;
+  return run;
+}
+
+LineRun::~LineRun() {
+  if (link_.Flush(kFinalFlush)) return;
+  // Said even when the panel said the database unreachable before: the run ends here.
+  output_.Problem(
+      "production records not yet on the line database " + LineDatabaseName(link_.url()) +
+      "; they are kept in the station's store and forwarded when a station with the line "
+      "database starts on it again (korvan-cli records --pending lists them)");
+}
+
+}  // namespace korvan::cli

@@ -1,0 +1,60 @@
+// A station's link to the line database: the forwarder of its production records (on a thread
+// of its own) and what it reports, brought to the station's thread. When the database cannot be
+// reached, and again when it can, the information panel says so once; the front end hears the
+// same notice (the command line's --json prints it as an event).
+//
+// The notices travel through the station's serial event queue, which the window and the
+// command-line loop both drain, so no front end needs a loop of its own for them.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "core/app/station.h"
+#include "core/line/line_forwarder.h"
+
+namespace korvan {
+
+// The line database named by KORVAN_RECORDS_DB, when set and not empty.
+std::optional<std::string> LineDatabaseFromEnvironment();
+
+class LineLink final : public EventReceiver {
+ public:
+  using NoticeHandler = std::function<void(const LineNotice&)>;
+
+  // Forwards the records of the store in `recordFolder` to the database at `url`. `onNotice`
+  // (may be empty) runs on the station's thread, after the panel line.
+  LineLink(Station& station, std::filesystem::path recordFolder, std::string url,
+           NoticeHandler onNotice = {}, LineForwarderOptions options = {});
+  ~LineLink();
+  LineLink(const LineLink&) = delete;
+  LineLink& operator=(const LineLink&) = delete;
+
+  // Starts forwarding (the backlog a stopped station left first); false and *error when the
+  // record store cannot be opened.
+  bool Start(std::string* error);
+  // See LineForwarder::Flush.
+  bool Flush(std::chrono::milliseconds limit) { return forwarder_.Flush(limit); }
+  LineForwarder& forwarder() { return forwarder_; }
+  const std::string& url() const { return url_; }
+
+  // EventReceiver: the notices waiting, on the station's thread.
+  void HandleEvent(Event& event) override;
+
+ private:
+  void Notice(const LineNotice& notice);  // the forwarder's thread
+
+  Station& station_;
+  const std::string url_;
+  NoticeHandler onNotice_;
+  std::mutex mutex_;
+  std::deque<LineNotice> notices_;
+  LineForwarder forwarder_;
+};
+
+}  // namespace korvan
