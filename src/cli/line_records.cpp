@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/line/line_database.h"
+#include "cli/command.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
@@ -37,6 +38,45 @@ std::unique_ptr<LineRun> LineRun::Start(StationSession& session, RunOutput& outp
   std::unique_ptr<LineRun> run(new LineRun(session, output, recordFolder, url));
   if (!run->link_.Start(error)) return nullptr;
   return run;
+}
+
+int LineRun::ReserveSerialNumbers(const std::vector<SerialPlan>& plans, bool allowReused,
+                                  bool offline) {
+  std::vector<SerialRange> ranges;
+  for (const SerialPlan& plan : plans) {
+    if (!plan.enabled) continue;
+    for (const SerialUse& use : plan.uses) {
+      ranges.push_back({use.channel, plan.chip, plan.address, use.first, use.last});
+    }
+  }
+  if (ranges.empty()) return kExitOk;
+  std::string error;
+  std::optional<std::vector<SerialHolder>> holders;
+  if (auto db = LineDatabase::Connect(link_.url(), &error)) {
+    holders = db->Reserve(link_.forwarder().stationId(), StationHostName(), ranges, allowReused,
+                          &error);
+  }
+  if (!holders) {
+    if (offline) {
+      output_.Problem("warning: serial numbers not reserved on the line (" + error +
+                      "); only this station's own records were checked (--offline-serial-numbers)");
+      return kExitOk;
+    }
+    output_.Problem("serial numbers cannot be reserved on the line (" + error +
+                    "); no step was run (--offline-serial-numbers goes on with this station's "
+                    "own records only)");
+    return kExitFailed;
+  }
+  if (holders->empty()) return kExitOk;
+  if (allowReused) {
+    for (const SerialHolder& holder : *holders) {
+      output_.Problem("warning: " + holder.Text() + " (--allow-reused-serial-numbers)");
+    }
+    return kExitOk;
+  }
+  for (const SerialHolder& holder : *holders) output_.Problem(holder.Text());
+  output_.Problem("no step was run (--allow-reused-serial-numbers uses the numbers anyway)");
+  return kExitFailed;
 }
 
 LineRun::~LineRun() {

@@ -12,6 +12,7 @@
 #include "cli/run_output.h"
 #include "cli/station_session.h"
 #include "core/app/line_link.h"
+#include "core/app/serial_guard.h"
 
 namespace korvan::cli {
 
@@ -40,6 +41,14 @@ class LineRun {
   ~LineRun();
 
   LineLink& link() { return link_; }
+
+  // Reserves the serial numbers of `plans` (one per station of four) across the line, in one
+  // transaction of the line database, before any is written. Numbers another station reserved,
+  // or an OK part on the line got, refuse the run unless `allowReused` (then only warned
+  // about); a database that cannot be reached refuses it unless `offline` (the station's own
+  // guard only, warned about). kExitOk to go on; else the problem was said and this is the exit
+  // status.
+  int ReserveSerialNumbers(const std::vector<SerialPlan>& plans, bool allowReused, bool offline);
 
  private:
   LineRun(StationSession& session, RunOutput& output, const std::filesystem::path& folder,

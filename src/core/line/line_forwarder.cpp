@@ -21,6 +21,7 @@ LineForwarder::~LineForwarder() {
 bool LineForwarder::Start(std::string* error) {
   store_ = RecordStore::Open(folder_, error);
   if (!store_) return false;
+  stationId_ = store_->stationId();
   thread_ = std::thread([this] { Run(); });
   return true;
 }

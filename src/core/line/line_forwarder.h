@@ -67,6 +67,8 @@ class LineForwarder {
   bool Flush(std::chrono::milliseconds limit);
   void Stop();
 
+  // The station's id (its store's); from a successful Start on.
+  const std::string& stationId() const { return stationId_; }
   // Records forwarded since the start; the database can be reached (as last tried).
   std::uint64_t forwarded() const;
   bool reachable() const;
@@ -83,6 +85,7 @@ class LineForwarder {
   const std::function<void(const LineNotice&)> notice_;
   const LineForwarderOptions options_;
   std::unique_ptr<RecordStore> store_;
+  std::string stationId_;
   std::unique_ptr<LineDatabase> db_;
 
   mutable std::mutex mutex_;

@@ -1,0 +1,206 @@
+// Stations of a line sharing one line database: korvan-cli run against korvan-sim, each station
+// with a record folder of its own, and a PostgreSQL server of the test's own.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "core/line/line_database.h"
+#include "core/records/record_store.h"
+#include "integration/cli_fixture.h"
+#include "support/postgres_server.h"
+
+namespace {
+
+using namespace korvan::testing::cli;
+using korvan::LineDatabase;
+using korvan::LineRecord;
+using korvan::RecordStore;
+using korvan::StoredRecord;
+using korvan::testing::PostgresServer;
+
+class LineCli : public CliRun {
+ protected:
+  void SetUp() override {
+    if (std::string(KORVAN_SIM_PATH).empty()) GTEST_SKIP() << "korvan-sim is not built";
+    std::string problem;
+    server_ = PostgresServer::Start(&problem);
+    if (!server_) GTEST_SKIP() << "no PostgreSQL server could be started: " << problem;
+    url_ = server_->Url();
+    Write("fw.hex", MakeFirmware(0x08000000, 4096, 64).hex);
+  }
+
+  std::vector<LineRecord> OnTheLine() {
+    std::string error;
+    auto db = LineDatabase::Connect(url_, &error);
+    EXPECT_TRUE(db) << error;
+    if (!db) return {};
+    return db->Find({}, &error).value_or(std::vector<LineRecord>{});
+  }
+
+  std::vector<StoredRecord> Local(const std::string& folder, std::string* stationId = nullptr) {
+    std::string error;
+    auto store = RecordStore::Open(dir / folder, &error);
+    EXPECT_TRUE(store) << error;
+    if (!store) return {};
+    if (stationId) *stationId = store->stationId();
+    return store->Find({});
+  }
+
+  std::string Run(const std::string& folder, const std::string& more) {
+    return "run --records " + folder + " --records-db " + url_ +
+           " --chip N32G430C8L7 fw.hex " + more;
+  }
+
+  std::unique_ptr<PostgresServer> server_;
+  std::string url_;
+};
+
+TEST_F(LineCli, TwoStationsShareOneLineAndItsSerialNumbers) {
+  SimProcess simA({"--count", "2"});
+  SimProcess simB({"--count", "2"});
+  ASSERT_FALSE(simA.ports().empty() || simB.ports().empty());
+
+  Result r = Cli(Run("a", "--serial-numbers 100,200 download auto"), simA.ports());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  r = Cli(Run("b", "--serial-numbers 300,400 download auto"), simB.ports());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+  std::string idA, idB;
+  const auto localA = Local("a", &idA);
+  const auto localB = Local("b", &idB);
+  ASSERT_EQ(localA.size(), 2u);
+  ASSERT_EQ(localB.size(), 2u);
+  const std::vector<LineRecord> line = OnTheLine();
+  ASSERT_EQ(line.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const StoredRecord& local = i < 2 ? localA[i] : localB[i - 2];
+    EXPECT_EQ(line[i].stationId, i < 2 ? idA : idB);
+    EXPECT_EQ(line[i].record, local.record);
+  }
+  EXPECT_EQ(Local("a")[0].forwarded, true);
+
+  // One query across the line finds a part of either station.
+  r = Cli("records --db " + url_ + " --serial 300");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"serial_number\":300"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("\"serial_number\":100"), std::string::npos) << r.out;
+
+  // Station B now asks for numbers station A reserved: refused, and A named.
+  r = Cli(Run("b", "--serial-numbers 500,200 download auto"), simB.ports());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find("(id " + idA + ") channel 2"), std::string::npos)
+      << r.out << r.err;
+  EXPECT_EQ(Local("b").size(), 2u);  // nothing was programmed
+  // Overridden: programmed, and the holder still named as a warning.
+  r = Cli(Run("b", "--serial-numbers 500,200 --allow-reused-serial-numbers download auto"),
+          simB.ports());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find("(id " + idA + ")"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(LineCli, ARunRefusesSerialNumbersItCannotReserveUnlessToldToTrustItsOwnGuard) {
+  SimProcess sim({"--count", "1"});
+  ASSERT_FALSE(sim.ports().empty());
+  std::string problem;
+  ASSERT_TRUE(server_->Stop(&problem)) << problem;
+  Result r = Cli(Run("a", "--serial-numbers 7 download auto"), sim.ports());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("--offline-serial-numbers"), std::string::npos) << r.err;
+  EXPECT_TRUE(Local("a").empty());
+
+  r = Cli(Run("a", "--serial-numbers 7 --offline-serial-numbers download auto"), sim.ports());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(Local("a").size(), 1u);
+  EXPECT_FALSE(Local("a")[0].forwarded);
+  // Said once in the panel that the database cannot be reached.
+  std::size_t said = 0;
+  for (std::size_t at = r.out.find("Line database unreachable"); at != std::string::npos;
+       at = r.out.find("Line database unreachable", at + 1)) {
+    ++said;
+  }
+  EXPECT_EQ(said, 1u) << r.out;
+
+  // What waits is listed, and goes out with the next start that reaches the database.
+  r = Cli("records --dir a --pending");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"serial_number\":7"), std::string::npos) << r.out;
+  ASSERT_TRUE(server_->Restart(&problem)) << problem;
+  r = Cli(Run("a", "download"), sim.ports());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(OnTheLine().size(), 1u);
+  EXPECT_EQ(OnTheLine()[0].record, Local("a")[0].record);
+  r = Cli("records --dir a --pending");
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(LineCli, AStationKilledBeforeForwardingForwardsOnItsNextStart) {
+  SimProcess sim({"--count", "2"});
+  ASSERT_FALSE(sim.ports().empty());
+  // Records committed to the station's store and never forwarded: the state a station killed
+  // between its local commit and the forwarding leaves.
+  Result r = Cli("run --records a --chip N32G430C8L7 fw.hex download auto auto", sim.ports());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(Local("a").size(), 4u);
+  EXPECT_TRUE(OnTheLine().empty());
+
+  r = Cli(Run("a", "download"), sim.ports());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const auto local = Local("a");
+  const auto line = OnTheLine();
+  ASSERT_EQ(line.size(), local.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    EXPECT_EQ(line[i].record, local[i].record);
+    EXPECT_TRUE(local[i].forwarded);
+  }
+}
+
+TEST_F(LineCli, TheServerStoppedMidRunGetsEveryRecordOnceInOrder) {
+  // Programmers slow enough that the server can be stopped between parts.
+  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "20"});
+  ASSERT_FALSE(sim.ports().empty());
+  std::string steps = "download";
+  for (int i = 0; i < 12; ++i) steps += " auto";
+  const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS='" + sim.ports() +
+                              "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps) +
+                              " >stdout.txt 2>stderr.txt";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  auto wait = [](const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      // A condition polled with a deadline: the pause only spares the databases.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+  };
+  // Stopped once the first records are on the line, started again once more wait locally.
+  EXPECT_TRUE(wait([&] { return !OnTheLine().empty(); }));
+  std::string problem;
+  ASSERT_TRUE(server_->Stop(&problem)) << problem;
+  const std::size_t atStop = Local("a").size();
+  wait([&] { return Local("a").size() >= atStop + 4; });
+  ASSERT_TRUE(server_->Restart(&problem)) << problem;
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << Slurp(dir / "stdout.txt") << Slurp(dir / "stderr.txt");
+
+  const auto local = Local("a");
+  ASSERT_EQ(local.size(), 24u);
+  EXPECT_GT(local.size(), atStop);  // records were made while the server was away
+  const auto line = OnTheLine();
+  ASSERT_EQ(line.size(), local.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    EXPECT_EQ(line[i].stationRow, local[i].rowId);
+    EXPECT_EQ(line[i].record, local[i].record);
+  }
+}
+
+}  // namespace
