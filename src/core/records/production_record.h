@@ -57,8 +57,6 @@ struct ProductionRecord {
   std::uint16_t optionSum = 0;  // option-byte sum
   // The serial number given to the part, when serial numbers are on.
   std::optional<std::uint32_t> serialNumber;
-  // The flash address the serial number was written at (set whenever serialNumber is).
-  std::optional<std::uint32_t> serialNumberAddress;
   // The chip's unique ID as 24 upper-case hex digits, when it was read.
   std::optional<std::string> chipUid;
   int result = 0;  // the status or result code the part ended with
@@ -69,8 +67,6 @@ struct ProductionRecord {
   bool interrupted = false;
   std::uint32_t okCount = 0;  // the channel's counters after this part
   std::uint32_t ngCount = 0;
-  // Unique across stations and time: 32 lower-case hex digits, made when the record is.
-  std::string recordId;
 
   bool operator==(const ProductionRecord&) const = default;
 };
