@@ -27,6 +27,7 @@
 #include "cli/run_steps.h"
 #include "cli/station_session.h"
 #include "cli/terminal_output.h"
+#include "core/app/serial_guard.h"
 #include "core/chips/catalogue.h"
 #include "core/serial/port_binding.h"
 #include "core/util/format.h"
@@ -77,7 +78,9 @@ struct JobOptions {
                     "Serial numbers on, starting at SN1[,SN2,SN3,SN4] for channels 1..4 (each "
                     "0..4294967295, decimal or 0x...); a channel without a number of its own "
                     "starts where the form does: 2 at 0x40000000, 3 at 0x80000000, 4 at "
-                    "0xC0000000")
+                    "0xC0000000. `continue`: each channel starts after the highest number the "
+                    "record store holds for the chip, address and channel. Numbers an OK part "
+                    "already got (same chip and address, in the record store) are refused")
         ->group(job);
     sub->add_option("--sn-gain", snGain, "Serial-number step, 0..0xFFFF (default 0x01)")
         ->group(job);
@@ -132,7 +135,7 @@ struct JobOptions {
       return "--program-ob and --no-program-ob exclude each other";
     }
     std::vector<std::string> numbers;
-    if (serialNumbers) {
+    if (serialNumbers && !ContinuesSerialNumbers()) {
       numbers = SplitList(*serialNumbers);
       if (numbers.size() > static_cast<std::size_t>(kChannelCount)) {
         return "--serial-numbers takes at most four numbers";
@@ -156,13 +159,18 @@ struct JobOptions {
     return "";
   }
 
+  // --serial-numbers continue: each channel starts after the highest number the record store
+  // holds for it (ContinueSerialNumbers, once the programmers are found).
+  bool ContinuesSerialNumbers() const { return serialNumbers && *serialNumbers == "continue"; }
+
   // Ticks and fills the controls as an operator would, each with its click handler.
   void Apply(Station& station) const {
     JobForm& form = station.form();
     if (serialNumbers) {
       form.CheckBoxSN.checked = true;
       station.CheckBoxSNClick();
-      const auto numbers = SplitList(*serialNumbers);
+      const auto numbers =
+          ContinuesSerialNumbers() ? std::vector<std::string>{} : SplitList(*serialNumbers);
       for (std::size_t i = 0; i < numbers.size(); ++i) {
         form.SNEdit(static_cast<int>(i)).text = numbers[i];
       }
@@ -235,6 +243,9 @@ class RunCommand : public Command {
                   "Answer Abort to the first line error of an input (the default)");
     sub->add_flag("--ignore-line-errors", ignoreLineErrors_,
                   "Answer OK to line errors: read on, and run the job with what was read");
+    sub->add_flag("--allow-reused-serial-numbers", allowReusedSerials_,
+                  "Program serial numbers that OK parts of the same chip already got at the same "
+                  "address (the record store says so); only warned about");
     sub->add_flag("--allow-outside", allowOutside_,
                   "Run the job even when an input holds no data inside the part's flash, data "
                   "outside it, or more than it holds (only warned about, as the window does)");
@@ -406,6 +417,11 @@ class RunCommand : public Command {
       return kExitIo;
     }
 
+    if (const int refused = GuardSerialNumbers(session, output, steps); refused != kExitOk) {
+      session.Close();
+      return refused;
+    }
+
     int status = kExitOk;
     for (const Step& step : steps) {
       output.StepStarted(step.text);
@@ -438,6 +454,46 @@ class RunCommand : public Command {
     session.Close();
     // A bound channel without its adapter is a failed channel.
     return status == kExitOk && !bound->missing.empty() ? kExitFailed : status;
+  }
+
+  // Before parts get serial numbers: `continue` takes the numbers on from the record store, and
+  // numbers an OK part of the same chip already got at the same address refuse the run (exit 1)
+  // unless --allow-reused-serial-numbers. A run with serial numbers off is not checked.
+  int GuardSerialNumbers(StationSession& session, RunOutput& output,
+                         const std::vector<Step>& steps) {
+    bool programs = false;
+    for (const Step& step : steps) {
+      const std::string word = step.operation ? step.operation->step : "";
+      programs |= word == "download" || word == "auto" || word == "program" || word == "watch";
+    }
+    RecordWriter* writer = session.recordWriter();
+    if (!programs || !writer) return kExitOk;
+    Station& station = session.station();
+    const std::vector<int> channels = ConnectedChannels(station);
+    if (!PlanSerialNumbers(station, channels, writer->stationNumber()).enabled) return kExitOk;
+    if (auto error = writer->keeper().Open()) {
+      RecordProblem(output, "serial numbers cannot be checked: " + *error + "; no step was run");
+      return kExitRecord;
+    }
+    const RecordStore& store = *writer->keeper().store();
+    if (job_.ContinuesSerialNumbers()) {
+      for (const std::string& line :
+           ContinueSerialNumbers(station, store, channels, writer->stationNumber())) {
+        output.InfoLine(line);
+      }
+    }
+    const SerialPlan plan = PlanSerialNumbers(station, channels, writer->stationNumber());
+    const auto clash = FindSerialClash(store, plan);
+    if (!clash) return kExitOk;
+    if (allowReusedSerials_) {
+      output.Problem("warning: " + SerialClashText(plan, *clash) +
+                     " (--allow-reused-serial-numbers)");
+      return kExitOk;
+    }
+    output.Problem(SerialClashText(plan, *clash) +
+                   "; no step was run (--serial-numbers continue takes the numbers on, "
+                   "--allow-reused-serial-numbers uses them again)");
+    return kExitFailed;
   }
 
   void ReportBinding(const BoundPorts& bound, RunOutput& output) {
@@ -538,6 +594,7 @@ class RunCommand : public Command {
   std::optional<std::string> offset_;
   bool abortOnError_ = false;
   bool ignoreLineErrors_ = false;
+  bool allowReusedSerials_ = false;
   bool allowOutside_ = false;
   bool typedName_ = false;
   std::optional<double> watchSeconds_;

@@ -61,6 +61,7 @@ class StationSession : public StationListener {
   std::optional<std::filesystem::path> recordFolder;
   // Writes the production record of every finished part; there from Start on.
   const RecordWriter* records() const { return records_.get(); }
+  RecordWriter* recordWriter() { return records_.get(); }
   // Why no production record could be written into the record folder (it is missing, no folder,
   // or not writable); nullopt when it takes files. From Start on.
   std::optional<std::string> RecordFolderProblem() const;
