@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "core/line/line_database.h"
 #include "cli/command.h"
+#include "core/line/line_database.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
@@ -53,8 +53,8 @@ int LineRun::ReserveSerialNumbers(const std::vector<SerialPlan>& plans, bool all
   std::string error;
   std::optional<std::vector<SerialHolder>> holders;
   if (auto db = LineDatabase::Connect(link_.url(), &error)) {
-    holders = db->Reserve(link_.forwarder().stationId(), StationHostName(), ranges, allowReused,
-                          &error);
+    holders =
+        db->Reserve(link_.forwarder().stationId(), StationHostName(), ranges, allowReused, &error);
   }
   if (!holders) {
     if (offline) {
