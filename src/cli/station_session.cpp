@@ -84,8 +84,8 @@ std::vector<int> StationSession::Interrupt(int signalNumber) {
   return interrupted;
 }
 
-StationSession::StationSession(CliFrontend& frontend, RunOutput& output)
-    : frontend_(frontend), output_(output), station_(frontend) {
+StationSession::StationSession(CliFrontend& frontend, RunOutput& output, PortProvider ports)
+    : frontend_(frontend), output_(output), station_(frontend, SystemLocalTime, std::move(ports)) {
   station_.SetListener(this);
   loop_.AddQueue(station_.serialEvents());
   loop_.SetTick([this] { station_.Timer1Timer(); });

@@ -32,7 +32,10 @@ class StationSession : public StationListener {
   // Device searches that may each be followed by firmware upgrades before the station goes on.
   static constexpr int kUpgradeRounds = 3;
 
-  StationSession(CliFrontend& frontend, RunOutput& output);
+  // `ports`: where the station's ports come from (the system's serial devices unless a caller
+  // wraps or replaces them, as the wire trace does).
+  StationSession(CliFrontend& frontend, RunOutput& output,
+                 PortProvider ports = SystemPortProvider());
   ~StationSession() override;
 
   // SIGINT, SIGTERM and SIGHUP stop the run instead of ending the process, so that it still
