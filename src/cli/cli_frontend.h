@@ -51,6 +51,10 @@ class CliFrontend : public Frontend {
                                                  int shownLength) override;
   void ShowChipDialog(TNChipSelectForm& dialog) override;
 
+  // Where the boxes are written.
+  std::ostream& out() const { return out_; }
+  std::ostream& err() const { return err_; }
+
  private:
   std::ostream& out_;
   std::ostream& err_;

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -36,6 +37,9 @@ namespace korvan::cli {
 
 namespace {
 
+// The most channels one run drives (stations of four in one process).
+constexpr int kMaxChannels = 256;
+
 // Splits a comma-separated list.
 std::vector<std::string> SplitList(const std::string& text) {
   std::vector<std::string> items;
@@ -52,7 +56,7 @@ std::vector<std::string> SplitList(const std::string& text) {
 // The job form's settings a command line may change. Unset members leave the control as the
 // chip choice and the loaded project left it.
 struct JobOptions {
-  std::optional<std::string> serialNumbers;  // SN1[,SN2[,SN3[,SN4]]]
+  std::optional<std::string> serialNumbers;  // SN1[,SN2[,...]], one per channel
   std::optional<std::string> snGain;
   std::optional<std::string> snAddress;
   bool snLittleEndian = false;
@@ -75,9 +79,10 @@ struct JobOptions {
   void Add(CLI::App* sub) {
     const char* const job = "Job settings";
     sub->add_option("--serial-numbers", serialNumbers,
-                    "Serial numbers on, starting at SN1[,SN2,SN3,SN4] for channels 1..4 (each "
-                    "0..4294967295, decimal or 0x...); a channel without a number of its own "
-                    "starts where the form does: 2 at 0x40000000, 3 at 0x80000000, 4 at "
+                    "Serial numbers on, starting at SN1[,SN2,...] for channels 1, 2, ... (at "
+                    "most one per channel; each 0..4294967295, decimal or 0x...); a channel "
+                    "without a number of its own starts where the form does for its place in "
+                    "its station of four: 1st at 0, 2nd at 0x40000000, 3rd at 0x80000000, 4th at "
                     "0xC0000000")
         ->group(job);
     sub->add_option("--sn-gain", snGain, "Serial-number step, 0..0xFFFF (default 0x01)")
@@ -135,8 +140,8 @@ struct JobOptions {
     std::vector<std::string> numbers;
     if (serialNumbers) {
       numbers = SplitList(*serialNumbers);
-      if (numbers.size() > static_cast<std::size_t>(kChannelCount)) {
-        return "--serial-numbers takes at most four numbers";
+      if (numbers.size() > static_cast<std::size_t>(kMaxChannels)) {
+        return Format("--serial-numbers takes at most %d numbers", kMaxChannels);
       }
     }
     for (const auto& text : numbers) {
@@ -157,15 +162,22 @@ struct JobOptions {
     return "";
   }
 
-  // Ticks and fills the controls as an operator would, each with its click handler.
-  void Apply(Station& station) const {
+  // How many serial numbers were given (0: none).
+  std::size_t SerialNumberCount() const {
+    return serialNumbers ? SplitList(*serialNumbers).size() : 0;
+  }
+
+  // Ticks and fills the controls of station `s` (its channels (s - 1) * 4 + 1 ...) as an
+  // operator would, each with its click handler.
+  void Apply(Station& station, int s = 1) const {
     JobForm& form = station.form();
     if (serialNumbers) {
       form.CheckBoxSN.checked = true;
       station.CheckBoxSNClick();
       const auto numbers = SplitList(*serialNumbers);
-      for (std::size_t i = 0; i < numbers.size(); ++i) {
-        form.SNEdit(static_cast<int>(i)).text = numbers[i];
+      const auto first = static_cast<std::size_t>((s - 1) * kChannelCount);
+      for (std::size_t i = first; i < numbers.size() && i < first + kChannelCount; ++i) {
+        form.SNEdit(static_cast<int>(i - first)).text = numbers[i];
       }
     }
     if (snGain) form.GainEdit.text = *snGain;
@@ -317,7 +329,7 @@ class RunCommand : public Command {
         return kExitIo;
       }
       std::string error;
-      bindings_ = ParseBindings(text, kChannelCount, &error);
+      bindings_ = ParseBindings(text, kMaxChannels, &error);
       if (!bindings_) return Usage("--bind " + *bindFile_ + ": " + error);
     }
 
@@ -345,7 +357,7 @@ class RunCommand : public Command {
     // Declared before the session so that it outlives the ports that write to it: it is
     // flushed and closed once the session closed them, stop signals included.
     std::shared_ptr<trace::WireTrace> wireTrace;
-    PortProvider ports = SystemPortProvider();
+    StationSession::PortWrap tracePorts;
     if (traceFile_) {
       trace::TraceOptions options;
       options.full = traceFull_;
@@ -354,15 +366,17 @@ class RunCommand : public Command {
         std::cerr << "korvan-cli: " << text << '\n';
       };
       wireTrace = std::make_shared<trace::WireTrace>(*traceFile_, std::move(options));
-      ports = trace::TracingPortProvider(std::move(ports), wireTrace, 1);
+      tracePorts = [wireTrace](PortProvider ports, int firstChannel) {
+        return trace::TracingPortProvider(std::move(ports), wireTrace, firstChannel);
+      };
     }
-    StationSession session(frontend, output, std::move(ports));
+    StationSession session(frontend, output, std::move(tracePorts));
     if (records_) session.recordFolder = *records_;
     Station& station = session.station();
     // With --bind each search takes the ports found in the order of the bindings.
     auto bound = std::make_shared<BoundPorts>();
     if (bindings_) {
-      station.SetPortArrangement(
+      session.SetPortArrangement(
           [&station, bindings = *bindings_, bound](const std::vector<std::string>& listed) {
             // Each port listed with what tells its adapter apart.
             const std::vector<SerialPortInfo> details = CandidateAdapters(station.portSources());
@@ -418,6 +432,26 @@ class RunCommand : public Command {
       return kExitFailed;
     }
     job_.Apply(station);
+    if (job_.SerialNumberCount() > static_cast<std::size_t>(session.ChannelCount())) {
+      output.Problem(Format("--serial-numbers gives %d numbers for %d channels",
+                            static_cast<int>(job_.SerialNumberCount()), session.ChannelCount()));
+      session.Close();
+      return kExitUsage;
+    }
+    // Further stations of four take the same job, loaded as the first one loaded it.
+    bool sameJob = true;
+    session.ForEachFurtherStation([&](Station& further, CliFrontend& asks, int s) {
+      if (part_) further.DevButtonClick();
+      const LoadSummary again = LoadInputs(further, asks, inputs, {allowOutside_});
+      sameJob = sameJob && again.outcome == LoadOutcome::Loaded &&
+                further.chip().chipConfirmed == station.chip().chipConfirmed;
+      job_.Apply(further, s);
+    });
+    if (!sameJob) {
+      output.Problem("the job could not be loaded into every station of four; no step was run");
+      session.Close();
+      return kExitIo;
+    }
 
     session.AwaitSearch();
     if (const int signalNumber = StationSession::StopSignal()) {
@@ -448,9 +482,9 @@ class RunCommand : public Command {
       output.StepEnded(report);
       if (signalNumber != 0) return Stopped(session, output, signalNumber);
       if (lost > 0) {
-        RecordProblem(output, Format("%d production record(s) could not be written: %s",
-                                     static_cast<int>(lost),
-                                     session.records()->lastError().value_or("").c_str()));
+        RecordProblem(
+            output, Format("%d production record(s) could not be written: %s",
+                           static_cast<int>(lost), session.LastRecordError().value_or("").c_str()));
         status = kExitRecord;
         break;
       }
@@ -493,7 +527,7 @@ class RunCommand : public Command {
     output.Problem(text);
     if (session.RecordsLost() > lostBefore) {
       RecordProblem(output, "the record of an interrupted part could not be written: " +
-                                session.records()->lastError().value_or(""));
+                                session.LastRecordError().value_or(""));
     }
     session.Close();
     return 128 + signalNumber;
@@ -507,8 +541,20 @@ class RunCommand : public Command {
 
   StepReport RunOne(StationSession& session, CliFrontend& frontend, const Step& step) {
     Station& station = session.station();
+    // A command goes to every station of four at once: the first one always (it says when no
+    // programmer is connected), the others when one of their programmers is.
+    auto everyStation = [&session](void (Station::*handler)()) {
+      for (int s = 1; s <= session.StationCount(); ++s) {
+        Station& st = session.station(s);
+        bool connected = s == 1;
+        for (int n = 1; n <= kChannelCount && !connected; ++n) {
+          connected = st.channel(n).connected != 0;
+        }
+        if (connected) (st.*handler)();
+      }
+    };
     auto run = [&](void (Station::*handler)()) {
-      return session.RunStep(step.text, [&] { (station.*handler)(); });
+      return session.RunStep(step.text, [&] { everyStation(handler); });
     };
     if (!step.operation) {
       const auto limit =
@@ -519,7 +565,7 @@ class RunCommand : public Command {
     const StationOperation& op = *step.operation;
     if (op.pending == kPendingIdle) {
       // The monitor request awaits no reply: the step is done once it has been sent.
-      (station.*op.start)();
+      everyStation(op.start);
       session.Flush();
       StepReport report{step.text, true, {}, ""};
       for (const ChannelReport& ch : session.Channels()) {
@@ -532,7 +578,7 @@ class RunCommand : public Command {
     }
     StepReport report = op.pending == kPendingFirmwareUpgrade
                             ? session.RunStep(
-                                  step.text, [&] { (station.*op.start)(); }, true)
+                                  step.text, [&] { everyStation(op.start); }, true)
                             : run(op.start);
     if (op.pending == kPendingFirmwareUpgrade) {
       if (!station.firmwarePresent()) report.note = "no firmware image KorvanNAT.KFW";
@@ -541,10 +587,26 @@ class RunCommand : public Command {
         session.SearchAgain();
       }
     }
-    if (op.argument == StepArgument::OutputFile && report.ok &&
-        !SaveMemory(station, frontend, step.argument)) {
-      report.ok = false;
-      report.note = "the memory read could not be saved to " + step.argument;
+    if (op.argument == StepArgument::OutputFile && report.ok) {
+      // Each station's first channel reads; station 1's read goes to OUT, station s's to OUT
+      // with "-chN" before the extension, N that channel's number.
+      for (int s = 1; s <= session.StationCount() && report.ok; ++s) {
+        const int first = (s - 1) * kChannelCount + 1;
+        bool read = false;
+        for (const ChannelStepResult& r : report.channels) read = read || r.channel == first;
+        if (!read) continue;
+        std::string path = step.argument;
+        if (s > 1) {
+          const std::filesystem::path p(step.argument);
+          path = (p.parent_path() /
+                  (p.stem().string() + Format("-ch%d", first) + p.extension().string()))
+                     .string();
+        }
+        if (!SaveMemory(session.station(s), session.FrontendOf(s), path)) {
+          report.ok = false;
+          report.note = "the memory read could not be saved to " + path;
+        }
+      }
     }
     return report;
   }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "core/app/log_file.h"
 #include "core/protocol/constants.h"
 #include "core/serial/port_list.h"
 #include "core/util/format.h"
@@ -70,29 +71,156 @@ int StationSession::StopSignal() {
 
 std::vector<int> StationSession::Interrupt(int signalNumber) {
   std::vector<int> interrupted;
-  for (int n = 1; n <= kChannelCount; ++n) {
-    if (!ChannelActive(n)) continue;
-    interrupted.push_back(n);
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    if (!ChannelActive(c)) continue;
+    interrupted.push_back(c);
     // A download or a firmware upgrade works on the programmer, not on a part.
-    const ChannelState& ch = station_.channel(n);
+    const ChannelState& ch = ChannelOf(c);
     const bool onPart = ch.busy != 0 && ch.upgrading == 0 &&
                         ch.pendingCommand != kPendingDownload &&
                         ch.pendingCommand != kPendingFirmwareUpgrade;
-    if (records_ && onPart) records_->Interrupted(n, signalNumber);
+    const Unit& unit = *units_[static_cast<std::size_t>((c - 1) / kChannelCount)];
+    if (unit.records && onPart) {
+      unit.records->Interrupted((c - 1) % kChannelCount + 1, signalNumber);
+    }
   }
-  for (int n = 1; n <= kChannelCount; ++n) station_.port(n).ClosePort();
+  for (int c = 1; c <= ChannelCount(); ++c) PortOf(c).ClosePort();
   return interrupted;
 }
 
-StationSession::StationSession(CliFrontend& frontend, RunOutput& output, PortProvider ports)
-    : frontend_(frontend), output_(output), station_(frontend, SystemLocalTime, std::move(ports)) {
-  station_.SetListener(this);
-  loop_.AddQueue(station_.serialEvents());
-  loop_.SetTick([this] { station_.Timer1Timer(); });
+StationSession::StationSession(CliFrontend& frontend, RunOutput& output, PortWrap wrapPorts)
+    : frontend_(frontend), output_(output), wrapPorts_(std::move(wrapPorts)) {
+  auto unit = std::make_unique<Unit>();
+  unit->station = std::make_unique<Station>(frontend, SystemLocalTime, SessionPorts(1));
+  unit->station->SetListener(this);
+  loop_.AddQueue(unit->station->serialEvents());
+  units_.push_back(std::move(unit));
+  loop_.SetTick([this] {
+    for (auto& u : units_) u->station->Timer1Timer();
+  });
+  loop_.SetTickWanted([this] { return TickWanted(); });
+  AddStations(1);
 }
 
 StationSession::~StationSession() {
-  station_.SetListener(nullptr);
+  for (auto& u : units_) u->station->SetListener(nullptr);
+}
+
+const ChannelState& StationSession::ChannelOf(int c) const {
+  return units_.at(static_cast<std::size_t>((c - 1) / kChannelCount))
+      ->station->channel((c - 1) % kChannelCount + 1);
+}
+
+Port& StationSession::PortOf(int c) {
+  return units_.at(static_cast<std::size_t>((c - 1) / kChannelCount))
+      ->station->port((c - 1) % kChannelCount + 1);
+}
+
+bool StationSession::TickWanted() const {
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    const ChannelState& ch = ChannelOf(c);
+    if (ch.busy != 0 || ch.upgrading != 0 || ch.restartAnswerDue > 0) return true;
+  }
+  return false;
+}
+
+Station::PortArrangement StationSession::SliceFor(int s) {
+  return [this, s](const std::vector<std::string>& listed) {
+    const std::vector<std::string> all = arrange_ ? arrange_(listed) : listed;
+    const auto from = static_cast<std::size_t>((s - 1) * kChannelCount);
+    std::vector<std::string> mine;
+    for (std::size_t i = from; i < all.size() && i < from + kChannelCount; ++i) {
+      mine.push_back(all[i]);
+    }
+    return mine;
+  };
+}
+
+PortProvider StationSession::SessionPorts(int s) {
+  // Every station lists the ports through the session, so that a search lists them once for
+  // all stations (a port another station holds open would not pass the trial open).
+  PortProvider ports = systemPorts_;
+  ports.list = [this](const PortSources& sources) {
+    return listed_ ? *listed_ : systemPorts_.list(sources);
+  };
+  if (wrapPorts_) ports = wrapPorts_(std::move(ports), (s - 1) * kChannelCount + 1);
+  return ports;
+}
+
+void StationSession::AddStations(int count) {
+  for (int s = StationCount() + 1; s <= count; ++s) {
+    auto unit = std::make_unique<Unit>();
+    unit->out = std::make_unique<std::ostream>(frontend_.out().rdbuf());
+    unit->err = std::make_unique<std::ostream>(frontend_.err().rdbuf());
+    unit->frontend = std::make_unique<CliFrontend>(*unit->out, *unit->err);
+    unit->station = std::make_unique<Station>(*unit->frontend, SystemLocalTime, SessionPorts(s));
+    unit->tap = std::make_unique<Tap>(*this, s);
+    unit->station->SetListener(unit->tap.get());
+    loop_.AddQueue(unit->station->serialEvents());
+    units_.push_back(std::move(unit));
+  }
+  for (int s = 1; s <= StationCount(); ++s) station(s).SetPortArrangement(SliceFor(s));
+  const auto channels = static_cast<std::size_t>(ChannelCount());
+  outcomes_.assign(channels, {});
+  recordLost_.assign(channels, false);
+  gauges_.assign(channels, GaugeState{});
+}
+
+void StationSession::SyncFrontends() {
+  for (std::size_t i = 1; i < units_.size(); ++i) {
+    CliFrontend& f = *units_[i]->frontend;
+    f.abortOnError = frontend_.abortOnError;
+    f.abortOnMismatch = frontend_.abortOnMismatch;
+    f.readAddress = frontend_.readAddress;
+    f.loadOffset = frontend_.loadOffset;
+    f.openPaths = frontend_.openPaths;
+    f.saveChoice = frontend_.saveChoice;
+    f.chipPart = frontend_.chipPart;
+    f.chipSeries = frontend_.chipSeries;
+  }
+}
+
+void StationSession::ForEachFurtherStation(
+    const std::function<void(Station&, CliFrontend&, int)>& apply) {
+  SyncFrontends();
+  MuteFurther(true);
+  for (int s = 2; s <= StationCount(); ++s) {
+    Unit& unit = *units_[static_cast<std::size_t>(s - 1)];
+    apply(*unit.station, *unit.frontend, s);
+  }
+  MuteFurther(false);
+}
+
+void StationSession::MuteFurther(bool mute) {
+  muteFurther_ = mute;
+  for (std::size_t i = 1; i < units_.size(); ++i) {
+    Unit& unit = *units_[i];
+    unit.out->rdbuf(mute ? nullptr : frontend_.out().rdbuf());
+    unit.err->rdbuf(mute ? nullptr : frontend_.err().rdbuf());
+    unit.out->clear();
+    unit.err->clear();
+  }
+}
+
+CliFrontend& StationSession::FrontendOf(int s) {
+  return s == 1 ? frontend_ : *units_.at(static_cast<std::size_t>(s - 1))->frontend;
+}
+
+void StationSession::SearchAll() {
+  for (int c = 1; c <= ChannelCount(); ++c) PortOf(c).ClosePort();
+  listed_ = systemPorts_.list(portSources);
+  for (auto& u : units_) u->station->BitBtnFindDevClick();
+  listed_.reset();
+}
+
+void StationSession::InfoLineOf(int s, const std::string& line) {
+  if (StationCount() == 1) {
+    output_.InfoLine(line);
+    return;
+  }
+  if (s > 1 && muteFurther_) return;
+  // Each station's panel numbers its own channels 1..4: the line says whose it is.
+  output_.InfoLine(Format("station %d:", s) + (line.empty() ? "" : " " + line));
 }
 
 void StationSession::Start(const std::optional<std::string>& ports) {
@@ -106,22 +234,49 @@ void StationSession::Start(const std::optional<std::string>& ports) {
       portProblems_.emplace_back(name, *problem);
     }
   }
-  station_.SetPortSources(portSources);
-  station_.FormShow();
-  for (int n = 1; n <= kChannelCount; ++n) {
-    gauges_[static_cast<std::size_t>(n - 1)] = station_.channel(n).gauge;
+  // One station of four for every four ports (at least one), all found in one listing.
+  listed_ = systemPorts_.list(portSources);
+  const std::size_t channels = (arrange_ ? arrange_(*listed_) : *listed_).size();
+  AddStations(std::max(1, static_cast<int>((channels + kChannelCount - 1) / kChannelCount)));
+  // The stations after the first show what the first one showed already: not again.
+  MuteFurther(true);
+  for (int s = 1; s <= StationCount(); ++s) {
+    station(s).SetPortSources(portSources);
+    station(s).FormShow();
+  }
+  MuteFurther(false);
+  listed_.reset();
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    gauges_[static_cast<std::size_t>(c - 1)] = ChannelOf(c).gauge;
   }
   if (recordFolder) {
     std::error_code ec;  // a folder that cannot be made shows in the first record's error
     std::filesystem::create_directories(*recordFolder, ec);
   }
-  records_ = std::make_unique<RecordWriter>(
-      station_, recordFolder.value_or(station_.logLocation().shutdownDir));
+  for (int s = 1; s <= StationCount(); ++s) {
+    Unit& unit = *units_[static_cast<std::size_t>(s - 1)];
+    unit.records = std::make_unique<RecordWriter>(
+        *unit.station, recordFolder.value_or(station().logLocation().shutdownDir));
+    unit.records->SetStationNumber(s);
+  }
+}
+
+std::size_t StationSession::RecordsLost() const {
+  std::size_t lost = 0;
+  for (const auto& u : units_) lost += u->records ? u->records->failed() : 0;
+  return lost;
+}
+
+std::optional<std::string> StationSession::LastRecordError() const {
+  for (const auto& u : units_) {
+    if (u->records && u->records->lastError()) return u->records->lastError();
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> StationSession::RecordFolderProblem() const {
-  if (!records_) return std::nullopt;
-  const std::filesystem::path& folder = records_->log().folder();
+  if (!records()) return std::nullopt;
+  const std::filesystem::path& folder = records()->log().folder();
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) {
     return "the production-record folder " + folder.string() + " is missing or no folder";
@@ -133,22 +288,22 @@ std::optional<std::string> StationSession::RecordFolderProblem() const {
   return std::nullopt;
 }
 
-bool StationSession::ChannelActive(int n) const {
-  const ChannelState& ch = station_.channel(n);
+bool StationSession::ChannelActive(int c) const {
+  const ChannelState& ch = ChannelOf(c);
   return ch.busy != 0 || ch.upgrading != 0;
 }
 
 bool StationSession::AnyActive() const {
-  for (int n = 1; n <= kChannelCount; ++n) {
-    if (ChannelActive(n)) return true;
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    if (ChannelActive(c)) return true;
   }
   return false;
 }
 
 bool StationSession::SearchAnswered() {
-  for (int n = 1; n <= kChannelCount; ++n) {
-    const ChannelState& ch = station_.channel(n);
-    if (ch.portName.empty() || !station_.port(n).IsOpen()) continue;
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    const ChannelState& ch = ChannelOf(c);
+    if (ch.portName.empty() || !PortOf(c).IsOpen()) continue;
     if (ch.connected == 0 && ch.upgrading == 0) return false;
   }
   return true;
@@ -162,8 +317,8 @@ std::vector<ChannelReport> StationSession::AwaitSearch(std::chrono::milliseconds
 }
 
 bool StationSession::AnyUpgrading() const {
-  for (int n = 1; n <= kChannelCount; ++n) {
-    if (station_.channel(n).upgrading) return true;
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    if (ChannelOf(c).upgrading) return true;
   }
   return false;
 }
@@ -178,7 +333,7 @@ bool StationSession::SettleUpgrades(std::chrono::milliseconds limit) {
     if (StopRequested()) return false;
     AwaitRestartAnswers();
     if (round + 1 == kUpgradeRounds) break;
-    station_.BitBtnFindDevClick();
+    SearchAll();
     loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
   }
   return !StopRequested();
@@ -186,18 +341,18 @@ bool StationSession::SettleUpgrades(std::chrono::milliseconds limit) {
 
 std::vector<ChannelReport> StationSession::Channels() const {
   std::vector<ChannelReport> channels;
-  for (int n = 1; n <= kChannelCount; ++n) {
-    const ChannelState& ch = station_.channel(n);
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    const ChannelState& ch = ChannelOf(c);
     if (ch.portName.empty()) continue;
-    channels.push_back({n, ch.portName, ch.connected ? ch.identity : "", ch.connected != 0});
+    channels.push_back({c, ch.portName, ch.connected ? ch.identity : "", ch.connected != 0});
   }
   return channels;
 }
 
 std::string StationSession::NoProgrammerText() const {
   std::string searched;
-  for (int n = 1; n <= kChannelCount; ++n) {
-    const std::string& port = station_.channel(n).portName;
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    const std::string& port = ChannelOf(c).portName;
     if (!port.empty()) searched += (searched.empty() ? "" : ", ") + port;
   }
   if (!searched.empty()) return "no programmer answered (on " + searched + ")";
@@ -208,65 +363,73 @@ std::string StationSession::NoProgrammerText() const {
 
 int StationSession::ConnectedCount() const {
   int count = 0;
-  for (int n = 1; n <= kChannelCount; ++n) count += station_.channel(n).connected != 0;
+  for (int c = 1; c <= ChannelCount(); ++c) count += ChannelOf(c).connected != 0;
   return count;
 }
 
-void StationSession::OperationEnded(int channel, const OperationOutcome& outcome) {
+void StationSession::OperationEndedOn(int s, int channel, const OperationOutcome& outcome) {
   if (channel < 1 || channel > kChannelCount) return;
-  const auto i = static_cast<std::size_t>(channel - 1);
+  const int c = (s - 1) * kChannelCount + channel;
+  const auto i = static_cast<std::size_t>(c - 1);
+  if (i >= outcomes_.size()) return;
+  RecordWriter* records = units_[static_cast<std::size_t>(s - 1)]->records.get();
   const std::size_t lostBefore = RecordsLost();
-  if (records_) records_->OperationEnded(channel, outcome);
+  if (records) records->OperationEnded(channel, outcome);
   if (RecordsLost() > lostBefore) recordLost_[i] = true;
   // An upgrade started by a device search is no step's result.
   if (outcome.command == kPendingFirmwareUpgrade && !upgradeStep_) return;
   outcomes_[i].push_back(outcome);
 }
 
-void StationSession::StandAloneResult(int channel, std::uint8_t code) {
-  standAlone_.emplace_back(channel, code);
-  if (records_) records_->StandAloneResult(channel, code);
-  output_.StandAloneResult(channel, code);
+void StationSession::StandAloneResultOn(int s, int channel, std::uint8_t code) {
+  const int c = (s - 1) * kChannelCount + channel;
+  standAlone_.emplace_back(c, code);
+  RecordWriter* records = units_[static_cast<std::size_t>(s - 1)]->records.get();
+  if (records) records->StandAloneResult(channel, code);
+  output_.StandAloneResult(c, code);
 }
 
-void StationSession::ViewChanged(ViewPart part) {
+void StationSession::ViewChangedOn(int s, ViewPart part) {
   if (part != ViewPart::Gauges) return;
   for (int n = 1; n <= kChannelCount; ++n) {
-    const GaugeState& now = station_.channel(n).gauge;
-    GaugeState& last = gauges_[static_cast<std::size_t>(n - 1)];
+    const int c = (s - 1) * kChannelCount + n;
+    if (static_cast<std::size_t>(c) > gauges_.size()) return;
+    const GaugeState& now = ChannelOf(c).gauge;
+    GaugeState& last = gauges_[static_cast<std::size_t>(c - 1)];
     if (now.progress == last.progress && now.maximum == last.maximum && now.colour == last.colour &&
         now.enabled == last.enabled) {
       continue;
     }
     last = now;
-    output_.GaugeChanged(n, now);
+    output_.GaugeChanged(c, now);
   }
 }
 
 StepReport StationSession::RunStep(const std::string& name, const std::function<void()>& command,
                                    bool upgradeStep) {
   for (auto& list : outcomes_) list.clear();
-  recordLost_.fill(false);
+  recordLost_.assign(recordLost_.size(), false);
   standAlone_.clear();
   upgradeStep_ = upgradeStep;
+  SyncFrontends();
   command();
 
-  std::array<bool, kChannelCount> started{};
-  for (int n = 1; n <= kChannelCount; ++n) {
-    started[static_cast<std::size_t>(n - 1)] =
-        ChannelActive(n) || !outcomes_[static_cast<std::size_t>(n - 1)].empty();
+  std::vector<bool> started(static_cast<std::size_t>(ChannelCount()));
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    started[static_cast<std::size_t>(c - 1)] =
+        ChannelActive(c) || !outcomes_[static_cast<std::size_t>(c - 1)].empty();
   }
   loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
   upgradeStep_ = false;
 
   StepReport report{name, true, {}, ""};
-  for (int n = 1; n <= kChannelCount; ++n) {
+  for (int n = 1; n <= ChannelCount(); ++n) {
     const auto i = static_cast<std::size_t>(n - 1);
     // An operation may also end inside the command itself (a request that could not be sent).
     if (!started[i] && outcomes_[i].empty()) continue;
     ChannelStepResult r;
     r.channel = n;
-    r.port = station_.channel(n).portName;
+    r.port = ChannelOf(n).portName;
     r.ok = !outcomes_[i].empty();
     for (const OperationOutcome& o : outcomes_[i]) {
       if (o.result != OperationResult::Ok) r.ok = false;
@@ -302,15 +465,15 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
 
 void StationSession::AwaitRestartAnswers(std::chrono::milliseconds limit) {
   loop_.RunFor(limit, [this] {
-    for (int n = 1; n <= kChannelCount; ++n) {
-      if (station_.channel(n).restartAnswerDue > 0) return false;
+    for (int c = 1; c <= ChannelCount(); ++c) {
+      if (ChannelOf(c).restartAnswerDue > 0) return false;
     }
     return true;
   });
 }
 
 void StationSession::SearchAgain(std::chrono::milliseconds limit) {
-  station_.BitBtnFindDevClick();
+  SearchAll();
   loop_.RunFor(limit, [this] { return SearchAnswered() || StopRequested(); });
   if (!SettleUpgrades(limit)) return;
   output_.SearchEnded(Channels());
@@ -323,21 +486,21 @@ StepReport StationSession::AwaitStandAlone(const std::string& name, int count,
     return standAlone_.size() >= want || StopRequested();
   }) && standAlone_.size() >= want;
   StepReport report{name, true, {}, ""};
-  std::array<int, kChannelCount> good{};
-  std::array<int, kChannelCount> bad{};
+  std::vector<int> good(static_cast<std::size_t>(ChannelCount()));
+  std::vector<int> bad(static_cast<std::size_t>(ChannelCount()));
   const std::size_t taken = std::min(want, standAlone_.size());
   for (std::size_t k = 0; k < taken; ++k) {
     const auto [channel, code] = standAlone_[k];
-    if (channel < 1 || channel > kChannelCount) continue;
+    if (channel < 1 || channel > ChannelCount()) continue;
     (GoodPart(code) ? good : bad)[static_cast<std::size_t>(channel - 1)]++;
   }
   standAlone_.erase(standAlone_.begin(), standAlone_.begin() + static_cast<std::ptrdiff_t>(taken));
-  for (int n = 1; n <= kChannelCount; ++n) {
+  for (int n = 1; n <= ChannelCount(); ++n) {
     const auto i = static_cast<std::size_t>(n - 1);
     if (good[i] + bad[i] == 0) continue;
     ChannelStepResult r;
     r.channel = n;
-    r.port = station_.channel(n).portName;
+    r.port = ChannelOf(n).portName;
     r.ok = bad[i] == 0;
     r.note = Format("%d OK, %d NG", good[i], bad[i]);
     report.ok = report.ok && r.ok;
@@ -352,8 +515,8 @@ StepReport StationSession::AwaitStandAlone(const std::string& name, int count,
 
 void StationSession::Flush(std::chrono::milliseconds limit) {
   loop_.RunFor(limit, [this] {
-    for (int n = 1; n <= kChannelCount; ++n) {
-      if (station_.port(n).IsOpen() && !station_.port(n).SendQueueEmpty()) return false;
+    for (int c = 1; c <= ChannelCount(); ++c) {
+      if (PortOf(c).IsOpen() && !PortOf(c).SendQueueEmpty()) return false;
     }
     return true;
   });
@@ -362,7 +525,19 @@ void StationSession::Flush(std::chrono::milliseconds limit) {
 void StationSession::Close() {
   if (closed_) return;
   closed_ = true;
-  station_.FormClose();
+  station().FormClose();
+  // The other stations' panels go to logs of their own: the same second's name with the
+  // station's number.
+  for (int s = 2; s <= StationCount(); ++s) {
+    const InfoMemo& info = station(s).info();
+    if (info.LineCount() <= kShutdownLogMinLines) continue;
+    const std::filesystem::path dir = station(s).logLocation().shutdownDir;
+    const std::string name = ShutdownLogName(SystemLocalTime());
+    const std::string stem = name.substr(0, name.rfind('.'));
+    if (WriteLogFile(dir / Format("%s_station%d.log", stem.c_str(), s), info.Lines())) {
+      output_.Problem(Format("station %d: the log could not be written", s));
+    }
+  }
 }
 
 }  // namespace korvan::cli

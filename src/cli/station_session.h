@@ -1,6 +1,8 @@
-// The command-line station: a Station driven by the core's EventLoop (serial events the moment
-// they arrive, the 10 ms tick on time), started as the window starts and run one command at a
-// time, each waited for until every channel it started is idle again.
+// The command-line station: Stations of four channels driven by one EventLoop (serial events the
+// moment they arrive, the 10 ms tick on time while a channel has a time-out to count), started as
+// the window starts and run one command at a time, each waited for until every channel it started
+// is idle again. Ports beyond the fourth form further stations of four: ports 1-4 station 1, 5-8
+// station 2, and so on; channel n of station s is channel (s - 1) * 4 + n of the session.
 #pragma once
 
 #include <array>
@@ -10,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,11 +35,14 @@ class StationSession : public StationListener {
   // Device searches that may each be followed by firmware upgrades before the station goes on.
   static constexpr int kUpgradeRounds = 3;
 
-  // `ports`: where the station's ports come from (the system's serial devices unless a caller
-  // wraps or replaces them, as the wire trace does).
-  StationSession(CliFrontend& frontend, RunOutput& output,
-                 PortProvider ports = SystemPortProvider());
+  // Wraps the ports a station makes (the wire trace does), given the number of the station's
+  // first channel across the session (1, 5, 9, ...).
+  using PortWrap = std::function<PortProvider(PortProvider ports, int firstChannel)>;
+
+  StationSession(CliFrontend& frontend, RunOutput& output, PortWrap wrapPorts = {});
   ~StationSession() override;
+  StationSession(const StationSession&) = delete;
+  StationSession& operator=(const StationSession&) = delete;
 
   // SIGINT, SIGTERM and SIGHUP stop the run instead of ending the process, so that it still
   // records the parts it leaves half done, closes its ports and writes its log. The signals are
@@ -52,18 +58,38 @@ class StationSession : public StationListener {
   // is closed without a further request. Returns the channels that were interrupted.
   std::vector<int> Interrupt(int signalNumber);
 
-  // Production records that could not be written since the start.
-  std::size_t RecordsLost() const { return records_ ? records_->failed() : 0; }
+  // Production records that could not be written since the start, over all stations.
+  std::size_t RecordsLost() const;
+  // The error of the last record that could not be written, if any.
+  std::optional<std::string> LastRecordError() const;
 
-  Station& station() { return station_; }
+  // Station 1 (the only one with up to four ports).
+  Station& station() { return *units_.front()->station; }
+  // The stations, 1..StationCount(); there are more than one from Start on when more than four
+  // ports were found.
+  int StationCount() const { return static_cast<int>(units_.size()); }
+  Station& station(int s) { return *units_.at(static_cast<std::size_t>(s - 1))->station; }
+  // Channels over all stations (four each).
+  int ChannelCount() const { return StationCount() * kChannelCount; }
   EventLoop& loop() { return loop_; }
+
+  // An ordering and selection of the ports listed, as Station::SetPortArrangement takes it, for
+  // the channels of all stations: entry i goes to channel i + 1. Set before Start.
+  void SetPortArrangement(Station::PortArrangement arrange) { arrange_ = std::move(arrange); }
+
+  // Runs `apply` on every station after the first, with the frontend that station asks
+  // through; their panel lines and the questions' texts are not shown meanwhile (the first
+  // station showed them already). The job is loaded into each station this way.
+  void ForEachFurtherStation(const std::function<void(Station&, CliFrontend&, int)>& apply);
+  // The frontend station `s` asks through.
+  CliFrontend& FrontendOf(int s);
 
   // Where the port list looks; Start replaces its extra ports when given ports.
   PortSources portSources = SystemPortSources();
   // Where the production records go: the station's log folder unless set before Start.
   std::optional<std::filesystem::path> recordFolder;
-  // Writes the production record of every finished part; there from Start on.
-  const RecordWriter* records() const { return records_.get(); }
+  // Writes the production record of every finished part of station 1; there from Start on.
+  const RecordWriter* records() const { return units_.front()->records.get(); }
   // Why no production record could be written into the record folder (it is missing, no folder,
   // or not writable); nullopt when it takes files. From Start on.
   std::optional<std::string> RecordFolderProblem() const;
@@ -114,13 +140,67 @@ class StationSession : public StationListener {
   // The window closes: ports closed, the run's log written.
   void Close();
 
-  // StationListener
-  void InfoLineAdded(const std::string& line) override { output_.InfoLine(line); }
-  void OperationEnded(int channel, const OperationOutcome& outcome) override;
-  void StandAloneResult(int channel, std::uint8_t code) override;
-  void ViewChanged(ViewPart part) override;
+  // StationListener of station 1 (the others have a Tap each)
+  void InfoLineAdded(const std::string& line) override { InfoLineOf(1, line); }
+  void OperationEnded(int channel, const OperationOutcome& outcome) override {
+    OperationEndedOn(1, channel, outcome);
+  }
+  void StandAloneResult(int channel, std::uint8_t code) override {
+    StandAloneResultOn(1, channel, code);
+  }
+  void ViewChanged(ViewPart part) override { ViewChangedOn(1, part); }
 
  private:
+  // What one station of four hears, passed on with the station's number.
+  class Tap : public StationListener {
+   public:
+    Tap(StationSession& session, int s) : session_(session), s_(s) {}
+    void InfoLineAdded(const std::string& line) override { session_.InfoLineOf(s_, line); }
+    void OperationEnded(int channel, const OperationOutcome& outcome) override {
+      session_.OperationEndedOn(s_, channel, outcome);
+    }
+    void StandAloneResult(int channel, std::uint8_t code) override {
+      session_.StandAloneResultOn(s_, channel, code);
+    }
+    void ViewChanged(ViewPart part) override { session_.ViewChangedOn(s_, part); }
+
+   private:
+    StationSession& session_;
+    int s_;
+  };
+  struct Unit {
+    // Stations after the first ask through a frontend of their own, muted while the job is
+    // loaded into them again.
+    std::unique_ptr<std::ostream> out, err;
+    std::unique_ptr<CliFrontend> frontend;
+    std::unique_ptr<Station> station;
+    std::unique_ptr<Tap> tap;
+    std::unique_ptr<RecordWriter> records;
+  };
+
+  void InfoLineOf(int s, const std::string& line);
+  void OperationEndedOn(int s, int channel, const OperationOutcome& outcome);
+  void StandAloneResultOn(int s, int channel, std::uint8_t code);
+  void ViewChangedOn(int s, ViewPart part);
+  // Channel `c` of the session (1..ChannelCount()).
+  const ChannelState& ChannelOf(int c) const;
+  Port& PortOf(int c);
+  // The system's ports, listed through listed_ while a search is under way.
+  PortProvider SessionPorts(int s);
+  // Makes stations 2..count, each with its own slice of the port list.
+  void AddStations(int count);
+  Station::PortArrangement SliceFor(int s);
+  // A device search on every station: all ports closed, listed once, each station binding its
+  // four.
+  void SearchAll();
+  // The stations' frontends take the run's answers (read address, file choices) as the first
+  // station's has them now.
+  void SyncFrontends();
+  // Stations after the first neither show panel lines nor write their boxes while set.
+  void MuteFurther(bool mute);
+  // True while a channel has a time-out to count.
+  bool TickWanted() const;
+
   bool ChannelActive(int n) const;
   bool AnyActive() const;
   bool AnyUpgrading() const;
@@ -131,20 +211,27 @@ class StationSession : public StationListener {
 
   CliFrontend& frontend_;
   RunOutput& output_;
-  Station station_;
+  std::vector<std::unique_ptr<Unit>> units_;
   EventLoop loop_;
   bool closed_ = false;
   bool upgradeStep_ = false;
+  // Panel lines of stations after the first are not shown while set.
+  bool muteFurther_ = false;
+  Station::PortArrangement arrange_;
+  // The port list of the search under way: listed once, while every port is closed, and
+  // sliced among the stations.
+  std::optional<std::vector<std::string>> listed_;
+  PortProvider systemPorts_ = SystemPortProvider();
+  PortWrap wrapPorts_;
 
-  // Outcomes reported while a step runs, by channel.
-  std::array<std::vector<OperationOutcome>, kChannelCount> outcomes_;
+  // Outcomes reported while a step runs, by channel of the session.
+  std::vector<std::vector<OperationOutcome>> outcomes_;
   // Channels whose production record could not be written while the step ran.
-  std::array<bool, kChannelCount> recordLost_{};
+  std::vector<bool> recordLost_;
   std::vector<std::pair<int, std::uint8_t>> standAlone_;
-  std::unique_ptr<RecordWriter> records_;
   std::vector<std::pair<std::string, std::string>> portProblems_;
   // The gauges as last reported.
-  std::array<GaugeState, kChannelCount> gauges_{};
+  std::vector<GaugeState> gauges_;
 };
 
 }  // namespace korvan::cli

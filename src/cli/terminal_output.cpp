@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "core/util/format.h"
 
@@ -67,7 +68,9 @@ class TerminalOutput : public RunOutput {
   }
 
   void GaugeChanged(int channel, const GaugeState& gauge) override {
-    if (channel < 1 || channel > kChannelCount) return;
+    if (channel < 1) return;
+    if (live_.size() < static_cast<std::size_t>(channel))
+      live_.resize(static_cast<std::size_t>(channel));
     Live& live = live_[static_cast<std::size_t>(channel - 1)];
     const Clock::time_point now = Clock::now();
     if (!live.shown) {
@@ -157,7 +160,7 @@ class TerminalOutput : public RunOutput {
 
   void Draw() {
     drawn_ = 0;
-    for (int n = 1; n <= kChannelCount; ++n) {
+    for (int n = 1; n <= static_cast<int>(live_.size()); ++n) {
       const Live& live = live_[static_cast<std::size_t>(n - 1)];
       if (!live.shown) continue;
       out_ << Cut(Line(n, live)) << "\x1b[K\n";
@@ -178,7 +181,8 @@ class TerminalOutput : public RunOutput {
   std::unique_ptr<RunOutput> plain_;
   TerminalOptions options_;
   std::string step_;
-  std::array<Live, kChannelCount> live_{};
+  // By channel, as many as have reported.
+  std::vector<Live> live_ = std::vector<Live>(kChannelCount);
   int drawn_ = 0;
   Clock::time_point lastDraw_{};
 };

@@ -82,5 +82,31 @@ TEST(EventLoop, TicksNeverComeEarlyNorInABurst) {
   EXPECT_LE(ticks.size(), static_cast<std::size_t>((end - start) / 10ms));
 }
 
+TEST(EventLoop, SkipsTheTickWhileItHasNothingToCountAndRestartsItsGridWhenWorkComes) {
+  EventLoop loop;
+  bool wanted = false;
+  std::vector<Clock::time_point> ticks;
+  loop.SetTick([&] { ticks.push_back(Clock::now()); });
+  loop.SetTickWanted([&] { return wanted; });
+  loop.RunFor(40ms);
+  EXPECT_EQ(loop.Ticks(), 0u);
+
+  // Work comes (a command started between two waits): the first tick a full period later.
+  wanted = true;
+  const auto work = Clock::now();
+  EXPECT_TRUE(loop.RunFor(10s, [&] { return ticks.size() == 2; }));
+  EXPECT_GE(ticks[0] - work, 10ms);
+  EXPECT_GE(ticks[1] - ticks[0], 5ms);
+
+  // Idle again, then work again: again never sooner than a period.
+  wanted = false;
+  loop.RunFor(30ms);
+  EXPECT_EQ(loop.Ticks(), 2u);
+  wanted = true;
+  const auto again = Clock::now();
+  EXPECT_TRUE(loop.RunFor(10s, [&] { return ticks.size() == 3; }));
+  EXPECT_GE(ticks[2] - again, 10ms);
+}
+
 }  // namespace
 }  // namespace korvan

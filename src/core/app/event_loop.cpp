@@ -18,17 +18,21 @@ void TickSchedule::Advance(Clock::time_point now) {
 bool EventLoop::RunUntil(const std::function<bool()>& done, Clock::time_point deadline) {
   auto isDone = [&done] { return done && done(); };
   if (isDone()) return true;
-  if (tick_ && !started_) {
-    schedule_.Start(Clock::now());
-    started_ = true;
-  }
+  // The tick runs on its grid while it has work; the grid (re)starts when work comes.
+  auto ticking = [this] {
+    const bool wanted = tick_ && (!tickWanted_ || tickWanted_());
+    if (wanted && !started_) schedule_.Start(Clock::now());
+    started_ = wanted;
+    return wanted;
+  };
   std::vector<pollfd> fds;
   for (const EventQueue* q : queues_) fds.push_back({q->NotifyFd(), POLLIN, 0});
 
   for (;;) {
+    const bool tickNow = ticking();
     auto now = Clock::now();
     auto wake = deadline;
-    if (tick_) wake = std::min(wake, schedule_.Next());
+    if (tickNow) wake = std::min(wake, schedule_.Next());
     const auto wait = std::max(wake - now, Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     const timespec timeout{static_cast<time_t>(ns / 1000000000),
@@ -43,7 +47,7 @@ bool EventLoop::RunUntil(const std::function<bool()>& done, Clock::time_point de
       if (isDone()) return true;
     }
     now = Clock::now();
-    if (tick_ && schedule_.Due(now)) {
+    if (tickNow && ticking() && schedule_.Due(now)) {
       tick_();
       ++ticks_;
       schedule_.Advance(Clock::now());

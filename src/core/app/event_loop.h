@@ -55,6 +55,12 @@ class EventLoop {
   // The station's tick (Timer1Timer); empty for none. Called on the loop's thread.
   void SetTick(std::function<void()> tick) { tick_ = std::move(tick); }
 
+  // Whether the tick has anything to do now (a time-out to count, a gauge to move); empty: it
+  // always has. While it has nothing the loop does not wake for it and sleeps until an event or
+  // the deadline; once it has again, the grid starts afresh one full period later, so a time-out
+  // counted in ticks never ends sooner than it would have.
+  void SetTickWanted(std::function<bool()> wanted) { tickWanted_ = std::move(wanted); }
+
   // Drains the queues and ticks until `done` returns true or `deadline` passes; returns true
   // when `done` held. `done` is checked before the first wait and after every drain and tick;
   // an empty `done` runs to the deadline. The tick grid starts with the first call and carries
@@ -75,6 +81,7 @@ class EventLoop {
  private:
   std::vector<EventQueue*> queues_;
   std::function<void()> tick_;
+  std::function<bool()> tickWanted_;
   TickSchedule schedule_;
   bool started_ = false;
   std::uint64_t ticks_ = 0;
