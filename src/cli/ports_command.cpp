@@ -3,8 +3,8 @@
 // adapter what tells it apart: driver, vendor:product, serial number, latency timer and its
 // /dev/serial/by-id and by-path names. --json prints one JSON object per port instead.
 //   korvan-cli ports [--ports P1:P2:...] [--json] [--sysfs DIR] [--dev DIR]
-// Only the first four ports of the sorted list become channels and are asked; later ones are
-// listed as not searched. A port that cannot be used is named on stderr with the reason (it does
+// Every port of the sorted list becomes a channel and is asked, as korvan-cli run takes them
+// (stations of four). A port that cannot be used is named on stderr with the reason (it does
 // not exist, is no serial device, is not permitted, or another process holds it). Exit status: 0
 // when a programmer answered, 3 when none did.
 // With --watch the command then stays and prints a line for every USB serial adapter (ttyUSB*,
@@ -87,8 +87,7 @@ class PortsCommand : public Command {
     session.Start(ports_);
     session.AwaitSearch();
 
-    const Station& station = session.station();
-    const auto& ports = station.window().ComboBoxCOMItems;
+    const std::vector<std::string> ports = session.ListedPorts();
     if (ports.empty()) {
       (json_ ? std::cerr : std::cout) << "无可用的串口\n";
       return kExitIo;
@@ -127,7 +126,7 @@ class PortsCommand : public Command {
 
   static void PrintText(const SerialPortInfo& port, const ChannelReport* channel) {
     std::cout << port.path << '\t'
-              << (!channel             ? "not searched (only the first four ports become channels)"
+              << (!channel ? "not searched (the search stopped at a port that did not open)"
                   : channel->connected ? channel->identity
                                        : "未找到设备!")
               << '\n';

@@ -349,6 +349,17 @@ std::vector<ChannelReport> StationSession::Channels() const {
   return channels;
 }
 
+std::vector<std::string> StationSession::ListedPorts() const {
+  std::vector<std::string> ports;
+  for (const auto& u : units_) {
+    const auto& items = u->station->window().ComboBoxCOMItems;
+    for (const std::string& port : items) {
+      if (!port.empty()) ports.push_back(port);
+    }
+  }
+  return ports;
+}
+
 std::string StationSession::NoProgrammerText() const {
   std::string searched;
   for (int c = 1; c <= ChannelCount(); ++c) {

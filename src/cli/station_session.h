@@ -113,6 +113,8 @@ class StationSession : public StationListener {
   // so that the upgraded programmers are found with their new version. Reports the channels.
   std::vector<ChannelReport> AwaitSearch(std::chrono::milliseconds limit = kSearchWait);
   std::vector<ChannelReport> Channels() const;
+  // The port lists of the stations, in channel order: the ports the last search bound.
+  std::vector<std::string> ListedPorts() const;
   int ConnectedCount() const;
 
   // Runs `command` (one of the station's command handlers) and waits until every channel is

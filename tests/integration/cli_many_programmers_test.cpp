@@ -24,6 +24,13 @@ TEST_F(CliRun, EightProgrammersAreTwoStationsAndAFailingOneHoldsUpNoOtherChannel
           "--serial-numbers 101,102,103,104,105,106,107,108 fw.hex auto",
           sim.ports());
   EXPECT_EQ(r.status, 1) << r.out << r.err;
+  // The port list asks every programmer too, not just the first four.
+  const Result ports = Cli("ports", sim.ports());
+  EXPECT_EQ(ports.status, 0) << ports.err;
+  for (int c = 1; c <= 8; ++c) {
+    EXPECT_NE(ports.out.find(Format("ttyNAT%02d\tKorvan200NAT", c)), std::string::npos)
+        << ports.out;
+  }
   ASSERT_EQ(sim.Stop(), 0);
   for (int c = 1; c <= 8; ++c) {
     const std::string port = Format("ttyNAT%02d)", c);
