@@ -25,8 +25,9 @@ TEST_F(CliRun, BothEndsTraceTheSameFramesAndTheTraceCommandReadsThem) {
   if (std::string(KORVAN_SIM_PATH).empty()) GTEST_SKIP() << "korvan-sim is not built";
   Write("app.hex", MakeFirmware(0x08000000, 6000, 128).hex);
   const fs::path simTrace = dir / "sim.jsonl";
-  // Channel 2's second reply comes with a spoilt CRC.
-  SimProcess sim({"--count", "2", "--fault", "crc@2:2", "--trace", simTrace.string()});
+  // Five programmers: two stations of four, channels numbered 1..5 across them. Channel 2's
+  // second reply comes with a spoilt CRC.
+  SimProcess sim({"--count", "5", "--fault", "crc@2:2", "--trace", simTrace.string()});
   ASSERT_FALSE(sim.ports().empty());
 
   const Result r = Cli("run --chip N32G452CBL7 --trace run.jsonl app.hex auto", sim.ports());
@@ -36,16 +37,16 @@ TEST_F(CliRun, BothEndsTraceTheSameFramesAndTheTraceCommandReadsThem) {
   // What the station sent is what the programmers read, frame for frame.
   const auto sent = CountFrames(dir / "run.jsonl");
   const auto read = CountFrames(simTrace);
-  for (int channel : {1, 2}) {
-    EXPECT_GT(sent.at({channel, "pc>prog"}), 2) << channel;
+  for (int channel = 1; channel <= 5; ++channel) {
+    EXPECT_GE(sent.at({channel, "pc>prog"}), 2) << channel;  // identity, then work
     EXPECT_EQ(sent.at({channel, "pc>prog"}), read.at({channel, "pc>prog"})) << channel;
   }
 
   const Result timeline = Cli("trace run.jsonl");
   EXPECT_EQ(timeline.status, 0) << timeline.err;
   EXPECT_EQ(timeline.err, "");
-  for (const char* text :
-       {"channel 1\n", "channel 2\n", "identity", "ms after", "CRC BAD", "summary:", "1 bad CRC"}) {
+  for (const char* text : {"channel 1\n", "channel 2\n", "channel 5\n", "identity", "ms after",
+                           "CRC BAD", "summary:", "1 bad CRC"}) {
     EXPECT_NE(timeline.out.find(text), std::string::npos) << text << "\n" << timeline.out;
   }
   const Result one = Cli("trace --channel 2 sim.jsonl");
