@@ -188,6 +188,22 @@ struct StationOperation {
   void (Station::*send)(int n);  // the first request
 };
 
+// How a step of the Auto cycle ended, as far as the cycle goes on from it.
+enum class AutoOutcome { Blank, NotBlank, Protected, Done };
+
+// One move of the Auto cycle: after the step awaiting `after` ended with `when` (and `applies`
+// holds for the job, where given), the panel shows `line` (%d the channel) and the channel goes
+// on with the operation awaiting `next`, its gauge at 1 of `gaugeMaximum`, its first request
+// sent. Station::AutoSequence() lists them; a step with no move ends the cycle.
+struct AutoTransition {
+  std::uint8_t after;
+  AutoOutcome when;
+  bool (*applies)(const JobSettings& job);
+  std::uint8_t next;
+  const char* line;
+  std::uint16_t (*gaugeMaximum)(const ChipRecord& chip);
+};
+
 // The Frontend the station asks through: every question, dialog and file choice is modal, and
 // while one is open the station's links stall (see Station::ReceiveData and Timer1Timer).
 class ModalFrontend final : public Frontend {
@@ -223,6 +239,8 @@ class Station {
   static std::span<const StationOperation> Operations();
   // The row whose reply step takes the replies of `pending`; nullptr when none does.
   static const StationOperation* OperationAwaiting(std::uint8_t pending);
+  // The Auto cycle: blank check, then erase or program, verify, option bytes.
+  static std::span<const AutoTransition> AutoSequence();
   // The row of the command `handler` (one of the handlers the rows name).
   static const StationOperation& OperationStartedBy(void (Station::*handler)());
 
@@ -489,9 +507,9 @@ class Station {
   void ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t length);
   void HandleProgressReport(int n, std::size_t length);
   void CountResult();
-  // The Auto sequence moves on to programming (after a blank part or an erase).
-  void StartProgramming(int n);
-  void StartErase(int n);
+  // On an Auto cycle, the move of AutoSequence() from channel n's step on `outcome`: true when
+  // the cycle went on (the next step started), false when there is none or no cycle runs.
+  bool ContinueAuto(int n, AutoOutcome outcome);
 
   // Request senders of channel n: each builds its packet in the channel's packet buffer,
   // frames it and queues it on the channel's port.

@@ -58,8 +58,8 @@ std::span<const StationOperation> Station::Operations() {
        &FlashKiB,
        nullptr,
        &Station::SendDownload},
-      // Auto is the blank check with the Auto flag set: the blank check's reply step moves the
-      // cycle on to erase or program, programming to verify, verifying to the option bytes.
+      // Auto is the blank check with the Auto flag set; AutoSequence() moves the cycle on from
+      // each step's reply to the next step.
       {"auto",
        A::None,
        "AutoSpdBtnClick",
@@ -290,6 +290,24 @@ std::span<const StationOperation> Station::Operations() {
        &Station::SendFirmwareBlock},
   };
   return kOperations;
+}
+
+std::span<const AutoTransition> Station::AutoSequence() {
+  using O = AutoOutcome;
+  // The erase of an Auto cycle runs under the timed gauge and the standard time-out, not the
+  // erase command's.
+  static const AutoTransition kSequence[] = {
+      {kPendingBlankCheck, O::Blank, nullptr, kPendingProgram, "芯片%d ：开始芯片编程...",
+       &FlashKiB},
+      {kPendingBlankCheck, O::NotBlank, nullptr, kPendingErase, "芯片%d ：芯片擦除......", &Timed},
+      {kPendingBlankCheck, O::Protected, nullptr, kPendingErase, "芯片%d ：芯片已保护，擦除芯片...",
+       &Timed},
+      {kPendingErase, O::Done, nullptr, kPendingProgram, "芯片%d ：开始芯片编程...", &FlashKiB},
+      {kPendingProgram, O::Done, nullptr, kPendingVerify, "芯片%d ：开始数据校验......", &FlashKiB},
+      {kPendingVerify, O::Done, [](const JobSettings& job) { return job.programOptionBytes != 0; },
+       kPendingWriteOptionBytes, "芯片%d ：写Option Byte......", &Timed},
+  };
+  return kSequence;
 }
 
 const StationOperation* Station::OperationAwaiting(std::uint8_t pending) {

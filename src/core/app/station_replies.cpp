@@ -15,7 +15,6 @@ namespace p = protocol;
 
 namespace {
 
-constexpr std::uint16_t kTimedGaugeMaximum = 500;
 constexpr std::size_t kBlockBytes = p::kReplyBlockBytes;
 constexpr std::uint32_t kResultsPerLog = 500;
 constexpr std::uint8_t kCheckShortFlash = 0x02;  // checkCtrl bit 1: last 512 bytes left out
@@ -148,53 +147,43 @@ void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
   Notify(ViewPart::Gauges);
 }
 
-void Station::StartProgramming(int n) {
-  Channel(n).pendingCommand = kPendingProgram;
-  BeginOperation(n, chip_.flashSizeKB);
-  SendProgramBlock(n);
-}
-
-void Station::StartErase(int n) {
-  Channel(n).pendingCommand = kPendingErase;
-  BeginOperation(n, kTimedGaugeMaximum);
-  SendErase(n);
+bool Station::ContinueAuto(int n, AutoOutcome outcome) {
+  ChannelState& ch = Channel(n);
+  if (!ch.autoFlag) return false;
+  for (const AutoTransition& move : AutoSequence()) {
+    if (move.after != ch.pendingCommand || move.when != outcome) continue;
+    if (move.applies && !move.applies(settings_)) continue;
+    info_.AddInfoLine(Format(move.line, n));
+    ch.pendingCommand = move.next;
+    BeginOperation(n, move.gaugeMaximum(chip_));
+    (this->*OperationAwaiting(move.next)->send)(n);
+    return true;
+  }
+  return false;
 }
 
 void Station::EraseResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   const std::string done = Format("芯片%d ：擦除芯片操作成功!", n);
   info_.AddInfoLine(done);
-  if (!Channel(n).autoFlag) {
-    FinishOperation(n, OperationResult::Ok, s, done, false);
-    return;
-  }
-  info_.AddInfoLine(Format("芯片%d ：开始芯片编程...", n));
-  StartProgramming(n);
+  if (ContinueAuto(n, AutoOutcome::Done)) return;
+  FinishOperation(n, OperationResult::Ok, s, done, false);
 }
 
 void Station::BlankCheckResult(int n, std::uint8_t s, std::size_t /*length*/) {
-  const bool autoCycle = Channel(n).autoFlag != 0;
   if (Accepted(s)) {
     const std::string blank = Format("芯片%d ：当前芯片为空!", n);
     info_.AddInfoLine(blank);
-    if (!autoCycle) {
-      FinishOperation(n, OperationResult::Ok, s, blank, false);
-      return;
-    }
-    info_.AddInfoLine(Format("芯片%d ：开始芯片编程...", n));
-    StartProgramming(n);
+    if (ContinueAuto(n, AutoOutcome::Blank)) return;
+    FinishOperation(n, OperationResult::Ok, s, blank, false);
   } else if (s == p::kStatusNotBlank) {
     const std::string notBlank = Format("芯片%d ：当前芯片不为空!", n);
     info_.AddInfoLine(notBlank);
-    if (!autoCycle) {
-      FinishOperation(n, OperationResult::Failed, s, notBlank, false);
-      return;
-    }
-    info_.AddInfoLine(Format("芯片%d ：芯片擦除......", n));
-    StartErase(n);
-  } else if ((s == p::kStatusWriteProtected || s == p::kStatusReadProtected) && autoCycle) {
-    info_.AddInfoLine(Format("芯片%d ：芯片已保护，擦除芯片...", n));
-    StartErase(n);
+    if (ContinueAuto(n, AutoOutcome::NotBlank)) return;
+    FinishOperation(n, OperationResult::Failed, s, notBlank, false);
+  } else if ((s == p::kStatusWriteProtected || s == p::kStatusReadProtected) &&
+             ContinueAuto(n, AutoOutcome::Protected)) {
+    return;
   } else {
     FailOperation(n, s);
   }
@@ -213,14 +202,8 @@ void Station::ProgramStep(int n, std::uint8_t s, std::size_t /*length*/) {
   }
   const std::string done = Format("芯片%d ：编程操作成功!", n);
   info_.AddInfoLine(done);
-  if (!ch.autoFlag) {
-    FinishOperation(n, OperationResult::Ok, s, done, false);
-    return;
-  }
-  info_.AddInfoLine(Format("芯片%d ：开始数据校验......", n));
-  ch.pendingCommand = kPendingVerify;
-  BeginOperation(n, chip_.flashSizeKB);
-  SendReadBack(n);
+  if (ContinueAuto(n, AutoOutcome::Done)) return;
+  FinishOperation(n, OperationResult::Ok, s, done, false);
 }
 
 void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
@@ -260,13 +243,8 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
   ch.blockIndex = 0;
   const std::string done = Format("芯片%d ：Flash数据校验成功!", n);
   info_.AddInfoLine(done);
-  if (ch.autoFlag && settings_.programOptionBytes) {
-    info_.AddInfoLine(Format("芯片%d ：写Option Byte......", n));
-    ch.pendingCommand = kPendingWriteOptionBytes;
-    BeginOperation(n, kTimedGaugeMaximum);
-    SendWriteOptionBytes(n);
-    return;
-  }
+  if (ContinueAuto(n, AutoOutcome::Done)) return;
+  // An Auto cycle without option bytes ends here.
   if (ch.autoFlag) {
     FinishOperation(n, OperationResult::Ok, s, p::StatusText(p::kStatusOk));
   } else {
