@@ -389,6 +389,9 @@ void StationSession::OperationEndedOn(int s, int channel, const OperationOutcome
   // An upgrade started by a device search is no step's result.
   if (outcome.command == kPendingFirmwareUpgrade && !upgradeStep_) return;
   outcomes_[i].push_back(outcome);
+  // The station's text numbers its own channels 1..4: with several it says whose it is.
+  std::string& message = outcomes_[i].back().message;
+  if (StationCount() > 1 && !message.empty()) message = Format("station %d: ", s) + message;
 }
 
 void StationSession::StandAloneResultOn(int s, int channel, std::uint8_t code) {

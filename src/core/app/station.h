@@ -469,8 +469,17 @@ class Station {
   // Request senders of channel n: each builds its packet in the channel's packet buffer,
   // frames it and queues it on the channel's port.
   void SendPacket(int n, std::size_t length);
+  // Builds `request` (a protocol request type) in channel n's packet buffer and sends it.
+  template <typename Request>
+  void SendRequest(int n, const Request& request) {
+    SendPacket(n, request.Build(link(n).packet));
+  }
   std::array<std::uint8_t, protocol::kSettingsHeaderSize> SettingsHeader(int n);
-  void SendChipCommand(int n, std::uint8_t command, std::uint16_t parameter);
+  void SendBlankCheck(int n);
+  void SendErase(int n);
+  void SendReadOptionBytes(int n);
+  void SendReadChipId(int n);
+  void SendReadOtp(int n);
   void SendReadBack(int n);
   void SendDownload(int n);
   void SendProgramBlock(int n);

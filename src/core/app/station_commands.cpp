@@ -69,18 +69,18 @@ void Station::AutoSpdBtnClick() {
   info_.AddSeparator();
   if (chip_.optionByteLength) ShowOptionBytes();
   FanOut({kPendingBlankCheck, true, true, 1, "芯片%d ：芯片查空......", kTimedGaugeMaximum},
-         [this](int n) { SendChipCommand(n, p::kCmdChip, p::kSubBlankCheck); });
+         [this](int n) { SendBlankCheck(n); });
 }
 
 void Station::SpdBtnBlankChkClick() {
   FanOut({kPendingBlankCheck, false, true, 0, "芯片%d ：芯片查空......", kTimedGaugeMaximum},
-         [this](int n) { SendChipCommand(n, p::kCmdChip, p::kSubBlankCheck); });
+         [this](int n) { SendBlankCheck(n); });
 }
 
 void Station::SpdBtnEraseClick() {
   const auto gauge = static_cast<std::uint16_t>(chip_.flashSizeKB / 5 + 900);
   FanOut({kPendingErase, false, true, 0, "芯片%d ：芯片擦除......", gauge}, [this](int n) {
-    SendChipCommand(n, p::kCmdChip, p::kSubErase);
+    SendErase(n);
     // A whole-chip erase takes longer the larger the flash.
     Channel(n).timeout = static_cast<std::int16_t>(chip_.flashSizeKB / 5 + kOperationTimeout);
   });
@@ -99,7 +99,7 @@ void Station::SpdBtnVerifyClick() {
 void Station::ReadOptionByte1Click() {
   FanOut({kPendingReadOptionBytes, false, true, -1, "芯片%d ：读Option Byte ......",
           kTimedGaugeMaximum},
-         [this](int n) { SendChipCommand(n, p::kCmdChip, p::kSubReadOptionBytes); });
+         [this](int n) { SendReadOptionBytes(n); });
 }
 
 void Station::SpdBtnWrtOPBClick() {
@@ -110,7 +110,7 @@ void Station::SpdBtnWrtOPBClick() {
 
 void Station::ReadMG32xxChipID1Click() {
   FanOut({kPendingReadChipId, false, false, -1, "芯片%d ：读取芯片......", chip_.flashSizeKB},
-         [this](int n) { SendChipCommand(n, p::kCmdChip, p::kSubReadChipId); });
+         [this](int n) { SendReadChipId(n); });
 }
 
 void Station::WriteOTPDataMemory1Click() {
@@ -146,7 +146,7 @@ void Station::ReadOTPMemory1Click() {
   info_.AddInfoLine("芯片1 ：读取芯片OTP数据......");
   BeginOperation(1, chip_.flashSizeKB);
   SendWhenFree(1, [this] {
-    SendChipCommand(1, p::kCmdReadOtp, 0);
+    SendReadOtp(1);
     Channel(1).timeout = kOperationTimeout;
   });
 }

@@ -157,7 +157,7 @@ void Station::StartProgramming(int n) {
 void Station::StartErase(int n) {
   Channel(n).pendingCommand = kPendingErase;
   BeginOperation(n, kTimedGaugeMaximum);
-  SendChipCommand(n, p::kCmdChip, p::kSubErase);
+  SendErase(n);
 }
 
 void Station::EraseResult(int n, std::uint8_t s, std::size_t /*length*/) {
@@ -226,7 +226,7 @@ void Station::ProgramStep(int n, std::uint8_t s, std::size_t /*length*/) {
 void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   // A reply without its 4096 data bytes cannot be compared.
-  const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
+  const auto block = p::ReadBackRequest::ReadReply(Packet(n, length));
   if (!block) return FailOperation(n, p::kStatusBadPacket);
   ChannelState& ch = Channel(n);
   const std::uint8_t* data = block->data();
@@ -276,7 +276,7 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
 
 void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
+  const auto block = p::ReadBackRequest::ReadReply(Packet(n, length));
   if (!block) return FailOperation(n, p::kStatusBadPacket);
   ChannelState& ch = Channel(n);
   const std::size_t at = std::size_t{ch.blockIndex} * 1024;
@@ -311,14 +311,14 @@ void Station::WriteOptionBytesResult(int n, std::uint8_t s, std::size_t /*length
 
 void Station::ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length) {
   if (!Accepted(s)) return FailOperation(n, s);
-  const std::span<const std::uint8_t> packet(link(n).packet.data(), length >= 2 ? length - 2 : 0);
+  const auto packet = p::ReadOptionBytesRequest::ReadReply(Packet(n, length));
   const std::string dump = DumpReadOptionBytes(n, packet, chip_.optionByteLength);
   FinishOperation(n, OperationResult::Ok, s, dump);
 }
 
 void Station::ChipIdResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  const auto id = p::ReplyData(Packet(n, length), p::kChipIdBytes);
+  const auto id = p::ReadChipIdRequest::ReadReply(Packet(n, length));
   if (!id) return FailOperation(n, p::kStatusBadPacket);
   std::string uid;
   for (const std::uint8_t b : *id) uid += Format("%02X ", b);
@@ -329,7 +329,7 @@ void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {
   if (!Accepted(s)) return FailOperation(n, s);
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadAddress), false);
   // One line per 16 bytes read, as far as the reply carries them.
-  const auto carried = p::ReplyData(Packet(n, length));
+  const auto carried = p::ReadAddressRequest::ReadReply(Packet(n, length));
   const std::size_t lines = std::min<std::size_t>(settings_.readLength, carried.size()) / 16;
   const std::uint8_t* data = carried.data();
   for (std::size_t b = 0; b < lines; ++b) {
@@ -347,7 +347,7 @@ void Station::WriteOtpResult(int n, std::uint8_t s, std::size_t /*length*/) {
 void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   const std::size_t size = std::min<std::size_t>(chip_.otpSize, image_.otp.size());
-  const auto otp = p::ReplyData(Packet(n, length), std::min(size, kBlockBytes));
+  const auto otp = p::ReadOtpRequest::ReadReply(Packet(n, length), size);
   if (!otp) return FailOperation(n, p::kStatusBadPacket);
   std::copy(otp->begin(), otp->end(), image_.otp.begin());
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadOtp));
@@ -358,8 +358,7 @@ void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
 // Stand-alone progress
 
 void Station::HandleProgressReport(int n, std::size_t length) {
-  const auto report =
-      p::ReadProgressReport(std::span<const std::uint8_t>(link(n).packet.data(), length));
+  const auto report = p::ReadProgressReport(Packet(n, length));
   if (!report) return;
   ChannelState& ch = Channel(n);
   GaugeState& gauge = ch.gauge;
