@@ -28,6 +28,7 @@
 #include "cli/run_steps.h"
 #include "cli/station_session.h"
 #include "cli/terminal_output.h"
+#include "core/app/serial_guard.h"
 #include "core/chips/catalogue.h"
 #include "core/serial/port_binding.h"
 #include "core/trace/tracing_port.h"
@@ -83,7 +84,9 @@ struct JobOptions {
                     "most one per channel; each 0..4294967295, decimal or 0x...); a channel "
                     "without a number of its own starts where the form does for its place in "
                     "its station of four: 1st at 0, 2nd at 0x40000000, 3rd at 0x80000000, 4th at "
-                    "0xC0000000")
+                    "0xC0000000. `continue`: each channel starts after the highest number the "
+                    "record store holds for the chip, address and channel. Numbers an OK part "
+                    "already got (same chip and address, in the record store) are refused")
         ->group(job);
     sub->add_option("--sn-gain", snGain, "Serial-number step, 0..0xFFFF (default 0x01)")
         ->group(job);
@@ -138,7 +141,7 @@ struct JobOptions {
       return "--program-ob and --no-program-ob exclude each other";
     }
     std::vector<std::string> numbers;
-    if (serialNumbers) {
+    if (serialNumbers && !ContinuesSerialNumbers()) {
       numbers = SplitList(*serialNumbers);
       if (numbers.size() > static_cast<std::size_t>(kMaxChannels)) {
         return Format("--serial-numbers takes at most %d numbers", kMaxChannels);
@@ -162,9 +165,13 @@ struct JobOptions {
     return "";
   }
 
+  // --serial-numbers continue: each channel starts after the highest number the record store
+  // holds for it (ContinueSerialNumbers, once the programmers are found).
+  bool ContinuesSerialNumbers() const { return serialNumbers && *serialNumbers == "continue"; }
+
   // How many serial numbers were given (0: none).
   std::size_t SerialNumberCount() const {
-    return serialNumbers ? SplitList(*serialNumbers).size() : 0;
+    return serialNumbers && !ContinuesSerialNumbers() ? SplitList(*serialNumbers).size() : 0;
   }
 
   // Ticks and fills the controls of station `s` (its channels (s - 1) * 4 + 1 ...) as an
@@ -174,7 +181,8 @@ struct JobOptions {
     if (serialNumbers) {
       form.CheckBoxSN.checked = true;
       station.CheckBoxSNClick();
-      const auto numbers = SplitList(*serialNumbers);
+      const auto numbers =
+          ContinuesSerialNumbers() ? std::vector<std::string>{} : SplitList(*serialNumbers);
       const auto first = static_cast<std::size_t>((s - 1) * kChannelCount);
       for (std::size_t i = first; i < numbers.size() && i < first + kChannelCount; ++i) {
         form.SNEdit(static_cast<int>(i - first)).text = numbers[i];
@@ -248,6 +256,9 @@ class RunCommand : public Command {
                   "Answer Abort to the first line error of an input (the default)");
     sub->add_flag("--ignore-line-errors", ignoreLineErrors_,
                   "Answer OK to line errors: read on, and run the job with what was read");
+    sub->add_flag("--allow-reused-serial-numbers", allowReusedSerials_,
+                  "Program serial numbers that OK parts of the same chip already got at the same "
+                  "address (the record store says so); only warned about");
     sub->add_flag("--allow-outside", allowOutside_,
                   "Run the job even when an input holds no data inside the part's flash, data "
                   "outside it, or more than it holds (only warned about, as the window does)");
@@ -464,6 +475,11 @@ class RunCommand : public Command {
       return kExitIo;
     }
 
+    if (const int refused = GuardSerialNumbers(session, output, steps); refused != kExitOk) {
+      session.Close();
+      return refused;
+    }
+
     int status = kExitOk;
     for (const Step& step : steps) {
       output.StepStarted(step.text);
@@ -496,6 +512,54 @@ class RunCommand : public Command {
     session.Close();
     // A bound channel without its adapter is a failed channel.
     return status == kExitOk && !bound->missing.empty() ? kExitFailed : status;
+  }
+
+  // Before parts get serial numbers: `continue` takes the numbers on from the record store, and
+  // numbers an OK part of the same chip already got at the same address refuse the run (exit 1)
+  // unless --allow-reused-serial-numbers. A run with serial numbers off is not checked.
+  int GuardSerialNumbers(StationSession& session, RunOutput& output,
+                         const std::vector<Step>& steps) {
+    bool programs = false;
+    for (const Step& step : steps) {
+      const std::string word = step.operation ? step.operation->step : "";
+      programs |= word == "download" || word == "auto" || word == "program" || word == "watch";
+    }
+    if (!programs) return kExitOk;
+    // Every station of four for itself (its channels as the records number them), the first
+    // clash over all of them told.
+    std::optional<std::string> first;
+    std::uint32_t firstSerial = 0;
+    for (int s = 1; s <= session.StationCount(); ++s) {
+      RecordWriter* writer = session.recordWriter(s);
+      Station& station = session.station(s);
+      const std::vector<int> channels = ConnectedChannels(station);
+      if (!writer || !PlanSerialNumbers(station, channels, s).enabled) continue;
+      if (auto error = writer->keeper().Open()) {
+        RecordProblem(output, "serial numbers cannot be checked: " + *error + "; no step was run");
+        return kExitRecord;
+      }
+      const RecordStore& store = *writer->keeper().store();
+      if (job_.ContinuesSerialNumbers()) {
+        for (const std::string& line : ContinueSerialNumbers(station, store, channels, s)) {
+          output.InfoLine(line);
+        }
+      }
+      const SerialPlan plan = PlanSerialNumbers(station, channels, s);
+      const auto clash = FindSerialClash(store, plan);
+      if (clash && (!first || clash->earlier.record.serialNumber.value_or(0) < firstSerial)) {
+        first = SerialClashText(plan, *clash);
+        firstSerial = clash->earlier.record.serialNumber.value_or(0);
+      }
+    }
+    if (!first) return kExitOk;
+    if (allowReusedSerials_) {
+      output.Problem("warning: " + *first + " (--allow-reused-serial-numbers)");
+      return kExitOk;
+    }
+    output.Problem(*first +
+                   "; no step was run (--serial-numbers continue takes the numbers on, "
+                   "--allow-reused-serial-numbers uses them again)");
+    return kExitFailed;
   }
 
   void ReportBinding(const BoundPorts& bound, RunOutput& output) {
@@ -624,6 +688,7 @@ class RunCommand : public Command {
   std::optional<std::string> offset_;
   bool abortOnError_ = false;
   bool ignoreLineErrors_ = false;
+  bool allowReusedSerials_ = false;
   bool allowOutside_ = false;
   bool typedName_ = false;
   std::optional<double> watchSeconds_;

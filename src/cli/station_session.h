@@ -90,6 +90,10 @@ class StationSession : public StationListener {
   std::optional<std::filesystem::path> recordFolder;
   // Writes the production record of every finished part of station 1; there from Start on.
   const RecordWriter* records() const { return units_.front()->records.get(); }
+  // The record writer of station `s` (1..StationCount()); there from Start on.
+  RecordWriter* recordWriter(int s) {
+    return units_.at(static_cast<std::size_t>(s - 1))->records.get();
+  }
   // Why no production record could be written into the record folder (it is missing, no folder,
   // or not writable); nullopt when it takes files. From Start on.
   std::optional<std::string> RecordFolderProblem() const;

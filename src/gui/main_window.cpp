@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "core/app/serial_guard.h"
 #include "core/trace/tracing_port.h"
 #include "core/util/format.h"
 #include "gui/dialogs.h"
@@ -425,6 +426,18 @@ void TKorvanNATxPrg::WireCommands() {
       if (!control) continue;
       QObject* sender = findChild<QObject*>(QString::fromLatin1(control));
       Q_ASSERT(sender);
+      if (op.start == &Station::AutoSpdBtnClick || op.start == &Station::SpdBtnDownLoadClick) {
+        // Parts get serial numbers from these two: the record store is asked first.
+        const auto guarded = [this, start = op.start] {
+          if (SerialNumbersConfirmed()) (station_.*start)();
+        };
+        if (auto* action = qobject_cast<QAction*>(sender)) {
+          connect(action, &QAction::triggered, this, guarded);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(sender)) {
+          connect(button, &QAbstractButton::clicked, this, guarded);
+        }
+        continue;
+      }
       on(sender, op.start);
     }
   }
@@ -436,7 +449,14 @@ void TKorvanNATxPrg::WireCommands() {
 }
 
 void TKorvanNATxPrg::FormKeyPress(char key) {
+  const bool startsAuto = key == ' ' || key == '\r' || key == '\n';
+  if (startsAuto && !SerialNumbersConfirmed()) return;
   station_.FormKeyPress(key);
+}
+
+bool TKorvanNATxPrg::SerialNumbersConfirmed() {
+  // Before the window is shown there is no record writer, and nothing to program yet.
+  return !records_ || ConfirmSerialNumbers(station_, *records_, station_.frontend());
 }
 
 void TKorvanNATxPrg::SerialEventsReady() {

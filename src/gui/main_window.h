@@ -59,6 +59,9 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
 
   // The blank and Enter keys start Auto from anywhere in the window.
   void FormKeyPress(char key);
+  // Before Download and Auto: serial numbers OK parts already got are shown and the operator
+  // asked (OK/Cancel); true to go on.
+  bool SerialNumbersConfirmed();
   // A request to end from outside the window (logout, shutdown, Ctrl-C): ends as "退出" does,
   // once the questions open at the time are closed.
   void EndFromOutside();

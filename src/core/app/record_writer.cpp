@@ -84,13 +84,21 @@ const char* PendingCommandName(std::uint8_t command, bool autoCycle) {
 RecordWriter::RecordWriter(Station& station, std::filesystem::path folder, Durability durability,
                            ZonedClock clock, std::string host)
     : station_(station),
-      log_(std::move(folder), durability),
+      keeper_(std::move(folder), durability),
       clock_(std::move(clock)),
-      host_(std::move(host)) {}
+      host_(std::move(host)) {
+  openError_ = keeper_.Open();
+  if (!openError_ && keeper_.repaired() != 0) {
+    station_.AddInfoLine(
+        Format("%zu production record(s) of an interrupted station added to the day files",
+               keeper_.repaired()));
+  }
+}
 
 ProductionRecord RecordWriter::Common(int channel) const {
   ProductionRecord r;
   r.time = Iso8601Text(clock_());
+  r.recordId = NewRecordId();
   r.host = host_;
   r.station = stationNumber_;
   r.channel = (stationNumber_ - 1) * kChannelCount + channel;
@@ -113,6 +121,7 @@ ProductionRecord RecordWriter::AutoRecord(int channel, const OperationOutcome& o
   r.optionSum = OptionSum(station_.optionBytes()).optionSum;
   if (!outcome.chipName.empty()) r.chip = outcome.chipName;
   r.serialNumber = outcome.serialNumber;
+  if (r.serialNumber) r.serialNumberAddress = station_.settings().snAddress;
   r.chipUid = UidDigits(outcome.chipUid);
   r.result = outcome.status;
   r.resultText = outcome.message;
@@ -171,7 +180,7 @@ void RecordWriter::Interrupted(int channel, int signalNumber) {
 }
 
 void RecordWriter::Write(const ProductionRecord& record) {
-  lastError_ = log_.Append(record);
+  lastError_ = keeper_.Append(record);
   if (lastError_) {
     ++failed_;
     station_.AddInfoLine(Format("Production record of channel %d not written: %s", record.channel,

@@ -13,14 +13,15 @@
 #include <string>
 
 #include "core/app/station.h"
-#include "core/records/record_log.h"
+#include "core/records/record_keeper.h"
 
 namespace korvan {
 
 class RecordWriter {
  public:
-  // Appends to the day files in `folder` (normally the station's log folder,
-  // station.logLocation().shutdownDir once the window was shown).
+  // Writes into the record store and the day files in `folder` (normally the station's log
+  // folder, station.logLocation().shutdownDir once the window was shown). The store is opened
+  // here (filing what a crash left unfiled) and, when it cannot be, again at every record.
   RecordWriter(Station& station, std::filesystem::path folder,
                Durability durability = Durability::Synced, ZonedClock clock = SystemZonedTime,
                std::string host = StationHostName());
@@ -47,15 +48,19 @@ class RecordWriter {
   std::size_t written() const { return written_; }
   std::size_t failed() const { return failed_; }
   const std::optional<std::string>& lastError() const { return lastError_; }
-  const RecordLog& log() const { return log_; }
-  RecordLog& log() { return log_; }
+  const RecordLog& log() const { return keeper_.log(); }
+  RecordLog& log() { return keeper_.log(); }
+  RecordKeeper& keeper() { return keeper_; }
+  // Why the store could not be opened at construction (nullopt when it was).
+  const std::optional<std::string>& openError() const { return openError_; }
 
  private:
   ProductionRecord Common(int channel) const;
   void Write(const ProductionRecord& record);
 
   Station& station_;
-  RecordLog log_;
+  RecordKeeper keeper_;
+  std::optional<std::string> openError_;
   ZonedClock clock_;
   std::string host_;
   int stationNumber_ = 1;

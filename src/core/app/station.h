@@ -259,6 +259,9 @@ class Station {
   void RemoveListener(StationListener* listener);
   // True while a question, dialog or file choice is open: the links stall until it is answered.
   bool QuestionOpen() const { return modalDepth_ > 0; }
+  // The door the station asks through (modal: the links stall while a question is open), for
+  // questions a front end asks on the station's behalf.
+  Frontend& frontend() { return frontend_; }
 
   // --- Start-up and shutdown ---
   // First showing: log folder, channel reset, view and job defaults, option-byte defaults, the

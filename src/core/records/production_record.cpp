@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "core/util/format.h"
 
@@ -34,6 +35,13 @@ std::string StationHostName() {
   return name;
 }
 
+std::string NewRecordId() {
+  std::random_device random;
+  std::string id;
+  for (int i = 0; i < 4; ++i) id += Format("%08x", static_cast<unsigned>(random()));
+  return id;
+}
+
 std::string ChecksumText(std::uint16_t value) {
   return Format("0x%04X", value);
 }
@@ -52,9 +60,26 @@ const char* Verdict(bool pass) {
 
 // The CSV columns in their order; JSON writes the same fields, "station" right after "host".
 constexpr const char* kFields[] = {
-    "time",   "host",        "channel",   "port",       "programmer",    "chip",
-    "origin", "image_crc",   "image_sum", "option_sum", "serial_number", "chip_uid",
-    "result", "result_text", "verdict",   "ok_count",   "ng_count",      "station",
+    "time",
+    "host",
+    "channel",
+    "port",
+    "programmer",
+    "chip",
+    "origin",
+    "image_crc",
+    "image_sum",
+    "option_sum",
+    "serial_number",
+    "chip_uid",
+    "result",
+    "result_text",
+    "verdict",
+    "ok_count",
+    "ng_count",
+    "station",
+    "serial_number_address",
+    "record_id",
 };
 
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
@@ -119,6 +144,7 @@ std::string RecordJsonLine(const ProductionRecord& r) {
   j["image_sum"] = ChecksumText(r.imageSum);
   j["option_sum"] = ChecksumText(r.optionSum);
   j["serial_number"] = r.serialNumber ? Json(*r.serialNumber) : Json(nullptr);
+  j["serial_number_address"] = r.serialNumberAddress ? Json(*r.serialNumberAddress) : Json(nullptr);
   j["chip_uid"] = r.chipUid ? Json(*r.chipUid) : Json(nullptr);
   j["result"] = r.result;
   j["result_text"] = r.resultText;
@@ -126,6 +152,7 @@ std::string RecordJsonLine(const ProductionRecord& r) {
   j["ok_count"] = r.okCount;
   j["ng_count"] = r.ngCount;
   if (r.interrupted) j["interrupted"] = true;
+  j["record_id"] = r.recordId;
   // A programmer's identity text is ASCII and the station's messages are UTF-8, but a record
   // must never be lost to a stray byte.
   return j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
@@ -161,6 +188,8 @@ std::string RecordCsvLine(const ProductionRecord& r) {
       std::to_string(r.ngCount),
       // Last, so that readers of the older files find every column where it was.
       std::to_string(r.station),
+      r.serialNumberAddress ? std::to_string(*r.serialNumberAddress) : std::string(),
+      CsvField(r.recordId),
   };
   static_assert(std::size(fields) == std::size(kFields));
   std::string line;
@@ -216,6 +245,13 @@ std::optional<ProductionRecord> ParseRecordJson(std::string_view line) {
     if (!ReadUnsigned(j, "serial_number", serial)) return std::nullopt;
     r.serialNumber = serial;
   }
+  if (const auto it = j.find("serial_number_address"); it != j.end() && !it->is_null()) {
+    std::uint32_t address = 0;
+    if (!ReadUnsigned(j, "serial_number_address", address)) return std::nullopt;
+    r.serialNumberAddress = address;
+  }
+  // Files written before records had an id have none.
+  if (j.contains("record_id") && !ReadText(j, "record_id", r.recordId)) return std::nullopt;
   if (const auto it = j.find("chip_uid"); it != j.end() && !it->is_null()) {
     if (!it->is_string()) return std::nullopt;
     r.chipUid = it->get<std::string>();

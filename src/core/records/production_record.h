@@ -55,8 +55,10 @@ struct ProductionRecord {
   std::uint16_t imageCrc = 0;   // CRC of the flash image over the flash window
   std::uint16_t imageSum = 0;   // additive checksum of the same bytes
   std::uint16_t optionSum = 0;  // option-byte sum
-  // The serial number given to the part, when serial numbers are on.
+  // The serial number given to the part, when serial numbers are on, and the flash address it
+  // was written at (set together).
   std::optional<std::uint32_t> serialNumber;
+  std::optional<std::uint32_t> serialNumberAddress;
   // The chip's unique ID as 24 upper-case hex digits, when it was read.
   std::optional<std::string> chipUid;
   int result = 0;  // the status or result code the part ended with
@@ -67,9 +69,15 @@ struct ProductionRecord {
   bool interrupted = false;
   std::uint32_t okCount = 0;  // the channel's counters after this part
   std::uint32_t ngCount = 0;
+  // Unique across stations and time (NewRecordId), made when the record is; empty in records
+  // read from files written before records had one.
+  std::string recordId;
 
   bool operator==(const ProductionRecord&) const = default;
 };
+
+// A new record id: 128 random bits as 32 lower-case hex digits.
+std::string NewRecordId();
 
 // One JSON object with a line feed at its end. Text that is not valid UTF-8 has the bad bytes
 // replaced, so a record is always written.

@@ -33,7 +33,9 @@ ProductionRecord FullRecord() {
   r.imageSum = 0x00FF;
   r.optionSum = 0x5AA5;
   r.serialNumber = 0x40000003;
+  r.serialNumberAddress = 0xFFF0;
   r.chipUid = "0102030405060708090A0B0C";
+  r.recordId = "00112233445566778899aabbccddeeff";
   r.result = 6;
   r.resultText = "Successed!";
   r.pass = true;
@@ -79,31 +81,35 @@ TEST(ProductionRecord, JsonAndCsvLinesHoldEveryField) {
             R"({"time":"2026-12-10T14:03:22+08:00","host":"line-3","station":1,"channel":2,)"
             R"("port":"/dev/ttyUSB1","programmer":"Korvan200NAT V2.3","chip":"N32G452CBL7",)"
             R"("origin":"stand-alone","image_crc":"0x1A2B","image_sum":"0x00FF",)"
-            R"("option_sum":"0x5AA5","serial_number":1073741827,)"
+            R"("option_sum":"0x5AA5","serial_number":1073741827,"serial_number_address":65520,)"
             R"("chip_uid":"0102030405060708090A0B0C","result":6,"result_text":"Successed!",)"
-            R"("verdict":"OK","ok_count":3,"ng_count":1})"
+            R"("verdict":"OK","ok_count":3,"ng_count":1,)"
+            R"("record_id":"00112233445566778899aabbccddeeff"})"
             "\n");
   EXPECT_EQ(RecordCsvHeader(),
             "time,host,channel,port,programmer,chip,origin,image_crc,image_sum,option_sum,"
-            "serial_number,chip_uid,result,result_text,verdict,ok_count,ng_count,station\r\n");
+            "serial_number,chip_uid,result,result_text,verdict,ok_count,ng_count,station,"
+            "serial_number_address,record_id\r\n");
   EXPECT_EQ(RecordCsvLine(FullRecord()),
             "2026-12-10T14:03:22+08:00,line-3,2,/dev/ttyUSB1,Korvan200NAT V2.3,N32G452CBL7,"
             "stand-alone,0x1A2B,0x00FF,0x5AA5,1073741827,0102030405060708090A0B0C,6,Successed!,"
-            "OK,3,1,1\r\n");
+            "OK,3,1,1,65520,00112233445566778899aabbccddeeff\r\n");
 
   // Absent serial number and UID: null in JSON, empty in CSV.
   ProductionRecord r = FullRecord();
   r.serialNumber.reset();
+  r.serialNumberAddress.reset();
   r.chipUid.reset();
   r.pass = false;
   r.result = 0x1E;
   r.resultText = "Error：芯片未设定读保护！";
   const std::string json = RecordJsonLine(r);
-  EXPECT_NE(json.find(R"("serial_number":null,"chip_uid":null,"result":30,)"
+  EXPECT_NE(json.find(R"("serial_number":null,"serial_number_address":null,"chip_uid":null,)"
+                      R"("result":30,)"
                       R"("result_text":"Error：芯片未设定读保护！","verdict":"NG")"),
             std::string::npos)
       << json;
-  EXPECT_NE(RecordCsvLine(r).find(",0x5AA5,,,30,Error：芯片未设定读保护！,NG,3,1,1\r\n"),
+  EXPECT_NE(RecordCsvLine(r).find(",0x5AA5,,,30,Error：芯片未设定读保护！,NG,3,1,1,,"),
             std::string::npos);
 }
 
@@ -164,10 +170,21 @@ TEST(ProductionRecord, JsonReadsBackAndRefusesWhatIsNoRecord) {
   EXPECT_FALSE(ParseRecordJson(replaced("\"station\":1", "\"station\":0")));
   EXPECT_FALSE(ParseRecordJson(replaced("\"station\":1", "\"station\":\"1\"")));
 
+  EXPECT_FALSE(
+      ParseRecordJson(replaced("\"serial_number_address\":65520", "\"serial_number_address\":-1")));
+  EXPECT_FALSE(ParseRecordJson(replaced("\"record_id\":\"", "\"record_id\":7,\"x\":\"")));
+
   // A line of the files written before stations were counted is station 1's.
   const auto older = ParseRecordJson(replaced("\"station\":1,", ""));
   ASSERT_TRUE(older.has_value());
   EXPECT_EQ(*older, FullRecord());
+  // ... and one written before records had an id and a serial-number address has neither.
+  std::string oldest = replaced(",\"serial_number_address\":65520", "");
+  oldest.replace(oldest.find(",\"record_id\""), std::string::npos, "}");
+  const auto parsed = ParseRecordJson(oldest);
+  ASSERT_TRUE(parsed.has_value()) << oldest;
+  EXPECT_EQ(parsed->recordId, "");
+  EXPECT_EQ(parsed->serialNumberAddress, std::nullopt);
 }
 
 TEST(RecordLog, EveryRecordOnceInBothFilesOfItsDay) {
@@ -282,7 +299,8 @@ TEST(RecordLog, KilledWritersLeaveOnlyWholeLines) {
       const std::string& row = rows[i];
       ASSERT_EQ(row.rfind("2026-12-10T14:03:22+08:00,line-3,2,", 0), 0u) << row.substr(0, 80);
       ASSERT_NE(row.find("x, \"\"long\"\"\",OK,"), std::string::npos) << row.substr(0, 80);
-      ASSERT_EQ(row.substr(row.size() - 2), ",1") << row.substr(0, 80);
+      const std::string end = ",1,65520,00112233445566778899aabbccddeeff";
+      ASSERT_EQ(row.substr(row.size() - end.size()), end) << row.substr(0, 80);
     }
   }
 }
