@@ -179,24 +179,24 @@ void SimRequests() {
     steps.insert(steps.end(),
                  {3, static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)});
   };
-  raw(p::BuildDownloadSettingsRequest(packet, chip, block, otp));
-  raw(p::BuildDownloadImageRequest(packet, chip, image, 0));
-  raw(p::BuildDownloadImageRequest(packet, chip, image, 4));
+  raw(p::DownloadSettingsRequest{chip, block, otp}.Build(packet));
+  raw(p::DownloadImageRequest{chip, image, 0}.Build(packet));
+  raw(p::DownloadImageRequest{chip, image, 4}.Build(packet));
   Write("sim_request", "download", steps);
-  raw(p::BuildRestartRequest(packet));
+  raw(p::RestartRequest::Build(packet));
   wait(5000);
   Write("sim_request", "download_standalone", steps);
 
   steps.clear();
-  raw(p::BuildHeaderRequest(packet, p::kCmdChip, p::kSubErase, chip, header));
-  raw(p::BuildProgramRequest(packet, chip, header, image, 0, 8));
-  raw(p::BuildProgramRequest(packet, chip, header, image, 4, 8));
-  raw(p::BuildHeaderRequest(packet, p::kCmdReadBack, 0, chip, header));
-  raw(p::BuildHeaderRequest(packet, p::kCmdReadOtp, 0, chip, header));
-  raw(p::BuildReadAddressRequest(packet, chip, header, 0x08000000, 64));
-  raw(p::BuildWriteOtpRequest(packet, chip, header, otp));
-  raw(p::BuildWriteOptionBytesRequest(packet, chip, header, options));
-  raw(p::BuildHeaderRequest(packet, p::kCmdChip, p::kSubReadOptionBytes, chip, header));
+  raw(p::EraseRequest{chip, header}.Build(packet));
+  raw(p::ProgramRequest{chip, header, image, 0, 8}.Build(packet));
+  raw(p::ProgramRequest{chip, header, image, 4, 8}.Build(packet));
+  raw(p::ReadBackRequest{chip, header, false, 0}.Build(packet));
+  raw(p::ReadOtpRequest{chip, header}.Build(packet));
+  raw(p::ReadAddressRequest{chip, header, 0x08000000, 64}.Build(packet));
+  raw(p::WriteOtpRequest{chip, header, otp}.Build(packet));
+  raw(p::WriteOptionBytesRequest{chip, header, options}.Build(packet));
+  raw(p::ReadOptionBytesRequest{chip, header}.Build(packet));
   Write("sim_request", "program_verify", steps);
 
   steps.clear();

@@ -58,6 +58,17 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--dump-dir", options.dumpDir,
                  "On exit write chipN.bin, chipN.ob, chipN.otp and chipN.txt here");
+  std::string traceFile;
+  bool traceFull = false;
+  auto* traceOption = app.add_option(
+      "--trace", traceFile,
+      "Write a wire trace to FILE: one JSON line per frame, noise run and hang-up on every "
+      "channel, as the programmers see them (korvan-cli trace FILE reads it); a file that cannot "
+      "be written is said once on stderr and the emulator goes on");
+  app.add_flag("--trace-full", traceFull,
+               "With --trace: every frame's bytes in full (bodies over 64 bytes are otherwise "
+               "written as their header, length and CRC verdict)")
+      ->needs(traceOption);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -101,7 +112,19 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  // Made before the emulator so that it outlives the emulator's thread, which writes to it.
+  std::shared_ptr<korvan::trace::WireTrace> trace;
+  if (!traceFile.empty()) {
+    korvan::trace::TraceOptions traceOptions;
+    traceOptions.full = traceFull;
+    traceOptions.program = "korvan-sim";
+    traceOptions.problem = [](const std::string& text) {
+      std::cerr << "korvan-sim: " << text << "\n";
+    };
+    trace = std::make_shared<korvan::trace::WireTrace>(traceFile, std::move(traceOptions));
+  }
   Emulator emulator(options);
+  emulator.SetTrace(trace);
   if (!emulator.Start(&error)) {
     std::cerr << "korvan-sim: " << error << "\n";
     return 3;
@@ -116,7 +139,9 @@ int main(int argc, char** argv) {
 
   int signal = 0;
   sigwait(&stopSignals, &signal);
-  if (!emulator.Stop(&error)) {
+  const bool stopped = emulator.Stop(&error);
+  if (trace) trace->Close();
+  if (!stopped) {
     std::cerr << "korvan-sim: " << error << "\n";
     return 3;
   }

@@ -167,10 +167,16 @@ bool Emulator::HungUp(int channel) const {
 
 void Emulator::Serve(Port& port, TimePoint now) {
   Programmer& programmer = *port.programmer;
+  const auto index = static_cast<std::size_t>(&port - ports_.data());
+  const int channel = static_cast<int>(index) + 1;
   std::uint8_t buffer[4096];
   for (;;) {
     const ssize_t n = read(port.master, buffer, sizeof buffer);
     if (n > 0) {
+      if (trace_) {
+        trace_->Bytes(channel, paths_[index], trace::Direction::ToProgrammer,
+                      std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
+      }
       programmer.OnRead(std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)), now);
       continue;
     }
@@ -184,6 +190,10 @@ void Emulator::Serve(Port& port, TimePoint now) {
     if (bytes.empty()) break;
     const ssize_t n = write(port.master, bytes.data(), bytes.size());
     if (n > 0) {
+      if (trace_) {
+        trace_->Bytes(channel, paths_[index], trace::Direction::FromProgrammer,
+                      bytes.first(static_cast<std::size_t>(n)));
+      }
       programmer.Written(static_cast<std::size_t>(n));
       continue;
     }
@@ -203,9 +213,9 @@ void Emulator::Serve(Port& port, TimePoint now) {
     }
     if ((unread == 0 && now >= port.hangupFrom) || now >= port.hangupBy) {
       ClosePort(port);
+      if (trace_) trace_->Mark(channel, paths_[index], trace::WireTrace::Event::Hangup);
       // An unplugged adapter leaves /dev: its name goes too, so that no later search finds
       // it (or another pseudo-terminal that has meanwhile been given the same number).
-      const auto index = static_cast<std::size_t>(&port - ports_.data());
       if (!linkDir_.empty() && index < paths_.size()) ::unlink(paths_[index].c_str());
     } else {
       port.recheck = now + std::chrono::milliseconds(5);

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/trace/wire_trace.h"
 #include "lib/options.h"
 #include "lib/programmer.h"
 
@@ -29,6 +30,11 @@ class Emulator {
   ~Emulator();  // stops
   Emulator(const Emulator&) = delete;
   Emulator& operator=(const Emulator&) = delete;
+
+  // Every block read from and written to a pseudo-terminal, and every hang-up, goes to
+  // `trace` as it happens (requests "pc>prog", replies "prog>pc", channels numbered as
+  // here). Call before Start.
+  void SetTrace(std::shared_ptr<trace::WireTrace> trace) { trace_ = std::move(trace); }
 
   // Opens the pseudo-terminals and starts serving them on a thread of its own. False, with
   // `error` set and nothing left open, when a pseudo-terminal cannot be had. Call once.
@@ -69,6 +75,7 @@ class Emulator {
   void RemoveLinks();
 
   Options options_;
+  std::shared_ptr<trace::WireTrace> trace_;
   std::vector<Port> ports_;
   std::vector<std::string> paths_;
   std::string linkDir_;  // the folder of the ports' names, removed at Stop

@@ -32,6 +32,7 @@
 #include "core/app/serial_guard.h"
 #include "core/chips/catalogue.h"
 #include "core/serial/port_binding.h"
+#include "core/trace/tracing_port.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
@@ -273,6 +274,15 @@ class RunCommand : public Command {
     sub->add_option("--records", records_,
                     "Folder for the production records (default: the station's log folder)");
     line_.Add(sub);
+    auto* traceOption =
+        sub->add_option("--trace", traceFile_,
+                        "Write a wire trace to FILE: one JSON line per frame, noise run and line "
+                        "event on every channel (read it with korvan-cli trace FILE); a file that "
+                        "cannot be written is said once on stderr and the run goes on");
+    sub->add_flag("--trace-full", traceFull_,
+                  "With --trace: every frame's bytes in full (bodies over 64 bytes are "
+                  "otherwise written as their header, length and CRC verdict)")
+        ->needs(traceOption);
     job_.Add(sub);
     sub->add_option("ITEMS", items_, "IN... (object files, or a .kvn project) then STEP...")
         ->required();
@@ -357,7 +367,23 @@ class RunCommand : public Command {
  private:
   int Execute(CliFrontend& frontend, RunOutput& output, const std::vector<std::string>& inputs,
               const std::vector<Step>& steps) {
-    StationSession session(frontend, output);
+    // Declared before the session so that it outlives the ports that write to it: it is
+    // flushed and closed once the session closed them, stop signals included.
+    std::shared_ptr<trace::WireTrace> wireTrace;
+    StationSession::PortWrap tracePorts;
+    if (traceFile_) {
+      trace::TraceOptions options;
+      options.full = traceFull_;
+      options.program = "korvan-cli run";
+      options.problem = [](const std::string& text) {
+        std::cerr << "korvan-cli: " << text << '\n';
+      };
+      wireTrace = std::make_shared<trace::WireTrace>(*traceFile_, std::move(options));
+      tracePorts = [wireTrace](PortProvider ports, int firstChannel) {
+        return trace::TracingPortProvider(std::move(ports), wireTrace, firstChannel);
+      };
+    }
+    StationSession session(frontend, output, std::move(tracePorts));
     if (records_) session.recordFolder = *records_;
     Station& station = session.station();
     // With --bind each search takes the ports found in the order of the bindings.
@@ -695,6 +721,8 @@ class RunCommand : public Command {
   bool quiet_ = false;
   std::optional<std::string> records_;
   LineOptions line_;
+  std::optional<std::string> traceFile_;
+  bool traceFull_ = false;
   JobOptions job_;
   std::vector<std::string> items_;
 };

@@ -88,10 +88,10 @@ std::vector<int> StationSession::Interrupt(int signalNumber) {
   return interrupted;
 }
 
-StationSession::StationSession(CliFrontend& frontend, RunOutput& output)
-    : frontend_(frontend), output_(output) {
+StationSession::StationSession(CliFrontend& frontend, RunOutput& output, PortWrap wrapPorts)
+    : frontend_(frontend), output_(output), wrapPorts_(std::move(wrapPorts)) {
   auto unit = std::make_unique<Unit>();
-  unit->station = std::make_unique<Station>(frontend, SystemLocalTime, SessionPorts());
+  unit->station = std::make_unique<Station>(frontend, SystemLocalTime, SessionPorts(1));
   unit->station->SetListener(this);
   loop_.AddQueue(unit->station->serialEvents());
   units_.push_back(std::move(unit));
@@ -136,13 +136,14 @@ Station::PortArrangement StationSession::SliceFor(int s) {
   };
 }
 
-PortProvider StationSession::SessionPorts() {
+PortProvider StationSession::SessionPorts(int s) {
   // Every station lists the ports through the session, so that a search lists them once for
   // all stations (a port another station holds open would not pass the trial open).
   PortProvider ports = systemPorts_;
   ports.list = [this](const PortSources& sources) {
     return listed_ ? *listed_ : systemPorts_.list(sources);
   };
+  if (wrapPorts_) ports = wrapPorts_(std::move(ports), (s - 1) * kChannelCount + 1);
   return ports;
 }
 
@@ -152,7 +153,7 @@ void StationSession::AddStations(int count) {
     unit->out = std::make_unique<std::ostream>(frontend_.out().rdbuf());
     unit->err = std::make_unique<std::ostream>(frontend_.err().rdbuf());
     unit->frontend = std::make_unique<CliFrontend>(*unit->out, *unit->err);
-    unit->station = std::make_unique<Station>(*unit->frontend, SystemLocalTime, SessionPorts());
+    unit->station = std::make_unique<Station>(*unit->frontend, SystemLocalTime, SessionPorts(s));
     unit->tap = std::make_unique<Tap>(*this, s);
     unit->station->SetListener(unit->tap.get());
     loop_.AddQueue(unit->station->serialEvents());
@@ -389,6 +390,9 @@ void StationSession::OperationEndedOn(int s, int channel, const OperationOutcome
   // An upgrade started by a device search is no step's result.
   if (outcome.command == kPendingFirmwareUpgrade && !upgradeStep_) return;
   outcomes_[i].push_back(outcome);
+  // The station's text numbers its own channels 1..4: with several it says whose it is.
+  std::string& message = outcomes_[i].back().message;
+  if (StationCount() > 1 && !message.empty()) message = Format("station %d: ", s) + message;
 }
 
 void StationSession::StandAloneResultOn(int s, int channel, std::uint8_t code) {

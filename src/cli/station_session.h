@@ -35,7 +35,11 @@ class StationSession : public StationListener {
   // Device searches that may each be followed by firmware upgrades before the station goes on.
   static constexpr int kUpgradeRounds = 3;
 
-  StationSession(CliFrontend& frontend, RunOutput& output);
+  // Wraps the ports a station makes (the wire trace does), given the number of the station's
+  // first channel across the session (1, 5, 9, ...).
+  using PortWrap = std::function<PortProvider(PortProvider ports, int firstChannel)>;
+
+  StationSession(CliFrontend& frontend, RunOutput& output, PortWrap wrapPorts = {});
   ~StationSession() override;
   StationSession(const StationSession&) = delete;
   StationSession& operator=(const StationSession&) = delete;
@@ -188,7 +192,7 @@ class StationSession : public StationListener {
   const ChannelState& ChannelOf(int c) const;
   Port& PortOf(int c);
   // The system's ports, listed through listed_ while a search is under way.
-  PortProvider SessionPorts();
+  PortProvider SessionPorts(int s);
   // Makes stations 2..count, each with its own slice of the port list.
   void AddStations(int count);
   Station::PortArrangement SliceFor(int s);
@@ -224,6 +228,7 @@ class StationSession : public StationListener {
   // sliced among the stations.
   std::optional<std::vector<std::string>> listed_;
   PortProvider systemPorts_ = SystemPortProvider();
+  PortWrap wrapPorts_;
 
   // Outcomes reported while a step runs, by channel of the session.
   std::vector<std::vector<OperationOutcome>> outcomes_;

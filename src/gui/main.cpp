@@ -42,6 +42,8 @@ constexpr const char* kHelp =
     "Environment:\n"
     "  KORVAN_PORTS     colon-separated serial ports searched besides the USB adapters\n"
     "                   (emulated programmers: korvan-sim prints the value to use)\n"
+    "  KORVAN_TRACE     write a wire trace of every channel to this file (one JSON line per\n"
+    "                   frame; korvan-cli trace FILE shows it as a timeline)\n"
     "  XDG_DATA_HOME    KorvanNAT.KFW, the programmers' firmware image, is looked for beside\n"
     "                   the program, then in $XDG_DATA_HOME/korvan200nat (default\n"
     "                   ~/.local/share/korvan200nat), then in /usr/share/korvan200nat\n"

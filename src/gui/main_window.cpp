@@ -15,9 +15,12 @@
 #include <QSignalBlocker>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 #include "core/app/serial_guard.h"
+#include "core/trace/tracing_port.h"
 #include "core/util/format.h"
 #include "gui/dialogs.h"
 #include "gui/qt_frontend.h"
@@ -29,6 +32,23 @@ namespace {
 
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
+}
+
+// KORVAN_TRACE=FILE: the wire trace of every channel (read it with korvan-cli trace FILE).
+std::shared_ptr<trace::WireTrace> OpenWireTrace() {
+  const char* file = std::getenv("KORVAN_TRACE");
+  if (!file || !*file) return nullptr;
+  trace::TraceOptions options;
+  options.program = "korvan-nat";
+  options.problem = [](const std::string& text) {
+    std::fprintf(stderr, "korvan-nat: %s\n", text.c_str());
+  };
+  return std::make_shared<trace::WireTrace>(file, std::move(options));
+}
+
+PortProvider WindowPorts(const std::shared_ptr<trace::WireTrace>& wireTrace) {
+  if (!wireTrace) return SystemPortProvider();
+  return trace::TracingPortProvider(SystemPortProvider(), wireTrace, 1);
 }
 
 Frontend& ChooseFrontend(Frontend* given, std::unique_ptr<QtFrontend>& own) {
@@ -156,7 +176,8 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
     : QMainWindow(parent),
       frontend_(ChooseFrontend(frontend, ownFrontend_)),
       environment_(std::move(environment)),
-      station_(frontend_),
+      wireTrace_(OpenWireTrace()),
+      station_(frontend_, SystemLocalTime, WindowPorts(wireTrace_)),
       flashModel_(station_.HexViewer()),
       otpModel_(station_.EEPDataView()) {
   ui.setupUi(this);
@@ -654,6 +675,10 @@ void TKorvanNATxPrg::showEvent(QShowEvent* event) {
       [this] {
         if (closing_) return;  // ended before its first showing's work
         station_.FormShow(environment_);
+        if (wireTrace_ && !wireTrace_->Writing()) {
+          station_.AddInfoLine(std::string("KORVAN_TRACE: the wire trace ") +
+                               std::getenv("KORVAN_TRACE") + " cannot be written");
+        }
         StartRecordsAndWatch();
         if (!startProject_.empty() && !closing_) {
           if (auto* qt = dynamic_cast<QtFrontend*>(&frontend_)) qt->AnswerNextOpen(startProject_);

@@ -14,6 +14,7 @@
 #include "core/app/port_watch.h"
 #include "core/app/record_writer.h"
 #include "core/app/station.h"
+#include "core/trace/wire_trace.h"
 #include "gui/hex_table_model.h"
 #include "ui_main_window.h"
 
@@ -99,6 +100,9 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   Frontend& frontend_;
   std::string startProject_;
   StationEnvironment environment_;
+  // The wire trace KORVAN_TRACE asks for (null without it); the station's ports write to it,
+  // so it is made before the station and closed (flushed) after it.
+  std::shared_ptr<trace::WireTrace> wireTrace_;
   Station station_;
   HexTableModel flashModel_;
   HexTableModel otpModel_;

@@ -49,7 +49,8 @@ TEST_F(CliRun, SerialNumbersOfOkPartsAreRefusedUntilContinuedOrAllowed) {
                       "part of N32G457VEL7 at 0x0000FFF0: channel " +
                       std::to_string(earlier["channel"].get<int>()) + ", " +
                       earlier["time"].get<std::string>() + ", chip UID " +
-                      earlier["chip_uid"].get<std::string>()),
+                      (earlier["chip_uid"].is_null() ? std::string("(not read)")
+                                                     : earlier["chip_uid"].get<std::string>())),
             std::string::npos)
       << said;
   EXPECT_EQ(said.find("[auto]"), std::string::npos) << "a step ran: " << said;
@@ -78,12 +79,7 @@ TEST_F(CliRun, SerialNumbersOfOkPartsAreRefusedUntilContinuedOrAllowed) {
   r = Cli(run + "auto");
   EXPECT_EQ(r.status, 0) << r.out << r.err;
 
-  // The store answers the same: by UID, by serial number, and the reused number 100.
-  const std::string uid = all[0]["chip_uid"];
-  r = Cli("records --dir rec --uid '" + uid + "'");
-  EXPECT_EQ(r.status, 0) << r.err;
-  for (const Json& j : JsonLines(r.out)) EXPECT_EQ(j["chip_uid"], uid);
-  EXPECT_GE(JsonLines(r.out).size(), 1u);
+  // The store answers the same: by serial number, and the reused number 100.
   r = Cli("records --dir rec --serial 100 --result ok");
   EXPECT_EQ(JsonLines(r.out).size(), 2u) << r.out << r.err;
   r = Cli("records --dir rec --duplicates --json");
@@ -123,7 +119,9 @@ TEST_F(CliRun, SummaryCountsARunWithOneFailingChannel) {
   EXPECT_EQ(summary["ng_codes"][0]["result"], listing[0]["result"]);
   EXPECT_EQ(summary["ng_codes"][0]["text"], listing[0]["result_text"]);
   for (const Json& row : summary["days"]) {
-    if (row["channel"] == ngChannel) EXPECT_EQ(row["ng"], 1);
+    if (row["channel"] == ngChannel) {
+      EXPECT_EQ(row["ng"], 1);
+    }
   }
   const std::string page = Slurp(dir / "page.html");
   EXPECT_NE(page.find("<svg"), std::string::npos);

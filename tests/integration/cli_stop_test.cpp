@@ -135,6 +135,34 @@ TEST_P(CliStop, AStopSignalRecordsThePartsAtWorkAsInterrupted) {
 INSTANTIATE_TEST_SUITE_P(Signals, CliStop, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
+// Eight programmers are two stations of four: a stop interrupts the parts of both.
+TEST_F(CliRun, AStopSignalInterruptsThePartsOfEveryStation) {
+  Write("fw.hex", MakeFirmware(0x08000000, 128 * 1024, 128).hex);
+  SimProcess sim({"--count", "8", "--realtime", "--flash-ms", "150"});
+  ASSERT_FALSE(sim.ports().empty());
+  fs::create_directory(dir / "rec");
+
+  CliProcess cli(dir, {"run", "--chip", "N32G452CBL7", "--ports", sim.ports(), "--json",
+                       "--records", "rec", "fw.hex", "auto"});
+  // A channel of the second station is programming (and so are the others, started with it).
+  ASSERT_TRUE(cli.AwaitLine("\"channel\":8,\"progress\":3,")) << cli.out;
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(), 128 + SIGINT) << cli.out << Slurp(dir / "stderr.txt");
+  EXPECT_NE(cli.out.find("interrupted on channel 1 2 3 4 5 6 7 8"), std::string::npos) << cli.out;
+
+  const korvan::RecordListing records = korvan::ReadRecords(dir / "rec");
+  ASSERT_EQ(records.entries.size(), 8u) << cli.out;
+  std::vector<int> channels;
+  for (const auto& entry : records.entries) {
+    EXPECT_TRUE(entry.record.interrupted) << entry.jsonLine;
+    EXPECT_FALSE(entry.record.pass) << entry.jsonLine;
+    EXPECT_EQ(entry.record.station, (entry.record.channel - 1) / 4 + 1) << entry.jsonLine;
+    channels.push_back(entry.record.channel);
+  }
+  std::sort(channels.begin(), channels.end());
+  EXPECT_EQ(channels, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
 // A reader that goes away ends the printing, not the run: the parts are finished and recorded.
 TEST_F(CliRun, AClosedOutputEndsThePrintingNotTheRun) {
   Options options;

@@ -60,10 +60,10 @@ TEST(RequestsAgainstSim, DownloadArrivesAsTheSameJob) {
   const Options simOptions;  // the programmer keeps a reference
   Programmer programmer(2, simOptions);
   std::array<std::uint8_t, p::kPacketBufferSize> packet{};
-  std::size_t n = p::BuildDownloadSettingsRequest(packet, chip, block, otp);
+  std::size_t n = p::DownloadSettingsRequest{chip, block, otp}.Build(packet);
   ASSERT_EQ(Exchange(programmer, std::span(packet.data(), n)), p::kStatusOk);
   for (std::uint16_t index = 0; index < 8; index += 4) {
-    n = p::BuildDownloadImageRequest(packet, chip, image, index);
+    n = p::DownloadImageRequest{chip, image, index}.Build(packet);
     ASSERT_EQ(Exchange(programmer, std::span(packet.data(), n)), p::kStatusOk);
   }
 
@@ -76,7 +76,7 @@ TEST(RequestsAgainstSim, DownloadArrivesAsTheSameJob) {
   EXPECT_TRUE(std::equal(image.begin(), image.end(), stored.image.begin()));
   EXPECT_TRUE(std::equal(stored.header.begin(), stored.header.end(), block.begin() + 4));
 
-  n = p::BuildRestartRequest(packet);
+  n = p::RestartRequest::Build(packet);
   EXPECT_EQ(Exchange(programmer, std::span(packet.data(), n)), p::kStatusOk);
 }
 
@@ -95,18 +95,18 @@ TEST(RequestsAgainstSim, HeaderRequestsProgramAndReadThePart) {
   const Options simOptions;
   Programmer programmer(1, simOptions);
   std::array<std::uint8_t, p::kPacketBufferSize> packet{};
-  std::size_t n = p::BuildHeaderRequest(packet, p::kCmdChip, p::kSubErase, chip, header);
+  std::size_t n = p::EraseRequest{chip, header}.Build(packet);
   ASSERT_EQ(Exchange(programmer, std::span(packet.data(), n)), p::kStatusOk);
   for (std::uint16_t index = 0; index < 8; index += 4) {
-    n = p::BuildProgramRequest(packet, chip, header, image, index, 8);
+    n = p::ProgramRequest{chip, header, image, index, 8}.Build(packet);
     ASSERT_EQ(Exchange(programmer, std::span(packet.data(), n)), p::kStatusOk) << index;
   }
-  n = p::BuildHeaderRequest(packet, p::ReadBackCommand(false), 4, chip, header);
+  n = p::ReadBackRequest{chip, header, false, 4}.Build(packet);
   std::vector<std::uint8_t> reply = Reply(programmer, std::span(packet.data(), n));
   ASSERT_GE(reply.size(), 8u + 4096);
   EXPECT_TRUE(std::equal(image.begin() + 4096, image.end(), reply.begin() + 8));
 
-  n = p::BuildReadAddressRequest(packet, chip, header, chip.flashStart + 0x1001, 5);
+  n = p::ReadAddressRequest{chip, header, chip.flashStart + 0x1001, 5}.Build(packet);
   reply = Reply(programmer, std::span(packet.data(), n));
   ASSERT_GE(reply.size(), 8u + 5);
   EXPECT_EQ(std::vector<std::uint8_t>(reply.begin() + 8, reply.begin() + 13),

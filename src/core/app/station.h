@@ -140,9 +140,30 @@ class Station;
 // saved to) or "=ADDR,LEN" (the read-address dialog's entry).
 enum class StepArgument { None, OutputFile, AddressAndLength };
 
-// One operation the front ends offer: how each of them starts it, the pending command its
-// replies come under and the reply step that takes them. Station::Operations() lists them all;
-// the command line's steps, the window's commands and the fuzzers enumerate that list.
+// Which channels an operation's command starts it on.
+enum class OperationChannels {
+  Idle,   // every connected channel with no operation running
+  First,  // channel 1 alone, once it is connected
+  Own,    // its handler picks the channels itself (read address, monitor, upgrade)
+};
+
+// The channel's Auto flag left as it is.
+inline constexpr int kAutoFlagKept = -1;
+
+// How an operation's command starts it.
+struct OperationFlags {
+  OperationChannels channels;
+  bool needsImage;       // refused unless data are loaded
+  bool assembles;        // reads the job form into the job settings first
+  int autoFlag;          // the channel's Auto flag becomes 0 or 1, or kAutoFlagKept
+  bool dropsStaleBytes;  // the bytes of an earlier exchange go before its first request
+};
+
+// One operation the front ends offer: how each of them starts it, how its command starts it
+// on the channels (checks, panel line, gauge, first request, time-out), the pending command
+// its replies come under and the reply step that takes them. Station::Operations() lists them
+// all; the commands, the command line's steps, the window's commands and the fuzzers enumerate
+// that list. A new operation is a row, its reply step and its request sender.
 struct StationOperation {
   const char* step;  // korvan-cli run's step word
   StepArgument argument;
@@ -158,6 +179,29 @@ struct StationOperation {
   bool autoStep;            // a step of the Auto sequence: its outcome belongs to the cycle
   bool timedGauge;          // reports no progress: the gauge moves with the tick
   const char* timeoutText;  // the time-out's panel line, %d the channel
+  OperationFlags flags;
+  void (Station::*prepare)();  // runs first, before any check (nullptr: nothing)
+  const char* message;         // the panel line as it starts on a channel, %d the channel
+  std::uint16_t (*gaugeMaximum)(const ChipRecord& chip);
+  // Set once the first request went out (nullptr: as the request's sender left it).
+  std::int16_t (*timeout)(const ChipRecord& chip);
+  void (Station::*send)(int n);  // the first request
+};
+
+// How a step of the Auto cycle ended, as far as the cycle goes on from it.
+enum class AutoOutcome { Blank, NotBlank, Protected, Done };
+
+// One move of the Auto cycle: after the step awaiting `after` ended with `when` (and `applies`
+// holds for the job, where given), the panel shows `line` (%d the channel) and the channel goes
+// on with the operation awaiting `next`, its gauge at 1 of `gaugeMaximum`, its first request
+// sent. Station::AutoSequence() lists them; a step with no move ends the cycle.
+struct AutoTransition {
+  std::uint8_t after;
+  AutoOutcome when;
+  bool (*applies)(const JobSettings& job);
+  std::uint8_t next;
+  const char* line;
+  std::uint16_t (*gaugeMaximum)(const ChipRecord& chip);
 };
 
 // The Frontend the station asks through: every question, dialog and file choice is modal, and
@@ -195,6 +239,10 @@ class Station {
   static std::span<const StationOperation> Operations();
   // The row whose reply step takes the replies of `pending`; nullptr when none does.
   static const StationOperation* OperationAwaiting(std::uint8_t pending);
+  // The Auto cycle: blank check, then erase or program, verify, option bytes.
+  static std::span<const AutoTransition> AutoSequence();
+  // The row of the command `handler` (one of the handlers the rows name).
+  static const StationOperation& OperationStartedBy(void (Station::*handler)());
 
   // `ports` makes the four channels' ports and lists the ports a search may bind: the
   // system's serial devices unless given (an in-process emulator, a test's scripted line).
@@ -462,15 +510,24 @@ class Station {
   void ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t length);
   void HandleProgressReport(int n, std::size_t length);
   void CountResult();
-  // The Auto sequence moves on to programming (after a blank part or an erase).
-  void StartProgramming(int n);
-  void StartErase(int n);
+  // On an Auto cycle, the move of AutoSequence() from channel n's step on `outcome`: true when
+  // the cycle went on (the next step started), false when there is none or no cycle runs.
+  bool ContinueAuto(int n, AutoOutcome outcome);
 
   // Request senders of channel n: each builds its packet in the channel's packet buffer,
   // frames it and queues it on the channel's port.
   void SendPacket(int n, std::size_t length);
+  // Builds `request` (a protocol request type) in channel n's packet buffer and sends it.
+  template <typename Request>
+  void SendRequest(int n, const Request& request) {
+    SendPacket(n, request.Build(link(n).packet));
+  }
   std::array<std::uint8_t, protocol::kSettingsHeaderSize> SettingsHeader(int n);
-  void SendChipCommand(int n, std::uint8_t command, std::uint16_t parameter);
+  void SendBlankCheck(int n);
+  void SendErase(int n);
+  void SendReadOptionBytes(int n);
+  void SendReadChipId(int n);
+  void SendReadOtp(int n);
   void SendReadBack(int n);
   void SendDownload(int n);
   void SendProgramBlock(int n);
@@ -493,23 +550,20 @@ class Station {
   void DropStaleBytes(int n);
   void SendFirmwareBlock(int n);
 
-  // The common start of the operation commands.
-  struct Operation {
-    std::uint8_t code;
-    bool needsImage;
-    bool assembles;
-    int autoFlag;  // 0, 1, or -1 for unchanged
-    const char* message;
-    std::uint16_t gaugeMaximum;
-  };
   // Refuses without a confirmed part, or without data when `needsImage`; true when both hold.
   bool OperationAllowed(bool needsImage);
   // The commands of channel 1 alone: a confirmed part ("请选择并确认芯片型号！") and a connected
   // first programmer ("请连接好设备！").
   bool FirstChannelReady();
-  // Starts `op` on every connected, idle channel with `send`; "请连接好设备！" when none.
-  template <typename Send>
-  void FanOut(const Operation& op, Send send);
+  // The command of `op`: its preparation and checks, then its start on each of its channels
+  // ("请连接好设备！" when there is none).
+  void StartOperation(const StationOperation& op);
+  // Starts `op` on channel n: pending command, Auto flag, panel line, gauge, first request.
+  void StartOn(int n, const StationOperation& op);
+  // Before Auto: a separator and the option bytes shown; before a download also their sums
+  // into the job settings.
+  void PrepareAuto();
+  void PrepareDownload();
 
   int modalDepth_ = 0;
   ModalFrontend frontend_;

@@ -21,7 +21,7 @@ constexpr char kChipTimeout[] = "芯片 %d ：操作超时！";
 constexpr std::int16_t kReadBackTimeout = 300;
 constexpr std::int16_t kIdentityTimeout = 500;
 constexpr std::int16_t kUpgradeTimeout = 500;
-constexpr std::uint32_t kUpgradeBlockUnits = p::kFirmwareBlockUnits;
+constexpr std::uint32_t kUpgradeBlockUnits = p::FirmwareBlockRequest::kBlockUnits;
 
 }  // namespace
 
@@ -171,8 +171,10 @@ void Station::BitBtn1Click(int index) {
 
 void Station::SendIdentityRequest(int index) {
   if (index < 0 || index >= kChannelCount) return;
-  port(index + 1).SendBlock(p::kIdentityRequestFrame.data(),
-                            static_cast<std::uint16_t>(p::kIdentityRequestFrame.size()));
+  std::array<std::uint8_t, p::IdentityRequest::kLength> frame{};
+  // Sent as it stands: the identity request is a whole frame already.
+  port(index + 1).SendBlock(frame.data(),
+                            static_cast<std::uint16_t>(p::IdentityRequest::Build(frame)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -285,7 +287,7 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
   ChannelState& ch = Channel(n);
 
   std::string identity;
-  if (p::CheckIdentity(packet, p::kModelName, identity) == 0) {
+  if (p::IdentityRequest::ReadReply(packet, p::kModelName, identity) == 0) {
     ch.identity = identity;
     if (n == 1) window_.InfoPanel = identity;
     info_.AddInfoLine(Format("找到设备%d ：%s!", n, identity.c_str()));
@@ -298,7 +300,7 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
       ch.connected = 1;
       ch.gauge.enabled = true;
     }
-  } else if (p::CheckIdentity(packet, p::kUpgradeModelName, identity) == 0) {
+  } else if (p::IdentityRequest::ReadReply(packet, p::kUpgradeModelName, identity) == 0) {
     ch.identity = identity;
     StartFirmwareUpgrade(n);
   } else {
@@ -369,56 +371,68 @@ std::array<std::uint8_t, p::kSettingsHeaderSize> Station::SettingsHeader(int n) 
   return header;
 }
 
-void Station::SendChipCommand(int n, std::uint8_t command, std::uint16_t parameter) {
-  SendPacket(n,
-             p::BuildHeaderRequest(link(n).packet, command, parameter, chip_, SettingsHeader(n)));
+void Station::SendBlankCheck(int n) {
+  SendRequest(n, p::BlankCheckRequest{chip_, SettingsHeader(n)});
+}
+
+void Station::SendErase(int n) {
+  SendRequest(n, p::EraseRequest{chip_, SettingsHeader(n)});
+}
+
+void Station::SendReadOptionBytes(int n) {
+  SendRequest(n, p::ReadOptionBytesRequest{chip_, SettingsHeader(n)});
+}
+
+void Station::SendReadChipId(int n) {
+  SendRequest(n, p::ReadChipIdRequest{chip_, SettingsHeader(n)});
+}
+
+void Station::SendReadOtp(int n) {
+  SendRequest(n, p::ReadOtpRequest{chip_, SettingsHeader(n)});
 }
 
 void Station::SendReadBack(int n) {
   ChannelState& ch = Channel(n);
-  SendChipCommand(n, p::ReadBackCommand(ch.dataPhase != 0), ch.blockIndex);
+  SendRequest(n, p::ReadBackRequest{chip_, SettingsHeader(n), ch.dataPhase != 0, ch.blockIndex});
   ch.timeout = kReadBackTimeout;
 }
 
 void Station::SendDownload(int n) {
   ChannelState& ch = Channel(n);
-  std::size_t length = 0;
   if (ch.dataPhase == 0) {
     std::array<std::uint8_t, p::kSettingsBlockSize> block{};
     p::BuildSettingsBlock(block, chip_, settings_, optionBytes_, n, random_);
     const std::span<const std::uint8_t> otp = chip_.otpPresent
                                                   ? std::span<const std::uint8_t>(image_.otp)
                                                   : std::span<const std::uint8_t>();
-    length = p::BuildDownloadSettingsRequest(link(n).packet, chip_, block, otp);
+    SendRequest(n, p::DownloadSettingsRequest{chip_, block, otp});
   } else {
-    length = p::BuildDownloadImageRequest(link(n).packet, chip_, image_.flash, ch.blockIndex);
+    SendRequest(n, p::DownloadImageRequest{chip_, image_.flash, ch.blockIndex});
   }
-  SendPacket(n, length);
   ch.timeout = kReadBackTimeout;
 }
 
 void Station::SendProgramBlock(int n) {
   const ChannelState& ch = Channel(n);
-  SendPacket(n, p::BuildProgramRequest(link(n).packet, chip_, SettingsHeader(n), image_.flash,
-                                       ch.blockIndex, ch.blockCount));
+  SendRequest(
+      n, p::ProgramRequest{chip_, SettingsHeader(n), image_.flash, ch.blockIndex, ch.blockCount});
 }
 
 void Station::SendWriteOptionBytes(int n) {
-  SendPacket(
-      n, p::BuildWriteOptionBytesRequest(link(n).packet, chip_, SettingsHeader(n), optionBytes_));
+  SendRequest(n, p::WriteOptionBytesRequest{chip_, SettingsHeader(n), optionBytes_});
 }
 
 void Station::SendWriteOtp(int n) {
-  SendPacket(n, p::BuildWriteOtpRequest(link(n).packet, chip_, SettingsHeader(n), image_.otp));
+  SendRequest(n, p::WriteOtpRequest{chip_, SettingsHeader(n), image_.otp});
 }
 
 void Station::SendReadAddress(int n) {
-  SendPacket(n, p::BuildReadAddressRequest(link(n).packet, chip_, SettingsHeader(n),
-                                           settings_.readAddress, settings_.readLength));
+  SendRequest(n, p::ReadAddressRequest{chip_, SettingsHeader(n), settings_.readAddress,
+                                       settings_.readLength});
 }
 
 void Station::SendRestart(int n) {
-  SendPacket(n, p::BuildRestartRequest(link(n).packet));
+  SendRequest(n, p::RestartRequest{});
 }
 
 void Station::ExpectRestartAnswer(int n) {
@@ -474,9 +488,9 @@ void Station::StartFirmwareUpgrade(int n) {
 
 void Station::SendFirmwareBlock(int n) {
   const ChannelState& ch = Channel(n);
-  SendPacket(n, p::BuildFirmwareBlockRequest(link(n).packet, ch.upgradeAddress,
-                                             firmware_.startAddress, ch.upgradeBlocks,
-                                             firmware_.buffer, kfw::CipherTransportBlock));
+  SendRequest(n,
+              p::FirmwareBlockRequest{ch.upgradeAddress, firmware_.startAddress, ch.upgradeBlocks,
+                                      firmware_.buffer, kfw::CipherTransportBlock});
 }
 
 void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t /*length*/) {

@@ -15,7 +15,6 @@ namespace p = protocol;
 
 namespace {
 
-constexpr std::uint16_t kTimedGaugeMaximum = 500;
 constexpr std::size_t kBlockBytes = p::kReplyBlockBytes;
 constexpr std::uint32_t kResultsPerLog = 500;
 constexpr std::uint8_t kCheckShortFlash = 0x02;  // checkCtrl bit 1: last 512 bytes left out
@@ -148,53 +147,43 @@ void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
   Notify(ViewPart::Gauges);
 }
 
-void Station::StartProgramming(int n) {
-  Channel(n).pendingCommand = kPendingProgram;
-  BeginOperation(n, chip_.flashSizeKB);
-  SendProgramBlock(n);
-}
-
-void Station::StartErase(int n) {
-  Channel(n).pendingCommand = kPendingErase;
-  BeginOperation(n, kTimedGaugeMaximum);
-  SendChipCommand(n, p::kCmdChip, p::kSubErase);
+bool Station::ContinueAuto(int n, AutoOutcome outcome) {
+  ChannelState& ch = Channel(n);
+  if (!ch.autoFlag) return false;
+  for (const AutoTransition& move : AutoSequence()) {
+    if (move.after != ch.pendingCommand || move.when != outcome) continue;
+    if (move.applies && !move.applies(settings_)) continue;
+    info_.AddInfoLine(Format(move.line, n));
+    ch.pendingCommand = move.next;
+    BeginOperation(n, move.gaugeMaximum(chip_));
+    (this->*OperationAwaiting(move.next)->send)(n);
+    return true;
+  }
+  return false;
 }
 
 void Station::EraseResult(int n, std::uint8_t s, std::size_t /*length*/) {
   if (!Accepted(s)) return FailOperation(n, s);
   const std::string done = Format("芯片%d ：擦除芯片操作成功!", n);
   info_.AddInfoLine(done);
-  if (!Channel(n).autoFlag) {
-    FinishOperation(n, OperationResult::Ok, s, done, false);
-    return;
-  }
-  info_.AddInfoLine(Format("芯片%d ：开始芯片编程...", n));
-  StartProgramming(n);
+  if (ContinueAuto(n, AutoOutcome::Done)) return;
+  FinishOperation(n, OperationResult::Ok, s, done, false);
 }
 
 void Station::BlankCheckResult(int n, std::uint8_t s, std::size_t /*length*/) {
-  const bool autoCycle = Channel(n).autoFlag != 0;
   if (Accepted(s)) {
     const std::string blank = Format("芯片%d ：当前芯片为空!", n);
     info_.AddInfoLine(blank);
-    if (!autoCycle) {
-      FinishOperation(n, OperationResult::Ok, s, blank, false);
-      return;
-    }
-    info_.AddInfoLine(Format("芯片%d ：开始芯片编程...", n));
-    StartProgramming(n);
+    if (ContinueAuto(n, AutoOutcome::Blank)) return;
+    FinishOperation(n, OperationResult::Ok, s, blank, false);
   } else if (s == p::kStatusNotBlank) {
     const std::string notBlank = Format("芯片%d ：当前芯片不为空!", n);
     info_.AddInfoLine(notBlank);
-    if (!autoCycle) {
-      FinishOperation(n, OperationResult::Failed, s, notBlank, false);
-      return;
-    }
-    info_.AddInfoLine(Format("芯片%d ：芯片擦除......", n));
-    StartErase(n);
-  } else if ((s == p::kStatusWriteProtected || s == p::kStatusReadProtected) && autoCycle) {
-    info_.AddInfoLine(Format("芯片%d ：芯片已保护，擦除芯片...", n));
-    StartErase(n);
+    if (ContinueAuto(n, AutoOutcome::NotBlank)) return;
+    FinishOperation(n, OperationResult::Failed, s, notBlank, false);
+  } else if ((s == p::kStatusWriteProtected || s == p::kStatusReadProtected) &&
+             ContinueAuto(n, AutoOutcome::Protected)) {
+    return;
   } else {
     FailOperation(n, s);
   }
@@ -213,20 +202,14 @@ void Station::ProgramStep(int n, std::uint8_t s, std::size_t /*length*/) {
   }
   const std::string done = Format("芯片%d ：编程操作成功!", n);
   info_.AddInfoLine(done);
-  if (!ch.autoFlag) {
-    FinishOperation(n, OperationResult::Ok, s, done, false);
-    return;
-  }
-  info_.AddInfoLine(Format("芯片%d ：开始数据校验......", n));
-  ch.pendingCommand = kPendingVerify;
-  BeginOperation(n, chip_.flashSizeKB);
-  SendReadBack(n);
+  if (ContinueAuto(n, AutoOutcome::Done)) return;
+  FinishOperation(n, OperationResult::Ok, s, done, false);
 }
 
 void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   // A reply without its 4096 data bytes cannot be compared.
-  const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
+  const auto block = p::ReadBackRequest::ReadReply(Packet(n, length));
   if (!block) return FailOperation(n, p::kStatusBadPacket);
   ChannelState& ch = Channel(n);
   const std::uint8_t* data = block->data();
@@ -260,13 +243,8 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
   ch.blockIndex = 0;
   const std::string done = Format("芯片%d ：Flash数据校验成功!", n);
   info_.AddInfoLine(done);
-  if (ch.autoFlag && settings_.programOptionBytes) {
-    info_.AddInfoLine(Format("芯片%d ：写Option Byte......", n));
-    ch.pendingCommand = kPendingWriteOptionBytes;
-    BeginOperation(n, kTimedGaugeMaximum);
-    SendWriteOptionBytes(n);
-    return;
-  }
+  if (ContinueAuto(n, AutoOutcome::Done)) return;
+  // An Auto cycle without option bytes ends here.
   if (ch.autoFlag) {
     FinishOperation(n, OperationResult::Ok, s, p::StatusText(p::kStatusOk));
   } else {
@@ -276,7 +254,7 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
 
 void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  const auto block = p::ReplyData(Packet(n, length), kBlockBytes);
+  const auto block = p::ReadBackRequest::ReadReply(Packet(n, length));
   if (!block) return FailOperation(n, p::kStatusBadPacket);
   ChannelState& ch = Channel(n);
   const std::size_t at = std::size_t{ch.blockIndex} * 1024;
@@ -311,14 +289,14 @@ void Station::WriteOptionBytesResult(int n, std::uint8_t s, std::size_t /*length
 
 void Station::ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length) {
   if (!Accepted(s)) return FailOperation(n, s);
-  const std::span<const std::uint8_t> packet(link(n).packet.data(), length >= 2 ? length - 2 : 0);
+  const auto packet = p::ReadOptionBytesRequest::ReadReply(Packet(n, length));
   const std::string dump = DumpReadOptionBytes(n, packet, chip_.optionByteLength);
   FinishOperation(n, OperationResult::Ok, s, dump);
 }
 
 void Station::ChipIdResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  const auto id = p::ReplyData(Packet(n, length), p::kChipIdBytes);
+  const auto id = p::ReadChipIdRequest::ReadReply(Packet(n, length));
   if (!id) return FailOperation(n, p::kStatusBadPacket);
   std::string uid;
   for (const std::uint8_t b : *id) uid += Format("%02X ", b);
@@ -329,7 +307,7 @@ void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {
   if (!Accepted(s)) return FailOperation(n, s);
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadAddress), false);
   // One line per 16 bytes read, as far as the reply carries them.
-  const auto carried = p::ReplyData(Packet(n, length));
+  const auto carried = p::ReadAddressRequest::ReadReply(Packet(n, length));
   const std::size_t lines = std::min<std::size_t>(settings_.readLength, carried.size()) / 16;
   const std::uint8_t* data = carried.data();
   for (std::size_t b = 0; b < lines; ++b) {
@@ -347,7 +325,7 @@ void Station::WriteOtpResult(int n, std::uint8_t s, std::size_t /*length*/) {
 void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
   const std::size_t size = std::min<std::size_t>(chip_.otpSize, image_.otp.size());
-  const auto otp = p::ReplyData(Packet(n, length), std::min(size, kBlockBytes));
+  const auto otp = p::ReadOtpRequest::ReadReply(Packet(n, length), size);
   if (!otp) return FailOperation(n, p::kStatusBadPacket);
   std::copy(otp->begin(), otp->end(), image_.otp.begin());
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadOtp));
@@ -358,8 +336,7 @@ void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
 // Stand-alone progress
 
 void Station::HandleProgressReport(int n, std::size_t length) {
-  const auto report =
-      p::ReadProgressReport(std::span<const std::uint8_t>(link(n).packet.data(), length));
+  const auto report = p::ReadProgressReport(Packet(n, length));
   if (!report) return;
   ChannelState& ch = Channel(n);
   GaugeState& gauge = ch.gauge;

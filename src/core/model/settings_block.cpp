@@ -11,6 +11,8 @@ namespace korvan::protocol {
 
 namespace {
 
+namespace H = settings_header;
+
 void Put16(std::span<std::uint8_t> out, std::size_t at, std::uint16_t v) {
   out[at] = static_cast<std::uint8_t>(v);
   out[at + 1] = static_cast<std::uint8_t>(v >> 8);
@@ -38,41 +40,41 @@ void PutText(std::span<std::uint8_t> field, const std::string& utf8, const std::
 void BuildSettingsHeader(std::span<std::uint8_t, kSettingsHeaderSize> h, const ChipRecord& chip,
                          const JobSettings& job, int channel, const RandomByte& random) {
   std::fill(h.begin(), h.end(), 0);
-  h[3] = chip.chipGroup;
-  h[4] = chip.familyCode;
-  h[5] = chip.partIndex;
-  h[6] = random();
-  h[7] = job.autoDetect;
-  h[10] = random();
-  h[11] = random();
-  Put16(h, 17, static_cast<std::uint16_t>(chip.flashSizeKB * 4));
-  Put16(h, 20, chip.flashSizeKB);
-  Put16(h, 22, chip.blockCount);
-  Put16(h, 24, chip.blockSize);
-  Put16(h, 26, chip.otpSize);
-  h[28] = 0x00;
-  h[29] = 0x01;
-  Put16(h, 30, static_cast<std::uint16_t>(chip.eepStart));
-  h[32] = job.linkCtrl;
-  h[33] = job.targetCtrl;
-  h[34] = job.powerCtrl;
-  h[35] = job.eraseCtrl;
-  h[36] = job.checkCtrl;
-  h[37] = job.familyCtrl;
-  Put32(h, 38, channel == 1 ? chip.flashStart : 0);
-  h[42] = job.powerOnTime;
-  h[43] = job.powerOffTime;
-  Put16(h, 44, job.insertSettle);
-  Put16(h, 46, job.removeSettle);
-  Put16(h, 48, job.fileCrc);
-  Put16(h, 50, job.fileSum);
-  Put16(h, 52, job.otpCrc);
-  Put16(h, 54, job.otpSum);
-  Put16(h, 56, job.optionSumInv);
-  Put16(h, 58, job.optionSum);
-  h[60] = chip.optionByteLength;
-  h[61] = 0;
-  Put16(h, 62, job.runTime);
+  h[H::kChipGroup] = chip.chipGroup;
+  h[H::kFamilyCode] = chip.familyCode;
+  h[H::kPartIndex] = chip.partIndex;
+  h[H::kRandom0] = random();
+  h[H::kAutoDetect] = job.autoDetect;
+  h[H::kRandom1] = random();
+  h[H::kRandom2] = random();
+  Put16(h, H::kFlashQuarterKiB, static_cast<std::uint16_t>(chip.flashSizeKB * 4));
+  Put16(h, H::kFlashSizeKB, chip.flashSizeKB);
+  Put16(h, H::kBlockCount, chip.blockCount);
+  Put16(h, H::kBlockSize, chip.blockSize);
+  Put16(h, H::kOtpSize, chip.otpSize);
+  h[H::kFixed00] = 0x00;
+  h[H::kFixed01] = 0x01;
+  Put16(h, H::kEepStart, static_cast<std::uint16_t>(chip.eepStart));
+  h[H::kLinkCtrl] = job.linkCtrl;
+  h[H::kTargetCtrl] = job.targetCtrl;
+  h[H::kPowerCtrl] = job.powerCtrl;
+  h[H::kEraseCtrl] = job.eraseCtrl;
+  h[H::kCheckCtrl] = job.checkCtrl;
+  h[H::kFamilyCtrl] = job.familyCtrl;
+  Put32(h, H::kFlashStart, channel == 1 ? chip.flashStart : 0);
+  h[H::kPowerOnTime] = job.powerOnTime;
+  h[H::kPowerOffTime] = job.powerOffTime;
+  Put16(h, H::kInsertSettle, job.insertSettle);
+  Put16(h, H::kRemoveSettle, job.removeSettle);
+  Put16(h, H::kFileCrc, job.fileCrc);
+  Put16(h, H::kFileSum, job.fileSum);
+  Put16(h, H::kOtpCrc, job.otpCrc);
+  Put16(h, H::kOtpSum, job.otpSum);
+  Put16(h, H::kOptionSumInv, job.optionSumInv);
+  Put16(h, H::kOptionSum, job.optionSum);
+  h[H::kOptionByteLength] = chip.optionByteLength;
+  h[H::kZero] = 0;
+  Put16(h, H::kRunTime, job.runTime);
 }
 
 void BuildSettingsBlock(std::span<std::uint8_t, kSettingsBlockSize> b, const ChipRecord& chip,
@@ -105,34 +107,34 @@ void BuildSettingsBlock(std::span<std::uint8_t, kSettingsBlockSize> b, const Chi
 void UnpackSettingsBlock(std::span<const std::uint8_t, kSettingsBlockSize> b, ChipRecord& chip,
                          JobSettings& job, OptionByteImage& optionBytes) {
   const auto h = b.subspan<kSettingsBlockHeaderOffset, kSettingsHeaderSize>();
-  chip.chipGroup = h[3];
-  chip.familyCode = h[4];
-  chip.partIndex = h[5];
-  job.autoDetect = h[7];
-  chip.flashSizeKB = Get16(h, 20);
-  chip.blockCount = Get16(h, 22);
-  chip.blockSize = Get16(h, 24);
-  chip.otpSize = Get16(h, 26);
-  chip.eepStart = Get16(h, 30);
-  job.linkCtrl = h[32];
-  job.targetCtrl = h[33];
-  job.powerCtrl = h[34];
-  job.eraseCtrl = h[35];
-  job.checkCtrl = h[36];
-  job.familyCtrl = h[37];
-  chip.flashStart = Get32(h, 38);
-  job.powerOnTime = h[42];
-  job.powerOffTime = h[43];
-  job.insertSettle = Get16(h, 44);
-  job.removeSettle = Get16(h, 46);
-  job.fileCrc = Get16(h, 48);
-  job.fileSum = Get16(h, 50);
-  job.otpCrc = Get16(h, 52);
-  job.otpSum = Get16(h, 54);
-  job.optionSumInv = Get16(h, 56);
-  job.optionSum = Get16(h, 58);
-  chip.optionByteLength = h[60];
-  job.runTime = Get16(h, 62);
+  chip.chipGroup = h[H::kChipGroup];
+  chip.familyCode = h[H::kFamilyCode];
+  chip.partIndex = h[H::kPartIndex];
+  job.autoDetect = h[H::kAutoDetect];
+  chip.flashSizeKB = Get16(h, H::kFlashSizeKB);
+  chip.blockCount = Get16(h, H::kBlockCount);
+  chip.blockSize = Get16(h, H::kBlockSize);
+  chip.otpSize = Get16(h, H::kOtpSize);
+  chip.eepStart = Get16(h, H::kEepStart);
+  job.linkCtrl = h[H::kLinkCtrl];
+  job.targetCtrl = h[H::kTargetCtrl];
+  job.powerCtrl = h[H::kPowerCtrl];
+  job.eraseCtrl = h[H::kEraseCtrl];
+  job.checkCtrl = h[H::kCheckCtrl];
+  job.familyCtrl = h[H::kFamilyCtrl];
+  chip.flashStart = Get32(h, H::kFlashStart);
+  job.powerOnTime = h[H::kPowerOnTime];
+  job.powerOffTime = h[H::kPowerOffTime];
+  job.insertSettle = Get16(h, H::kInsertSettle);
+  job.removeSettle = Get16(h, H::kRemoveSettle);
+  job.fileCrc = Get16(h, H::kFileCrc);
+  job.fileSum = Get16(h, H::kFileSum);
+  job.otpCrc = Get16(h, H::kOtpCrc);
+  job.otpSum = Get16(h, H::kOtpSum);
+  job.optionSumInv = Get16(h, H::kOptionSumInv);
+  job.optionSum = Get16(h, H::kOptionSum);
+  chip.optionByteLength = h[H::kOptionByteLength];
+  job.runTime = Get16(h, H::kRunTime);
   job.snEnable = b[0x044];
   job.snSize = b[0x045];
   job.snGain = Get16(b, 0x046);

@@ -26,6 +26,49 @@ inline constexpr std::size_t kSettingsBlockOptionOffset = 0x070;
 inline constexpr std::size_t kSettingsBlockChipNameOffset = 0x0F0;
 inline constexpr std::size_t kSettingsBlockFileNameOffset = 0x100;
 
+// Field offsets of the settings header, little-endian; the random bytes (6, 10, 11) are fields
+// the programmer ignores. The read-address request puts its address over the two checksum words
+// at 48 and its size over the OTP CRC at 52.
+namespace settings_header {
+inline constexpr std::size_t kChipGroup = 3;
+inline constexpr std::size_t kFamilyCode = 4;
+inline constexpr std::size_t kPartIndex = 5;
+inline constexpr std::size_t kRandom0 = 6;
+inline constexpr std::size_t kAutoDetect = 7;
+inline constexpr std::size_t kRandom1 = 10;
+inline constexpr std::size_t kRandom2 = 11;
+inline constexpr std::size_t kFlashQuarterKiB = 17;  // 16-bit: flash size in 256-byte units
+inline constexpr std::size_t kFlashSizeKB = 20;
+inline constexpr std::size_t kBlockCount = 22;
+inline constexpr std::size_t kBlockSize = 24;
+inline constexpr std::size_t kOtpSize = 26;
+inline constexpr std::size_t kFixed00 = 28;   // always 0x00
+inline constexpr std::size_t kFixed01 = 29;   // always 0x01
+inline constexpr std::size_t kEepStart = 30;  // low 16 bits
+inline constexpr std::size_t kLinkCtrl = 32;
+inline constexpr std::size_t kTargetCtrl = 33;
+inline constexpr std::size_t kPowerCtrl = 34;
+inline constexpr std::size_t kEraseCtrl = 35;
+inline constexpr std::size_t kCheckCtrl = 36;
+inline constexpr std::size_t kFamilyCtrl = 37;
+inline constexpr std::size_t kFlashStart = 38;  // 32-bit, channel 1 only
+inline constexpr std::size_t kPowerOnTime = 42;
+inline constexpr std::size_t kPowerOffTime = 43;
+inline constexpr std::size_t kInsertSettle = 44;
+inline constexpr std::size_t kRemoveSettle = 46;
+inline constexpr std::size_t kFileCrc = 48;
+inline constexpr std::size_t kFileSum = 50;
+inline constexpr std::size_t kOtpCrc = 52;
+inline constexpr std::size_t kOtpSum = 54;
+inline constexpr std::size_t kOptionSumInv = 56;
+inline constexpr std::size_t kOptionSum = 58;
+inline constexpr std::size_t kOptionByteLength = 60;
+inline constexpr std::size_t kZero = 61;
+inline constexpr std::size_t kRunTime = 62;
+inline constexpr std::size_t kReadAddress = kFileCrc;  // 32-bit, read-address request only
+inline constexpr std::size_t kReadSize = kOtpCrc;      // 16-bit, read-address request only
+}  // namespace settings_header
+
 // Random bytes 0..254 for the fields the programmer ignores.
 using RandomByte = std::function<std::uint8_t()>;
 

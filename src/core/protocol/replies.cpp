@@ -7,28 +7,6 @@
 
 namespace korvan::protocol {
 
-std::uint8_t CheckIdentity(std::span<const std::uint8_t> packet, std::string_view expected,
-                           std::string& identity) {
-  if (packet.size() < 4 ||
-      !std::equal(kIdentitySignature.begin(), kIdentitySignature.end(), packet.begin()) ||
-      packet[3] == 0) {
-    return kIdentityBadSignature;
-  }
-  std::string text;
-  for (std::size_t i = kIdentityTextOffset;
-       i < packet.size() && i < kIdentityTextOffset + kIdentityTextMax; ++i) {
-    if (packet[i] < 0x20 || packet[i] > 0x7F) break;
-    text += static_cast<char>(packet[i]);
-  }
-  for (std::size_t k = 0; k < expected.size(); ++k) {
-    const int have = k < text.size() ? static_cast<unsigned char>(text[k]) : 0;
-    const int want = static_cast<unsigned char>(expected[k]);
-    if (have != want) return static_cast<std::uint8_t>(have - want == 0 ? 1 : have - want);
-  }
-  identity = std::move(text);
-  return 0;
-}
-
 std::string StatusText(std::uint8_t code) {
   switch (code) {
     case kStatusOk:
@@ -82,15 +60,19 @@ std::string StatusText(std::uint8_t code) {
 }
 
 std::optional<ProgressReport> ReadProgressReport(std::span<const std::uint8_t> packet) {
-  if (packet.size() < 8) return std::nullopt;
+  using R = ProgressReport;
+  if (packet.size() < R::kLength) return std::nullopt;
   unsigned sum = 0;
-  for (std::size_t i = 0; i < 8; ++i) sum += packet[i];
+  for (std::size_t i = 0; i < R::kLength; ++i) sum += packet[i];
   if (sum % 256 != 0) return std::nullopt;
-  ProgressReport r;
-  r.stage = packet[1];
-  r.result = packet[2];
-  r.value = static_cast<std::uint16_t>(packet[3] | packet[4] << 8);
-  r.maximum = static_cast<std::uint16_t>(packet[5] | packet[6] << 8);
+  const auto u16 = [&](std::size_t at) {
+    return static_cast<std::uint16_t>(packet[at] | packet[at + 1] << 8);
+  };
+  R r;
+  r.stage = packet[R::kStageOffset];
+  r.result = packet[R::kResultOffset];
+  r.value = u16(R::kValueOffset);
+  r.maximum = u16(R::kMaximumOffset);
   return r;
 }
 

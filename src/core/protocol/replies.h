@@ -1,6 +1,6 @@
-// What the station reads out of a programmer's frames beyond the reply check of the codec: the
-// identity reply of a device search, the operator text of a status code, and the progress
-// reports of a programmer working on its own. Pure functions over decoded packets.
+// The layout every reply shares, the operator text of a status code, and the progress reports
+// of a programmer working on its own. The fields of each request's own reply are read by the
+// request's type (requests.h). Pure functions over decoded packets.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@ namespace korvan::protocol {
 inline constexpr std::size_t kReplyEchoBytes = 6;
 inline constexpr std::size_t kReplyLengthOffset = 6;
 inline constexpr std::size_t kReplyDataOffset = 8;
+inline constexpr std::size_t kReplyStatusOffset = 8;  // when the body length is 1
 inline constexpr std::size_t kReplyCrcBytes = 2;
 // Data of the replies that carry some: a 4 KiB block of flash (verify, read chip memory) or of
 // OTP data, the 12 bytes of a chip's unique ID.
@@ -28,16 +29,10 @@ std::span<const std::uint8_t> ReplyData(std::span<const std::uint8_t> packet);
 std::optional<std::span<const std::uint8_t>> ReplyData(std::span<const std::uint8_t> packet,
                                                        std::size_t count);
 
-// The identity reply's check result when the signature (A3 A5 35, byte 3 non-zero) is wrong.
+// The identity reply's check result when the signature (A3 A5 35 at offset 0, a non-zero byte
+// at kIdentityMarkerOffset) is wrong (see IdentityRequest::ReadReply).
 inline constexpr std::uint8_t kIdentityBadSignature = 15;
-
-// Checks a decoded identity reply against the model name `expected`. Returns
-// kIdentityBadSignature for a wrong signature; 0 when the identity text (printable bytes
-// 0x20..0x7F from offset 22, at most 51, ending at the first other byte or the packet's end)
-// begins with `expected`, with the whole text in `identity`; otherwise a non-zero value (the
-// difference at the first character that differs).
-std::uint8_t CheckIdentity(std::span<const std::uint8_t> packet, std::string_view expected,
-                           std::string& identity);
+inline constexpr std::size_t kIdentityMarkerOffset = 3;
 
 // The operator text of a status code: "操作成功！" for 0x00 and 0x06, the table's text for every
 // known code, and "操作失败！错误代码: 0%d(0x%0.2X)！" for the rest.
@@ -45,6 +40,12 @@ std::string StatusText(std::uint8_t code);
 
 // A progress report of stand-alone work: bytes 0..7 of a decoded packet.
 struct ProgressReport {
+  static constexpr std::size_t kLength = 8;  // bytes 0..7 add up to 0 modulo 256
+  static constexpr std::size_t kStageOffset = 1;
+  static constexpr std::size_t kResultOffset = 2;
+  static constexpr std::size_t kValueOffset = 3;    // 16-bit
+  static constexpr std::size_t kMaximumOffset = 5;  // 16-bit
+
   std::uint8_t stage = 0;
   std::uint8_t result = 0;  // stage 0xF0: 6 programmed, 0x1E not read-protected, else failure
   std::uint16_t value = 0;  // stages 0x40, 0x50

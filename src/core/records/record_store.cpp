@@ -43,7 +43,9 @@ CREATE INDEX IF NOT EXISTS records_time ON records(time);
 CREATE INDEX IF NOT EXISTS records_uid ON records(chip_uid) WHERE chip_uid IS NOT NULL;
 CREATE INDEX IF NOT EXISTS records_serial ON records(serial_number)
   WHERE serial_number IS NOT NULL;
-CREATE INDEX IF NOT EXISTS records_serial_use ON records(chip, serial_address, channel,
+CREATE INDEX IF NOT EXISTS records_serial_used ON records(chip, serial_address, serial_number)
+  WHERE pass = 1 AND serial_number IS NOT NULL;
+CREATE INDEX IF NOT EXISTS records_serial_channel ON records(chip, serial_address, channel,
   serial_number) WHERE pass = 1 AND serial_number IS NOT NULL;
 CREATE INDEX IF NOT EXISTS records_result ON records(pass, result);
 CREATE INDEX IF NOT EXISTS records_unfiled ON records(row_id) WHERE filed = 0;
@@ -157,6 +159,7 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::filesystem::path& fold
     return fail(text);
   }
   std::unique_ptr<RecordStore> store(new RecordStore(db, file));
+  store->durability_ = durability;
   // Several stations may share the folder: wait for one another's transactions.
   sqlite3_busy_timeout(db, 10000);
   std::string problem;
@@ -377,11 +380,15 @@ std::vector<StoredRecord> RecordStore::Unfiled() const {
 }
 
 bool RecordStore::MarkFiled(std::int64_t rowId, std::string* error) {
+  // The mark need not reach the disk at once: lost, it costs one look into a day file at the
+  // next opening. The next record's commit takes it to the disk anyway.
+  Exec("PRAGMA synchronous=NORMAL", nullptr);
   Statement s(db_, "UPDATE records SET filed = 1 WHERE row_id = ?");
   s.Bind(1, rowId);
-  if (s && s.Step() == SQLITE_DONE) return true;
-  if (error) *error = DbError(db_, file_);
-  return false;
+  const bool done = s && s.Step() == SQLITE_DONE;
+  if (!done && error) *error = DbError(db_, file_);
+  if (durability_ == Durability::Synced) Exec("PRAGMA synchronous=FULL", nullptr);
+  return done;
 }
 
 bool RecordStore::MarkAllFiled(std::string* error) {
@@ -393,7 +400,8 @@ std::optional<StoredRecord> RecordStore::FirstOkSerialInRange(const std::string&
                                                               std::uint32_t first,
                                                               std::uint32_t last) const {
   Statement s(db_, std::string("SELECT ") + kColumns +
-                       " FROM records WHERE pass = 1 AND serial_number BETWEEN ? AND ? "
+                       " FROM records WHERE pass = 1 AND serial_number IS NOT NULL AND "
+                       "serial_number BETWEEN ? AND ? "
                        "AND chip = ? AND serial_address = ? ORDER BY serial_number, row_id "
                        "LIMIT 1");
   s.Bind(1, first);

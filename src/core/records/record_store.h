@@ -114,6 +114,7 @@ class RecordStore {
   sqlite3* db_ = nullptr;
   std::filesystem::path file_;
   std::string stationId_;
+  Durability durability_ = Durability::Synced;
   mutable std::string readError_;
 };
 

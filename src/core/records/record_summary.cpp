@@ -63,8 +63,8 @@ struct Bar {
 // percent, amber below, red under `bad`; a count chart (`percent` false) draws every bar red.
 std::string BarChart(const std::vector<Bar>& bars, double maximum, bool percent,
                      const std::vector<double>* cumulative = nullptr) {
-  const int width = 1100, height = 260, left = 50, right = cumulative ? 50 : 10, top = 24,
-            bottom = 46;
+  const int width = 1100, height = 190, left = 50, right = cumulative ? 50 : 10, top = 24,
+            bottom = 30;
   const double plotW = width - left - right, plotH = height - top - bottom;
   std::string svg = Format(
       "<svg viewBox=\"0 0 %d %d\" width=\"100%%\" role=\"img\" "
@@ -100,9 +100,12 @@ std::string BarChart(const std::vector<Bar>& bars, double maximum, bool percent,
         "class=\"%s\"/></g>\n",
         Escape(b.title).c_str(), x, top + plotH - h, barW, h, cls);
     if (bars.size() <= 40) {
+      // Inside the top of a bar tall enough (above it a Pareto line would run through it).
+      const bool inside = h >= 22;
       svg +=
-          Format("<text x=\"%.1f\" y=\"%.1f\" class=\"value\" text-anchor=\"middle\">%s</text>\n",
-                 x + barW / 2, top + plotH - h - 5, Escape(b.caption).c_str());
+          Format("<text x=\"%.1f\" y=\"%.1f\" class=\"value%s\" text-anchor=\"middle\">%s</text>\n",
+                 x + barW / 2, inside ? top + plotH - h + 16 : top + plotH - h - 5,
+                 inside ? " inside" : "", Escape(b.caption).c_str());
     }
     if (i % every == 0) {
       svg += Format("<text x=\"%.1f\" y=\"%.1f\" class=\"axis\" text-anchor=\"middle\">%s</text>\n",
@@ -296,14 +299,14 @@ std::string SummaryHtml(const RecordSummary& s, const std::string& title) {
       "</title>\n<style>\n"
       "body{font-family:'Noto Sans','WenQuanYi Micro Hei','DejaVu Sans',sans-serif;"
       "margin:24px;color:#1d2733;background:#f6f7f9}\n"
-      "h1{font-size:22px;margin:0 0 16px}h2{font-size:17px;margin:24px 0 8px}\n"
+      "h1{font-size:22px;margin:0 0 12px}h2{font-size:17px;margin:16px 0 6px}\n"
       ".cards{display:flex;gap:12px;flex-wrap:wrap}\n"
-      ".card{background:#fff;border:1px solid #d9dee5;border-radius:6px;padding:10px 18px;"
-      "min-width:120px}\n.card b{display:block;font-size:24px}\n.card "
+      ".card{background:#fff;border:1px solid #d9dee5;border-radius:6px;padding:8px 16px;"
+      "min-width:110px}\n.card b{display:block;font-size:22px}\n.card "
       "span{color:#5b6675;font-size:13px}\n"
       ".chart{background:#fff;border:1px solid #d9dee5;border-radius:6px;padding:8px}\n"
       "svg text{font-size:13px;fill:#1d2733}svg .axis{fill:#5b6675;font-size:12px}\n"
-      "svg .value{font-size:12px;font-weight:bold}\n"
+      "svg .value{font-size:12px;font-weight:bold}svg .value.inside{fill:#fff}\n"
       "svg .grid{stroke:#e3e7ec;stroke-width:1}svg .base{stroke:#8a94a3;stroke-width:1}\n"
       "svg .good{fill:#3a9a5b}svg .fair{fill:#e0a030}svg .bad{fill:#cc4b3c}\n"
       "svg .cum{fill:#2f5fa8}svg .cumline{fill:none;stroke:#2f5fa8;stroke-width:2}\n"
@@ -325,7 +328,7 @@ std::string SummaryHtml(const RecordSummary& s, const std::string& title) {
   for (const SummaryRow& row : s.channels) {
     channelBars.push_back(
         {"channel " + std::to_string(row.channel), row.counts.yield(),
-         Format("%.1f%%", row.counts.yield()),
+         Format("%.1f%% of %zu", row.counts.yield(), row.counts.parts),
          Format("channel %d: %zu OK of %zu", row.channel, row.counts.ok, row.counts.parts)});
   }
   html += "<h2>Yield per channel</h2>\n<div class=\"chart\">\n" + BarChart(channelBars, 100, true) +
@@ -339,7 +342,7 @@ std::string SummaryHtml(const RecordSummary& s, const std::string& title) {
     if (day != lastDay) label = day.substr(5) + " " + label;
     lastDay = day;
     hourBars.push_back(
-        {label, row.counts.yield(), Format("%.0f%%", row.counts.yield()),
+        {label, row.counts.yield(), Format("%.0f%% of %zu", row.counts.yield(), row.counts.parts),
          Format("%s:00: %zu OK of %zu", row.key.c_str(), row.counts.ok, row.counts.parts)});
   }
   html += "<h2>Yield per hour</h2>\n<div class=\"chart\">\n" + BarChart(hourBars, 100, true) +

@@ -16,6 +16,13 @@ TEST(StationOperations, EachPendingCommandHasOneReplyStepAndEachStepWordOneOpera
     SCOPED_TRACE(op.step);
     EXPECT_TRUE(words.insert(op.step).second);
     EXPECT_NE(op.start, nullptr);
+    // The generic start needs all of a row's start; the handlers of their own need less.
+    if (op.flags.channels != OperationChannels::Own) {
+      EXPECT_NE(op.message, nullptr);
+      EXPECT_NE(op.gaugeMaximum, nullptr);
+      EXPECT_NE(op.send, nullptr);
+      EXPECT_EQ(&Station::OperationStartedBy(op.start), &op);
+    }
     if (op.reply) {
       EXPECT_TRUE(awaited.insert(op.pending).second);
       EXPECT_EQ(Station::OperationAwaiting(op.pending), &op);

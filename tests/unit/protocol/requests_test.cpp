@@ -63,28 +63,28 @@ TEST(Requests, LayoutsByteForByte) {
   using namespace protocol;
   const std::vector<Case> cases = {
       {"identity frame, sent as it stands",
-       [](auto out, const Inputs&) { return BuildIdentityRequest(out); },
+       [](auto out, const Inputs&) { return IdentityRequest::Build(out); },
        10,
        {{0, {0xC0, 0xA3, 0xA5, 0x35, 0xC0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}}},
       {"restart, no chip identity",
-       [](auto out, const Inputs&) { return BuildRestartRequest(out); },
+       [](auto out, const Inputs&) { return RestartRequest::Build(out); },
        12,
        {{0, {0x8A, 0x52, 0x45, 0x53, 0x54, 0xA8, 0x02, 0x00, 0x00, 0x00, 0xCD, 0x02}}}},
       {"erase: chip command, sub-command 3",
        [](auto out, const Inputs& in) {
-         return BuildHeaderRequest(out, kCmdChip, kSubErase, in.chip, in.header);
+         return EraseRequest{in.chip, in.header}.Build(out);
        },
        74,
        {{0, {0x93, 0x03, 0x00, 0x1A, 0x30, 0x07, 0x40, 0x00}}, {8, Range(0, 64, Ramp)}}},
       {"verify/read of block 0x104 while the data phase flag is 1",
        [](auto out, const Inputs& in) {
-         return BuildHeaderRequest(out, ReadBackCommand(true), 0x104, in.chip, in.header);
+         return ReadBackRequest{in.chip, in.header, true, 0x104}.Build(out);
        },
        74,
        {{0, {0x9D, 0x04, 0x01, 0x1A, 0x30, 0x07, 0x40, 0x00}}}},
       {"read address 0x08001234, 0x0100 bytes, in place of the checksum words",
        [](auto out, const Inputs& in) {
-         return BuildReadAddressRequest(out, in.chip, in.header, 0x08001234, 0x0100);
+         return ReadAddressRequest{in.chip, in.header, 0x08001234, 0x0100}.Build(out);
        },
        74,
        {{0, {0x93, 0x79, 0x00, 0x1A, 0x30, 0x07, 0x40, 0x00}},
@@ -93,7 +93,7 @@ TEST(Requests, LayoutsByteForByte) {
         {8 + 62, {62, 63}}}},
       {"write option bytes: header then all 128 image bytes",
        [](auto out, const Inputs& in) {
-         return BuildWriteOptionBytesRequest(out, in.chip, in.header, in.options);
+         return WriteOptionBytesRequest{in.chip, in.header, in.options}.Build(out);
        },
        202,
        {{0, {0x93, 0x35, 0x00, 0x1A, 0x30, 0x07, 0xC0, 0x00}},
@@ -101,7 +101,7 @@ TEST(Requests, LayoutsByteForByte) {
         {8 + 64 + 126, {0xFE, 0xFF}}}},
       {"write OTP: first 528 bytes, unscrambled",
        [](auto out, const Inputs& in) {
-         return BuildWriteOtpRequest(out, in.chip, in.header, in.otp);
+         return WriteOtpRequest{in.chip, in.header, in.otp}.Build(out);
        },
        602,
        {{0, {0x99, 0x00, 0x50, 0x1A, 0x30, 0x07, 0x50, 0x02}},
@@ -109,7 +109,7 @@ TEST(Requests, LayoutsByteForByte) {
         {8 + 64 + 526, {0x0E, 0x0F}}}},
       {"program, first of many blocks",
        [](auto out, const Inputs& in) {
-         return BuildProgramRequest(out, in.chip, in.header, in.image, 0, 128);
+         return ProgramRequest{in.chip, in.header, in.image, 0, 128}.Build(out);
        },
        4170,
        {{0, {0x95, 0x00, 0x00, 0x1A, 0x30, 0x07, 0x40, 0x10}},
@@ -117,13 +117,13 @@ TEST(Requests, LayoutsByteForByte) {
         {8 + 64 + 4095, {Image(4095)}}}},
       {"program, last of 128 blocks: parameter 7C 80",
        [](auto out, const Inputs& in) {
-         return BuildProgramRequest(out, in.chip, in.header, in.image, 124, 128);
+         return ProgramRequest{in.chip, in.header, in.image, 124, 128}.Build(out);
        },
        4170,
        {{0, {0x95, 0x7C, 0x80, 0x1A, 0x30, 0x07, 0x40, 0x10}}}},
       {"program block 4 of 6: flagged last, 0xFF past the image",
        [](auto out, const Inputs& in) {
-         return BuildProgramRequest(out, in.chip, in.header, in.image, 4, 6);
+         return ProgramRequest{in.chip, in.header, in.image, 4, 6}.Build(out);
        },
        4170,
        {{0, {0x95, 0x04, 0x80}},
@@ -132,7 +132,7 @@ TEST(Requests, LayoutsByteForByte) {
         {8 + 64 + 4095, {0xFF}}}},
       {"download image block 4: no settings header",
        [](auto out, const Inputs& in) {
-         return BuildDownloadImageRequest(out, in.chip, in.image, 4);
+         return DownloadImageRequest{in.chip, in.image, 4}.Build(out);
        },
        4106,
        {{0, {0x55, 0x04, 0x00, 0x1A, 0x30, 0x07, 0x00, 0x10}},
@@ -140,7 +140,7 @@ TEST(Requests, LayoutsByteForByte) {
         {8 + 2048, {0xFF}}}},
       {"download settings: masks 6B|80 on even, 2D|80 on odd body offsets",
        [](auto out, const Inputs& in) {
-         return BuildDownloadSettingsRequest(out, in.chip, in.block, {});
+         return DownloadSettingsRequest{in.chip, in.block, {}}.Build(out);
        },
        1034,
        {{0, {0x53, 0x00, 0x00, 0x1A, 0x30, 0x07, 0x00, 0x04}},
@@ -148,7 +148,7 @@ TEST(Requests, LayoutsByteForByte) {
         {8 + 0x1FE, {0xFE ^ 0xEB, 0xFF ^ 0xAD, 0x00 ^ 0xEB, 0x01 ^ 0xAD}}}},
       {"download settings with OTP data",
        [](auto out, const Inputs& in) {
-         return BuildDownloadSettingsRequest(out, in.chip, in.block, in.otp);
+         return DownloadSettingsRequest{in.chip, in.block, in.otp}.Build(out);
        },
        1562,
        {{0, {0x53, 0x00, 0x00, 0x1A, 0x30, 0x07, 0x10, 0x06}},
@@ -177,7 +177,7 @@ TEST(Requests, LayoutsByteForByte) {
 TEST(Requests, DownloadSettingsUnscramblesToTheBlockTwice) {
   const Inputs in;
   std::array<std::uint8_t, kPacketBufferSize> packet{};
-  ASSERT_EQ(protocol::BuildDownloadSettingsRequest(packet, in.chip, in.block, {}), 1034u);
+  ASSERT_EQ((protocol::DownloadSettingsRequest{in.chip, in.block, {}}.Build(packet)), 1034u);
   for (std::size_t i = 0; i < 0x400; ++i) {
     const std::uint8_t mask =
         (i % 2 == 0) ? (protocol::kScrambleK0 | 0x80) : (protocol::kScrambleK1 | 0x80);
@@ -193,7 +193,7 @@ TEST(Requests, OnlyTheLastProgramRequestIsFlagged) {
     int requests = 0;
     for (std::uint16_t index = 0; index < blockCount; index += 4, ++requests) {
       ASSERT_EQ(
-          protocol::BuildProgramRequest(packet, in.chip, in.header, in.image, index, blockCount),
+          (protocol::ProgramRequest{in.chip, in.header, in.image, index, blockCount}.Build(packet)),
           4170u);
       if (packet[2] & 0x80) flagged.push_back(index);
     }
@@ -214,7 +214,8 @@ TEST(Requests, FirmwareBlockCarriesAddressIndexCountAndTheEncipheredFirmware) {
     ASSERT_EQ(data.size(), 2048u);
     for (auto& b : data) b = static_cast<std::uint8_t>(b ^ index);
   };
-  ASSERT_EQ(protocol::BuildFirmwareBlockRequest(packet, 0x2800, 0x2000, 3, firmware, mark), 2058u);
+  ASSERT_EQ((protocol::FirmwareBlockRequest{0x2800, 0x2000, 3, firmware, mark}.Build(packet)),
+            2058u);
   EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 8),
             (Bytes{0xB7, 0x00, 0x28, 0x02, 0x03, 0x0F, 0x00, 0x08}));
   for (std::size_t i = 0; i < 2048; ++i) {
@@ -222,8 +223,8 @@ TEST(Requests, FirmwareBlockCarriesAddressIndexCountAndTheEncipheredFirmware) {
     ASSERT_EQ(packet[8 + i], (at < firmware.size() ? firmware[at] : 0xFF) ^ 0x02) << i;
   }
   EXPECT_EQ(protocol::PacketCrc(std::span(packet).first(2056)), packet[2056] | packet[2057] << 8);
-  EXPECT_EQ(protocol::BuildFirmwareBlockRequest(std::span(packet).first(2057), 0x2000, 0x2000, 3,
-                                                firmware, mark),
+  EXPECT_EQ((protocol::FirmwareBlockRequest{0x2000, 0x2000, 3, firmware, mark}.Build(
+                std::span(packet).first(2057))),
             0u);
 }
 
@@ -231,14 +232,12 @@ TEST(Requests, RefusesShortBuffersAndShortOtpData) {
   const Inputs in;
   std::array<std::uint8_t, kPacketBufferSize> packet{};
   const Bytes shortOtp(527);
-  EXPECT_EQ(protocol::BuildWriteOtpRequest(packet, in.chip, in.header, shortOtp), 0u);
-  EXPECT_EQ(protocol::BuildDownloadSettingsRequest(packet, in.chip, in.block, shortOtp), 0u);
+  EXPECT_EQ((protocol::WriteOtpRequest{in.chip, in.header, shortOtp}.Build(packet)), 0u);
+  EXPECT_EQ((protocol::DownloadSettingsRequest{in.chip, in.block, shortOtp}.Build(packet)), 0u);
   std::span<std::uint8_t> small(packet.data(), 4169);
-  EXPECT_EQ(protocol::BuildProgramRequest(small, in.chip, in.header, in.image, 0, 128), 0u);
-  EXPECT_EQ(protocol::BuildRestartRequest(small.first(11)), 0u);
-  EXPECT_EQ(protocol::BuildHeaderRequest(small.first(73), protocol::kCmdChip,
-                                         protocol::kSubBlankCheck, in.chip, in.header),
-            0u);
+  EXPECT_EQ((protocol::ProgramRequest{in.chip, in.header, in.image, 0, 128}.Build(small)), 0u);
+  EXPECT_EQ(protocol::RestartRequest::Build(small.first(11)), 0u);
+  EXPECT_EQ((protocol::BlankCheckRequest{in.chip, in.header}.Build(small.first(73))), 0u);
 }
 
 }  // namespace

@@ -74,7 +74,9 @@ TEST(RecordSummary, CountsPerDayAndChannelAndTheNgCodesMostFrequentFirst) {
     EXPECT_EQ(row.counts.ok, want[i].ok) << i;
     EXPECT_EQ(row.counts.ng, want[i].ng) << i;
     ASSERT_EQ(row.counts.partsPerHour.has_value(), want[i].perHour.has_value()) << i;
-    if (want[i].perHour) EXPECT_NEAR(*row.counts.partsPerHour, *want[i].perHour, 1e-9) << i;
+    if (want[i].perHour) {
+      EXPECT_NEAR(*row.counts.partsPerHour, *want[i].perHour, 1e-9) << i;
+    }
   }
   EXPECT_EQ(s.total.parts, 9u);
   EXPECT_NEAR(s.total.yield(), 500.0 / 9, 1e-9);
