@@ -352,7 +352,11 @@ std::vector<StoredRecord> RecordStore::Unforwarded(std::size_t limit) const {
   std::vector<StoredRecord> rows;
   std::string sql =
       std::string("SELECT ") + kColumns + " FROM records WHERE forwarded = 0 ORDER BY row_id";
-  if (limit != 0) sql += " LIMIT " + std::to_string(limit);
+  // SQLite takes a 64-bit signed limit: a larger one (SIZE_MAX for "all") would fail the
+  // statement and read as an empty outbox.
+  if (limit != 0 && limit <= static_cast<std::size_t>(INT64_MAX)) {
+    sql += " LIMIT " + std::to_string(limit);
+  }
   Statement s(db_, sql);
   while (s && s.Step() == SQLITE_ROW) rows.push_back(ReadRow(s));
   return rows;
