@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "lib/emulator.h"
+#include "support/cli_runner.h"
 
 namespace korvan::testing::cli {
 
@@ -99,20 +100,10 @@ class CliRun : public ::testing::Test {
     if (!dir.empty()) fs::remove_all(dir);
   }
 
-  struct Result {
-    int status;
-    std::string out, err;
-  };
+  using Result = testing::CliResult;
   // Runs korvan-cli with `args` in the test's folder; KORVAN_PORTS is cleared unless given.
   Result Cli(const std::string& args, const std::string& korvanPorts = "") {
-    const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS='" + korvanPorts +
-                                "' '" KORVAN_CLI_PATH "' " + args + " >stdout.txt 2>stderr.txt";
-    const int raw = std::system(command.c_str());
-    Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "stdout.txt"),
-             Slurp(dir / "stderr.txt")};
-    fs::remove(dir / "stdout.txt");
-    fs::remove(dir / "stderr.txt");
-    return r;
+    return testing::RunKorvanCli(dir.string(), args, "KORVAN_PORTS='" + korvanPorts + "'");
   }
   void Write(const std::string& name, const std::string& bytes) {
     std::ofstream(dir / name, std::ios::binary) << bytes;

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/cli_runner.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -31,20 +33,9 @@ class Convert : public ::testing::Test {
   }
   ~Convert() override { fs::remove_all(dir); }
 
-  struct Result {
-    int status;
-    std::string out, err;
-  };
+  using Result = korvan::testing::CliResult;
   Result Run(const std::string& args) {
-    const std::string cli = KORVAN_BINARY_DIR "/src/cli/korvan-cli";
-    const std::string command =
-        "cd '" + dir.string() + "' && '" + cli + "' convert " + args + " >stdout.txt 2>stderr.txt";
-    const int raw = std::system(command.c_str());
-    Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "stdout.txt"),
-             Slurp(dir / "stderr.txt")};
-    fs::remove(dir / "stdout.txt");
-    fs::remove(dir / "stderr.txt");
-    return r;
+    return korvan::testing::RunKorvanCli(dir.string(), "convert " + args);
   }
   void Write(const std::string& name, const std::string& bytes) {
     std::ofstream(dir / name, std::ios::binary) << bytes;

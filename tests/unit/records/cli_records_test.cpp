@@ -1,11 +1,10 @@
 // korvan-cli records, run as a script runs it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "core/records/record_log.h"
+#include "support/cli_runner.h"
 #include "unit/app/app_test_support.h"
 
 namespace korvan {
@@ -14,19 +13,11 @@ namespace {
 using testing::ReadAll;
 using testing::TempDir;
 
-struct Output {
-  int status;
-  std::string out, err;
-};
+using Output = testing::CliResult;
 
 Output RunRecords(const TempDir& dir, const std::string& args) {
-  const std::string cli = KORVAN_BINARY_DIR "/src/cli/korvan-cli";
-  const std::string out = (dir.path() / "out.txt").string();
-  const std::string err = (dir.path() / "err.txt").string();
-  const std::string command = "'" + cli + "' records --dir '" + (dir.path() / "Log").string() +
-                              "' " + args + " >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(out), ReadAll(err)};
+  return testing::RunKorvanCli(dir.path().string(),
+                               "records --dir '" + (dir.path() / "Log").string() + "' " + args);
 }
 
 ProductionRecord Record(const std::string& time, int channel, bool pass) {

@@ -1,10 +1,9 @@
 // korvan-cli trace: the timeline of a trace file, run as a user runs it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "support/cli_runner.h"
 #include "unit/app/app_test_support.h"
 
 namespace korvan {
@@ -13,18 +12,10 @@ namespace {
 using testing::ReadAll;
 using testing::TempDir;
 
-struct Output {
-  int status;
-  std::string out, err;
-};
+using Output = testing::CliResult;
 
 Output RunTrace(const TempDir& dir, const std::string& args) {
-  const std::string cli = KORVAN_BINARY_DIR "/src/cli/korvan-cli";
-  const std::string out = (dir.path() / "out.txt").string();
-  const std::string err = (dir.path() / "err.txt").string();
-  const std::string command = "'" + cli + "' trace " + args + " >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(out), ReadAll(err)};
+  return testing::RunKorvanCli(dir.path().string(), "trace " + args);
 }
 
 const std::string kFixture = KORVAN_TEST_DATA_DIR "/trace/wire.jsonl";
