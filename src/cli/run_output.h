@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/channel.h"
+#include "core/link/channel.h"
 
 namespace korvan::cli {
 

@@ -75,7 +75,7 @@ std::vector<int> StationSession::Interrupt(int signalNumber) {
     if (!ChannelActive(c)) continue;
     interrupted.push_back(c);
     // A download or a firmware upgrade works on the programmer, not on a part.
-    const ChannelState& ch = ChannelOf(c);
+    const ChannelSnapshot& ch = ChannelOf(c);
     const bool onPart = ch.busy != 0 && ch.upgrading == 0 &&
                         ch.pendingCommand != kPendingDownload &&
                         ch.pendingCommand != kPendingFirmwareUpgrade;
@@ -106,7 +106,7 @@ StationSession::~StationSession() {
   for (auto& u : units_) u->station->SetListener(nullptr);
 }
 
-const ChannelState& StationSession::ChannelOf(int c) const {
+const ChannelSnapshot& StationSession::ChannelOf(int c) const {
   return units_.at(static_cast<std::size_t>((c - 1) / kChannelCount))
       ->station->channel((c - 1) % kChannelCount + 1);
 }
@@ -118,7 +118,7 @@ Port& StationSession::PortOf(int c) {
 
 bool StationSession::TickWanted() const {
   for (int c = 1; c <= ChannelCount(); ++c) {
-    const ChannelState& ch = ChannelOf(c);
+    const ChannelSnapshot& ch = ChannelOf(c);
     if (ch.busy != 0 || ch.upgrading != 0 || ch.restartAnswerDue > 0) return true;
   }
   return false;
@@ -289,7 +289,7 @@ std::optional<std::string> StationSession::RecordFolderProblem() const {
 }
 
 bool StationSession::ChannelActive(int c) const {
-  const ChannelState& ch = ChannelOf(c);
+  const ChannelSnapshot& ch = ChannelOf(c);
   return ch.busy != 0 || ch.upgrading != 0;
 }
 
@@ -302,7 +302,7 @@ bool StationSession::AnyActive() const {
 
 bool StationSession::SearchAnswered() {
   for (int c = 1; c <= ChannelCount(); ++c) {
-    const ChannelState& ch = ChannelOf(c);
+    const ChannelSnapshot& ch = ChannelOf(c);
     if (ch.portName.empty() || !PortOf(c).IsOpen()) continue;
     if (ch.connected == 0 && ch.upgrading == 0) return false;
   }
@@ -342,7 +342,7 @@ bool StationSession::SettleUpgrades(std::chrono::milliseconds limit) {
 std::vector<ChannelReport> StationSession::Channels() const {
   std::vector<ChannelReport> channels;
   for (int c = 1; c <= ChannelCount(); ++c) {
-    const ChannelState& ch = ChannelOf(c);
+    const ChannelSnapshot& ch = ChannelOf(c);
     if (ch.portName.empty()) continue;
     channels.push_back({c, ch.portName, ch.connected ? ch.identity : "", ch.connected != 0});
   }

@@ -189,7 +189,7 @@ class StationSession : public StationListener {
   void StandAloneResultOn(int s, int channel, std::uint8_t code);
   void ViewChangedOn(int s, ViewPart part);
   // Channel `c` of the session (1..ChannelCount()).
-  const ChannelState& ChannelOf(int c) const;
+  const ChannelSnapshot& ChannelOf(int c) const;
   Port& PortOf(int c);
   // The system's ports, listed through listed_ while a search is under way.
   PortProvider SessionPorts(int s);

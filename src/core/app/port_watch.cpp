@@ -16,7 +16,7 @@ int ChannelOf(const Station& station, const std::string& port) {
 
 bool AnyAtWork(const Station& station) {
   for (int n = 1; n <= kChannelCount; ++n) {
-    const ChannelState& ch = station.channel(n);
+    const ChannelSnapshot& ch = station.channel(n);
     if (ch.busy != 0 || ch.upgrading != 0) return true;
   }
   return false;
@@ -59,7 +59,7 @@ void PortWatch::Handle(const PortChange& change) {
 }
 
 std::string ChannelTooltip(const Station& station, int channel) {
-  const ChannelState& ch = station.channel(channel);
+  const ChannelSnapshot& ch = station.channel(channel);
   if (ch.portName.empty()) return Format("Channel %d: no port", channel);
   if (ch.connected == 0 || ch.identity.empty()) {
     return Format("Channel %d: %s, no programmer answered", channel, ch.portName.c_str());

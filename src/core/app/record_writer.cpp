@@ -127,7 +127,7 @@ ProductionRecord RecordWriter::AutoRecord(int channel, const OperationOutcome& o
   r.resultText = outcome.message;
   r.pass = outcome.result == OperationResult::Ok;
   // The channel's parts so far, both ways: its stand-alone counts and its Auto cycles.
-  const ChannelState& ch = station_.channel(channel);
+  const ChannelSnapshot& ch = station_.channel(channel);
   r.okCount = ch.okCount + autoOk_[i] + (r.pass ? 1 : 0);
   r.ngCount = ch.ngCount + autoNg_[i] + (r.pass ? 0 : 1);
   return r;
@@ -142,7 +142,7 @@ ProductionRecord RecordWriter::StandAloneRecord(int channel, std::uint8_t code) 
   r.resultText = StandAloneResultText(channel, code);
   r.pass = code == 6;
   // The station has already counted this result.
-  const ChannelState& ch = station_.channel(channel);
+  const ChannelSnapshot& ch = station_.channel(channel);
   r.okCount = ch.okCount + autoOk_[i];
   r.ngCount = ch.ngCount + autoNg_[i];
   return r;
@@ -163,7 +163,7 @@ void RecordWriter::StandAloneResult(int channel, std::uint8_t code) {
 void RecordWriter::Interrupted(int channel, int signalNumber) {
   if (channel < 1 || channel > kChannelCount) return;
   const auto i = static_cast<std::size_t>(channel - 1);
-  const ChannelState& ch = station_.channel(channel);
+  const ChannelSnapshot& ch = station_.channel(channel);
   ProductionRecord r = Common(channel);
   r.origin = RecordOrigin::Auto;
   r.optionSum = OptionSum(station_.optionBytes()).optionSum;

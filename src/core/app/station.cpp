@@ -209,7 +209,8 @@ void Station::FormShow(const StationEnvironment& environment) {
   }
 
   totalCounter_ = 0;
-  for (ChannelState& ch : channels_) {
+  for (int n = 1; n <= kChannelCount; ++n) {
+    ChannelState& ch = Channel(n);
     ch.connected = 0;
     ch.autoFlag = 0;
     ch.busy = 0;

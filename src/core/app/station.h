@@ -19,7 +19,6 @@
 #include <string_view>
 #include <vector>
 
-#include "core/app/channel.h"
 #include "core/app/frontend.h"
 #include "core/app/hex_view.h"
 #include "core/app/info_panel.h"
@@ -31,6 +30,8 @@
 #include "core/image/image_buffer.h"
 #include "core/image/project.h"
 #include "core/image/readers.h"
+#include "core/link/channel.h"
+#include "core/link/channel_link.h"
 #include "core/model/chip_record.h"
 #include "core/model/job_settings.h"
 #include "core/model/settings_block.h"
@@ -233,7 +234,7 @@ class ModalFrontend final : public Frontend {
   int& depth_;
 };
 
-class Station {
+class Station : private LinkHost {
  public:
   // Every operation the front ends offer.
   static std::span<const StationOperation> Operations();
@@ -248,7 +249,7 @@ class Station {
   // system's serial devices unless given (an in-process emulator, a test's scripted line).
   explicit Station(Frontend& frontend, Clock clock = SystemLocalTime,
                    PortProvider ports = SystemPortProvider());
-  ~Station();
+  ~Station() override;
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
@@ -350,11 +351,10 @@ class Station {
   void SelectPage(MainTab page) { window_.ViewPageCtrl = page; }
   const HexView& HexViewer() const { return flashView_; }
   const HexView& EEPDataView() const { return otpView_; }
-  // Channel `number` (1..4) as the front ends see it: read only. Its state is assigned by the
-  // station's own handlers alone.
-  const ChannelState& channel(int number) const {
-    return channels_.at(static_cast<std::size_t>(number - 1));
-  }
+  // Channel `number` (1..4) as the front ends see it: read only, current on the station's
+  // thread. Its state is assigned by its link and the station's command and reply steps alone;
+  // front ends learn of changes through the listeners.
+  const ChannelSnapshot& channel(int number) const { return Link(number).snapshot(); }
   // For tests and fuzzers that put a channel into a given state before they drive it.
   ChannelState& ChannelStateForTest(int number) { return Channel(number); }
   const FirmwareImage& firmware() const { return firmware_; }
@@ -374,7 +374,7 @@ class Station {
   // thread (the core's EventLoop with AddQueue, the window with a notifier on its NotifyFd).
   EventQueue& serialEvents() { return serialEvents_; }
   // SPComm1..SPComm4, n = 1..4.
-  Port& port(int n) { return *ports_.at(static_cast<std::size_t>(n - 1)); }
+  Port& port(int n) { return Link(n).port(); }
   // Where ListSerialPorts looks; the system's sysfs, /dev and KORVAN_PORTS unless set.
   void SetPortSources(PortSources sources) { portSources_ = std::move(sources); }
   const PortSources& portSources() const { return portSources_; }
@@ -452,8 +452,10 @@ class Station {
   void SetRandom(protocol::RandomByte random) { random_ = std::move(random); }
 
  private:
-  ChannelState& Channel(int number) { return channels_.at(static_cast<std::size_t>(number - 1)); }
-  const ChannelState& Channel(int number) const { return channel(number); }
+  ChannelLink& Link(int n) { return *links_.at(static_cast<std::size_t>(n - 1)); }
+  const ChannelLink& Link(int n) const { return *links_.at(static_cast<std::size_t>(n - 1)); }
+  ChannelState& Channel(int number) { return Link(number).state(); }
+  const ChannelState& Channel(int number) const { return Link(number).state(); }
   // Calls `tell` on every listener (a copy of the list: a listener may add or remove some).
   template <typename Tell>
   void TellListeners(Tell tell) {
@@ -470,13 +472,13 @@ class Station {
   bool RequireChip();
   void ShowError(const std::string& text);
 
-  // The link (station_link.cpp and friends).
+  // The link (station_link.cpp and friends): the channels' links serve the station.
   void SetUpLink();
-  protocol::LinkBuffers& link(int n) { return *links_.at(static_cast<std::size_t>(n - 1)); }
-  void ResetChannelView(ChannelState& ch);
+  bool LinksStalled() const override { return QuestionOpen(); }
+  void FrameReceived(int n, std::span<const std::uint8_t> frame) override;
+  protocol::LinkBuffers& Buffers(int n) { return Link(n).buffers(); }
   // Binds channel n to `portName` and opens it; false (the error shown) when it cannot open.
   bool OpenChannelPort(int n, const std::string& portName);
-  void HandleFrame(int n, std::span<const std::uint8_t> frame);
   // Channel n's decoded packet of `length` bytes.
   std::span<const std::uint8_t> Packet(int n, std::size_t length);
   void HandleIdentityReply(int n, std::span<const std::uint8_t> frame);
@@ -516,11 +518,10 @@ class Station {
 
   // Request senders of channel n: each builds its packet in the channel's packet buffer,
   // frames it and queues it on the channel's port.
-  void SendPacket(int n, std::size_t length);
   // Builds `request` (a protocol request type) in channel n's packet buffer and sends it.
   template <typename Request>
   void SendRequest(int n, const Request& request) {
-    SendPacket(n, request.Build(link(n).packet));
+    Link(n).Send(request);
   }
   std::array<std::uint8_t, protocol::kSettingsHeaderSize> SettingsHeader(int n);
   void SendBlankCheck(int n);
@@ -538,16 +539,13 @@ class Station {
   // The restart request was sent on an idle channel (or one whose operation it ends): the next
   // frame is its answer and is set aside, or none is expected once kRestartAnswerWait ticks
   // pass without one. Requests for the channel wait for it (SendWhenFree).
-  void ExpectRestartAnswer(int n);
+  void ExpectRestartAnswer(int n) { Link(n).ExpectRestartAnswer(); }
   // Runs `send` (the first request of a command) now, or, while a restart's answer is due on
   // the channel, once it came or its wait ended. A held operation is busy but its time-out
   // does not run.
-  void SendWhenFree(int n, std::function<void()> send);
-  // The restart's answer came or its wait ended: the held requests go out, in order, until one
-  // of them is a restart again.
-  void ReleaseHeld(int n);
+  void SendWhenFree(int n, std::function<void()> send) { Link(n).SendWhenFree(std::move(send)); }
   // Before a new command: the bytes of an earlier exchange go, unless a restart's answer is due.
-  void DropStaleBytes(int n);
+  void DropStaleBytes(int n) { Link(n).DropStaleBytes(); }
   void SendFirmwareBlock(int n);
 
   // Refuses without a confirmed part, or without data when `needsImage`; true when both hold.
@@ -583,7 +581,6 @@ class Station {
   ImageBuffer image_;
   JobSettings settings_;
   JobForm form_;
-  std::array<ChannelState, kChannelCount> channels_{};
   InfoMemo info_;
   HexView flashView_;
   HexView otpView_;
@@ -597,10 +594,9 @@ class Station {
   ProjectMode projectMode_;
   std::int32_t totalCounter_ = 0;
 
-  // The link: ports, their channels' buffers, the port sources, the random bytes.
+  // The link: the channels' links (port, buffers, state), the port sources, the random bytes.
   PortProvider portProvider_;
-  std::array<std::unique_ptr<Port>, kChannelCount> ports_;
-  std::array<std::unique_ptr<protocol::LinkBuffers>, kChannelCount> links_;
+  std::array<std::unique_ptr<ChannelLink>, kChannelCount> links_;
   PortSources portSources_ = SystemPortSources();
   PortArrangement arrangePorts_;
   LowLatencyAccess lowLatencyAccess_ = SystemLowLatencyAccess();
@@ -610,10 +606,6 @@ class Station {
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;
   std::uint32_t resultCount_ = 0;
-  // Blocks that arrived for a channel while a question was open or its previous block was
-  // still being handled; handled once the question is answered, or right after that block.
-  std::array<bool, kChannelCount> receiving_{};
-  std::array<std::vector<std::uint8_t>, kChannelCount> deferred_;
   // Channels whose operation ended and whose listener call is still due.
   std::vector<std::pair<int, OperationOutcome>> ended_;
 };

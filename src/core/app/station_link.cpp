@@ -26,15 +26,15 @@ constexpr std::uint32_t kUpgradeBlockUnits = p::FirmwareBlockRequest::kBlockUnit
 }  // namespace
 
 void Station::SetUpLink() {
+  LinkHost& host = *this;
   for (int n = 1; n <= kChannelCount; ++n) {
     const auto i = static_cast<std::size_t>(n - 1);
-    links_[i] = std::make_unique<p::LinkBuffers>();
-    ports_[i] = portProvider_.make(serialEvents_, n);
+    links_[i] = std::make_unique<ChannelLink>(n, portProvider_.make(serialEvents_, n), host);
     PortHandlers handlers;
     handlers.received = [this, n](std::span<const std::uint8_t> block) { ReceiveData(n, block); };
     handlers.lineError = [this, n](std::uint32_t) { ReceiveError(n); };
     handlers.hangup = [this, n] { RequestHangup(n); };
-    ports_[i]->SetHandlers(std::move(handlers));
+    port(n).SetHandlers(std::move(handlers));
   }
   random_ = [engine = std::make_shared<std::minstd_rand>(std::random_device{}())] {
     return static_cast<std::uint8_t>((*engine)() % 255);
@@ -42,14 +42,14 @@ void Station::SetUpLink() {
 }
 
 Station::~Station() {
-  for (auto& c : ports_) {
-    if (c) c->ClosePort();
+  for (auto& l : links_) {
+    if (l) l->port().ClosePort();
   }
 }
 
 bool Station::AnyBusy() const {
-  return std::any_of(channels_.begin(), channels_.end(),
-                     [](const ChannelState& ch) { return ch.busy != 0; });
+  return std::any_of(links_.begin(), links_.end(),
+                     [](const auto& l) { return l->snapshot().busy != 0; });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -67,32 +67,16 @@ void Station::ListSerialPorts() {
   Notify(ViewPart::Window);
 }
 
-void Station::ResetChannelView(ChannelState& ch) {
-  ch.busy = 0;
-  ch.upgrading = 0;
-  ch.restartAnswerDue = 0;
-  ch.held.clear();
-  ch.gauge.enabled = false;
-  ch.gauge.progress = 0;
-  ch.gauge.colour = GaugeColour::Blue;
-}
-
 void Station::FreshBtnClick() {
   window_.ComboBoxCOMItems.clear();
   for (int n = 1; n <= kChannelCount; ++n) {
-    link(n).ResetReceive();
-    ResetChannelView(Channel(n));
+    Link(n).ResetReceive();
+    Link(n).ResetView();
     port(n).ClosePort();
   }
   ListSerialPorts();
   Notify(ViewPart::Gauges);
   TellListeners([](StationListener& l) { l.ChannelsChanged(); });
-}
-
-void Station::DropStaleBytes(int n) {
-  // While a restart's answer is on its way its first bytes may already be here: they stay, so
-  // that its frame completes and is set aside instead of spoiling the next reply.
-  if (Channel(n).restartAnswerDue == 0) link(n).ResetReceive();
 }
 
 bool Station::OpenChannelPort(int n, const std::string& portName) {
@@ -123,10 +107,10 @@ bool Station::OpenChannelPort(int n, const std::string& portName) {
 void Station::BitBtnFindDevClick() {
   window_.ComboBoxCOMItems.clear();
   for (int n = 1; n <= kChannelCount; ++n) {
-    link(n).ResetReceive();
+    Link(n).ResetReceive();
     Channel(n).connected = 0;
     Channel(n).identity.clear();
-    ResetChannelView(Channel(n));
+    Link(n).ResetView();
     port(n).ClosePort();
   }
   ListSerialPorts();
@@ -156,12 +140,7 @@ void Station::BitBtn1Click(int index) {
     return;
   }
   const int n = index + 1;
-  port(n).ClosePort();
-  link(n).ResetReceive();
-  Channel(n).connected = 0;
-  Channel(n).restartAnswerDue = 0;
-  Channel(n).held.clear();
-  Channel(n).timeout = kIdentityTimeout;
+  Link(n).Disconnect(kIdentityTimeout);
   if (OpenChannelPort(n, window_.ComboBoxCOMItems[static_cast<std::size_t>(index)]) &&
       port(n).IsOpen()) {
     SendIdentityRequest(index);
@@ -171,10 +150,7 @@ void Station::BitBtn1Click(int index) {
 
 void Station::SendIdentityRequest(int index) {
   if (index < 0 || index >= kChannelCount) return;
-  std::array<std::uint8_t, p::IdentityRequest::kLength> frame{};
-  // Sent as it stands: the identity request is a whole frame already.
-  port(index + 1).SendBlock(frame.data(),
-                            static_cast<std::uint16_t>(p::IdentityRequest::Build(frame)));
+  Link(index + 1).SendIdentityRequest();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -182,48 +158,29 @@ void Station::SendIdentityRequest(int index) {
 
 void Station::ReceiveData(int n, std::span<const std::uint8_t> block) {
   if (n < 1 || n > kChannelCount) return;
-  const auto i = static_cast<std::size_t>(n - 1);
-  if (QuestionOpen() || receiving_[i]) {
+  ChannelLink& l = Link(n);
+  if (QuestionOpen() || l.receiving()) {
     // A question is open (raised by a command or by a reply handler): every link stalls until
     // it is answered. The block waits and is handled then, in the order it came.
-    deferred_[i].insert(deferred_[i].end(), block.begin(), block.end());
+    l.Defer(block);
     return;
   }
   ReceiveDeferred();
-  // Every received block restarts the time-out, whatever it holds.
-  Channel(n).timeout = kOperationTimeout;
-  receiving_[i] = true;
-  link(n).ReceiveData(block, [&](std::span<const std::uint8_t> frame) { HandleFrame(n, frame); });
-  while (!deferred_[i].empty() && !QuestionOpen()) {
-    std::vector<std::uint8_t> more;
-    more.swap(deferred_[i]);
-    Channel(n).timeout = kOperationTimeout;
-    link(n).ReceiveData(more, [&](std::span<const std::uint8_t> frame) { HandleFrame(n, frame); });
-  }
-  receiving_[i] = false;
+  l.Receive(block);
   NotifyEnded();
 }
 
 void Station::ReceiveDeferred() {
   for (int n = 1; n <= kChannelCount && !QuestionOpen(); ++n) {
-    const auto i = static_cast<std::size_t>(n - 1);
-    if (receiving_[i] || deferred_[i].empty()) continue;
-    std::vector<std::uint8_t> waiting;
-    waiting.swap(deferred_[i]);
+    ChannelLink& l = Link(n);
+    if (l.receiving() || !l.HasDeferred()) continue;
+    const std::vector<std::uint8_t> waiting = l.TakeDeferred();
     ReceiveData(n, waiting);
   }
 }
 
-void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
-  ChannelState& ch = Channel(n);
-  if (ch.restartAnswerDue > 0) {
-    // The programmer's answer to the restart that closed the last operation: it is no reply
-    // to whatever command was started since, which may go out now.
-    ch.restartAnswerDue = 0;
-    ReleaseHeld(n);
-    return;
-  }
-  if (ch.connected) {
+void Station::FrameReceived(int n, std::span<const std::uint8_t> frame) {
+  if (Channel(n).connected) {
     DispatchReply(n, frame);
   } else {
     HandleIdentityReply(n, frame);
@@ -233,11 +190,7 @@ void Station::HandleFrame(int n, std::span<const std::uint8_t> frame) {
 void Station::ReceiveError(int n) {
   if (n < 1 || n > kChannelCount) return;
   ChannelState& ch = Channel(n);
-  link(n).ResetReceive();
-  const bool wasBusy = ch.busy != 0;
-  ch.busy = 0;
-  ch.upgrading = 0;
-  if (wasBusy) ch.held.clear();
+  const bool wasBusy = Link(n).LineError();
   // The panel and the gauge stay as they are, but a caller waiting for the operation learns
   // that it will not end by a reply.
   if (wasBusy) {
@@ -259,9 +212,7 @@ void Station::ReceiveError(int n) {
 void Station::RequestHangup(int n) {
   if (n < 1 || n > kChannelCount) return;
   ChannelState& ch = Channel(n);
-  port(n).ClosePort();
-  ch.restartAnswerDue = 0;
-  ch.held.clear();
+  Link(n).Hangup();
   // The operation running on the channel can get no reply: it ends now, as a link failure.
   if (ch.busy) FailOperation(n, p::kStatusSerialLinkError);
   ch.connected = 0;
@@ -280,7 +231,7 @@ void Station::RequestHangup(int n) {
 }
 
 void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
-  p::LinkBuffers& buffers = link(n);
+  p::LinkBuffers& buffers = Buffers(n);
   const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
   if (decoded.code != p::kStatusOk) return;
   const std::span<const std::uint8_t> packet(buffers.packet.data(), decoded.length);
@@ -323,23 +274,14 @@ void Station::Timer1Timer() {
   if (QuestionOpen()) return;
   bool gauges = false;
   for (int n = 1; n <= kChannelCount; ++n) {
-    ChannelState& ch = Channel(n);
-    if (ch.restartAnswerDue > 0) {
-      // No answer to the restart yet: what is held waits, and its time-out does not run.
-      if (--ch.restartAnswerDue == 0) {
-        link(n).ResetReceive();
-        ReleaseHeld(n);
-      }
-      continue;
-    }
-    if (!ch.busy) continue;
-    const StationOperation* op = OperationAwaiting(ch.pendingCommand);
+    ChannelLink& l = Link(n);
+    const StationOperation* op = l.snapshot().busy && l.snapshot().restartAnswerDue == 0
+                                     ? OperationAwaiting(l.snapshot().pendingCommand)
+                                     : nullptr;
     // Operations that report no progress of their own: the gauge runs with time.
-    if (op && op->timedGauge && ch.gauge.progress < ch.gauge.maximum) {
-      ++ch.gauge.progress;
-      gauges = true;
-    }
-    if (--ch.timeout <= 0) {
+    const LinkTick tick = l.Tick(op && op->timedGauge);
+    gauges = gauges || tick.gaugeMoved;
+    if (tick.expired) {
       const char* format = op ? op->timeoutText : kChipTimeout;
       FinishOperation(n, OperationResult::TimedOut, p::kStatusCommandTimeout, Format(format, n));
     }
@@ -355,15 +297,6 @@ void Station::Timer1Timer() {
 
 // ---------------------------------------------------------------------------------------------
 // Request senders
-
-void Station::SendPacket(int n, std::size_t length) {
-  p::LinkBuffers& buffers = link(n);
-  if (length == 0) return;
-  const std::uint16_t frameLength =
-      p::EncodePacket(std::span<const std::uint8_t>(buffers.packet.data(), length), buffers.frame);
-  // A closed port takes nothing; the operation then ends by its time-out.
-  if (frameLength != 0) port(n).SendBlock(buffers.frame.data(), frameLength);
-}
 
 std::array<std::uint8_t, p::kSettingsHeaderSize> Station::SettingsHeader(int n) {
   std::array<std::uint8_t, p::kSettingsHeaderSize> header{};
@@ -433,28 +366,6 @@ void Station::SendReadAddress(int n) {
 
 void Station::SendRestart(int n) {
   SendRequest(n, p::RestartRequest{});
-}
-
-void Station::ExpectRestartAnswer(int n) {
-  Channel(n).restartAnswerDue = kRestartAnswerWait;
-}
-
-void Station::SendWhenFree(int n, std::function<void()> send) {
-  ChannelState& ch = Channel(n);
-  if (ch.restartAnswerDue > 0) {
-    ch.held.push_back(std::move(send));
-    return;
-  }
-  send();
-}
-
-void Station::ReleaseHeld(int n) {
-  ChannelState& ch = Channel(n);
-  while (!ch.held.empty() && ch.restartAnswerDue == 0) {
-    std::function<void()> send = std::move(ch.held.front());
-    ch.held.erase(ch.held.begin());
-    send();
-  }
 }
 
 // ---------------------------------------------------------------------------------------------

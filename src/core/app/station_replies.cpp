@@ -98,11 +98,11 @@ void Station::FailOperation(int n, std::uint8_t code) {
 // Dispatch
 
 std::span<const std::uint8_t> Station::Packet(int n, std::size_t length) {
-  return std::span<const std::uint8_t>(link(n).packet.data(), length);
+  return std::span<const std::uint8_t>(Buffers(n).packet.data(), length);
 }
 
 void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
-  p::LinkBuffers& buffers = link(n);
+  p::LinkBuffers& buffers = Buffers(n);
   ChannelState& ch = Channel(n);
   const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
   const bool handled = ch.pendingCommand != kPendingIdle;

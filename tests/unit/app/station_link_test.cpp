@@ -208,7 +208,7 @@ TEST_F(StationLinkTest, EachReplyEndsItsOperationWithTheRightMessageAndPrefix) {
     station.ClearInformation1Click();
     Await(row.channel, row.pending, row.autoFlag);
     Receive(row.channel, row.frame);
-    const ChannelState& ch = station.channel(row.channel);
+    const ChannelSnapshot& ch = station.channel(row.channel);
     EXPECT_EQ(Lines(), row.lines);
     EXPECT_FALSE(ch.busy);
     EXPECT_EQ(ch.pendingCommand, kPendingIdle);
@@ -386,7 +386,7 @@ TEST_F(StationLinkTest, ALineErrorDropsTheReceivedBytesAndLeavesTheChannelIdle) 
   station.ChannelStateForTest(1).gauge.progress = 40;
   Receive(1, {0xC0, 0x93, 0x05});  // the start of a reply
   station.ReceiveError(1);
-  const ChannelState& ch = station.channel(1);
+  const ChannelSnapshot& ch = station.channel(1);
   EXPECT_FALSE(ch.busy);
   EXPECT_EQ(ch.gauge.progress, 40);  // no message, gauge as it was
   EXPECT_TRUE(Lines().empty());
@@ -801,7 +801,7 @@ TEST(StationUpgrade, EveryEndingLeavesTheChannelIdleWithItsOutcome) {
         station.RequestHangup(1);
         break;
     }
-    const ChannelState& ch = station.channel(1);
+    const ChannelSnapshot& ch = station.channel(1);
     EXPECT_FALSE(ch.busy);
     EXPECT_FALSE(ch.upgrading);
     EXPECT_EQ(ch.pendingCommand, kPendingIdle);

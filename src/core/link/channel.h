@@ -1,7 +1,7 @@
 // The state of one channel (one programmer on its serial port), four of them side by side.
-// Every command and reply handler works on it through the begin- and end-operation steps.
-// The channel's link buffers (receive count, receive, packet and frame buffers) live with the
-// protocol code (protocol::LinkBuffers), its port with the serial code.
+// Its link (link/channel_link.h) owns it with the channel's port and buffers; the station's
+// command and reply steps work on it through the begin- and end-operation steps. Front ends and
+// records see it read only, as a ChannelSnapshot.
 #pragma once
 
 #include <cstdint>
@@ -71,7 +71,10 @@ struct OperationOutcome {
   std::uint32_t ngCount = 0;
 };
 
-struct ChannelState {
+// A channel as the front ends, the records and the tests see it: read only, current whenever
+// it is looked at on the station's thread (copy it to keep it). Only the channel's link and
+// the station's command and reply steps assign it.
+struct ChannelSnapshot {
   std::uint8_t connected = 0;  // the programmer answered the identity request
   std::uint8_t busy = 0;       // an operation runs and a reply is awaited
   std::uint8_t autoFlag = 0;   // the running blank check is the first step of Auto
@@ -94,6 +97,10 @@ struct ChannelState {
   // next frame the channel receives and belongs to no operation: until it comes or the wait
   // ends, the channel's requests are held back in `held`, to be sent in order then.
   std::int16_t restartAnswerDue = 0;
+};
+
+// The channel's whole state inside its link: the snapshot and the requests held back.
+struct ChannelState : ChannelSnapshot {
   std::vector<std::function<void()>> held;
 
   // Before the first request of an operation: busy, block index 0, block count = flash size in
