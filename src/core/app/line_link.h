@@ -40,6 +40,9 @@ class LineLink final : public EventReceiver {
   bool Start(std::string* error);
   // See LineForwarder::Flush.
   bool Flush(std::chrono::milliseconds limit) { return forwarder_.Flush(limit); }
+  bool Flush(std::chrono::milliseconds limit, std::optional<std::size_t>* waiting) {
+    return forwarder_.Flush(limit, waiting);
+  }
   LineForwarder& forwarder() { return forwarder_; }
   const std::string& url() const { return url_; }
 

@@ -33,6 +33,11 @@ void LineForwarder::Wake() {
 }
 
 bool LineForwarder::Flush(std::chrono::milliseconds limit) {
+  return Flush(limit, nullptr);
+}
+
+bool LineForwarder::Flush(std::chrono::milliseconds limit, std::optional<std::size_t>* waiting) {
+  if (waiting) waiting->reset();
   std::unique_lock lock(mutex_);
   if (!thread_.joinable()) return false;
   const std::uint64_t wake = ++wakes_;
@@ -40,7 +45,9 @@ bool LineForwarder::Flush(std::chrono::milliseconds limit) {
   changed_.notify_all();
   changed_.wait_for(lock, limit,
                     [&] { return stop_ || emptyAfter_ >= wake || failedAfter_ >= wake; });
-  return emptyAfter_ >= wake;
+  if (emptyAfter_ >= wake) return true;
+  if (waiting && failedAfter_ >= wake) *waiting = failedWaiting_;
+  return false;
 }
 
 void LineForwarder::Stop() {
@@ -83,6 +90,7 @@ void LineForwarder::Run() {
         break;
       case PassResult::Failed:
         failedAfter_ = std::max(failedAfter_, wakes);
+        failedWaiting_ = passWaiting_;
         changed_.notify_all();
         // Only a flush cuts the pause short; new records wait for the next try.
         changed_.wait_for(lock, retry, [&] { return stop_ || flushes_ != flushes; });
@@ -94,9 +102,12 @@ void LineForwarder::Run() {
 
 LineForwarder::PassResult LineForwarder::Pass() {
   std::string error;
+  // A failure past the connection leaves a batch, or a store that cannot be read, waiting.
+  passWaiting_.reset();
   if (!db_) {
     db_ = LineDatabase::Connect(url_, &error);
     if (!db_) {
+      passWaiting_ = store_->CountUnforwarded();
       Report(LineNotice::Kind::Unreachable, error);
       return PassResult::Failed;
     }

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -65,6 +66,10 @@ class LineForwarder {
   // empty after this call, or a try after it failed, or `limit` passed. True when everything
   // committed before the call was forwarded.
   bool Flush(std::chrono::milliseconds limit);
+  // The same; when it returns false because a try after the call failed, *waiting is how many
+  // records that try left in the outbox (0 only when the outbox was read and found empty);
+  // otherwise (time out, store unreadable) *waiting is left empty.
+  bool Flush(std::chrono::milliseconds limit, std::optional<std::size_t>* waiting);
   void Stop();
 
   // The station's id (its store's); from a successful Start on.
@@ -91,11 +96,13 @@ class LineForwarder {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool stop_ = false;
-  std::uint64_t wakes_ = 0;        // Wake and Flush calls so far
-  std::uint64_t flushes_ = 0;      // Flush calls so far
-  std::uint64_t emptyAfter_ = 0;   // the outbox was found empty after this many wakes
-  std::uint64_t failedAfter_ = 0;  // a pass failed after this many wakes
-  bool unreachable_ = false;       // said so, and not yet said it is back
+  std::uint64_t wakes_ = 0;                   // Wake and Flush calls so far
+  std::uint64_t flushes_ = 0;                 // Flush calls so far
+  std::uint64_t emptyAfter_ = 0;              // the outbox was found empty after this many wakes
+  std::uint64_t failedAfter_ = 0;             // a pass failed after this many wakes
+  std::optional<std::size_t> failedWaiting_;  // records the last failed pass left, when known
+  std::optional<std::size_t> passWaiting_;    // the same, set by Pass on its own thread
+  bool unreachable_ = false;                  // said so, and not yet said it is back
   bool storeFailed_ = false;
   std::uint64_t forwarded_ = 0;
   std::thread thread_;

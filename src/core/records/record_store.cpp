@@ -363,8 +363,13 @@ std::vector<StoredRecord> RecordStore::Unforwarded(std::size_t limit) const {
 }
 
 std::size_t RecordStore::UnforwardedCount() const {
+  return CountUnforwarded().value_or(0);
+}
+
+std::optional<std::size_t> RecordStore::CountUnforwarded() const {
   Statement s(db_, "SELECT count(*) FROM records WHERE forwarded = 0");
-  return s && s.Step() == SQLITE_ROW ? static_cast<std::size_t>(s.Int(0)) : 0;
+  if (s && s.Step() == SQLITE_ROW) return static_cast<std::size_t>(s.Int(0));
+  return std::nullopt;
 }
 
 bool RecordStore::MarkForwarded(std::int64_t rowIdUpTo, std::string* error) {

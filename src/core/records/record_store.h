@@ -76,6 +76,8 @@ class RecordStore {
   // The outbox: records not yet forwarded to a line database, oldest first.
   std::vector<StoredRecord> Unforwarded(std::size_t limit) const;
   std::size_t UnforwardedCount() const;
+  // The same, or nothing when the store could not be read.
+  std::optional<std::size_t> CountUnforwarded() const;
   bool MarkForwarded(std::int64_t rowIdUpTo, std::string* error);  // all rows <= id
 
   // Records not yet known to be in the day files, oldest first, and their mark.

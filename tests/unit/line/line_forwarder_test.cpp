@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
 #include "core/line/line_database.h"
 #include "support/postgres_server.h"
@@ -112,6 +113,21 @@ class LineForwarderTest : public ::testing::Test {
   std::mutex mutex_;
   std::vector<LineNotice::Kind> notices_;
 };
+
+// A station that cannot reach the line but has nothing waiting must be told so: a run that
+// ends there does not warn about records that are not there.
+TEST_F(LineForwarderTest, AFailedFlushTellsHowManyRecordsWait) {
+  if (!StartServer()) GTEST_SKIP() << skip_;
+  std::string problem;
+  ASSERT_TRUE(server_->Stop(&problem)) << problem;
+  StartForwarder();
+  std::optional<std::size_t> waiting;
+  EXPECT_FALSE(forwarder_->Flush(kWait, &waiting));
+  EXPECT_EQ(waiting, std::optional<std::size_t>(0));
+  Append(3);
+  EXPECT_FALSE(forwarder_->Flush(kWait, &waiting));
+  EXPECT_EQ(waiting, std::optional<std::size_t>(3));
+}
 
 TEST_F(LineForwarderTest, ForwardsEveryRecordOnceInOrderAcrossAStoppedServer) {
   if (!StartServer()) GTEST_SKIP() << skip_;
