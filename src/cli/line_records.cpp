@@ -43,21 +43,9 @@ std::unique_ptr<LineRun> LineRun::Start(StationSession& session, RunOutput& outp
 
 int LineRun::ReserveSerialNumbers(const std::vector<SerialPlan>& plans, bool allowReused,
                                   bool offline) {
-  std::vector<SerialRange> ranges;
-  for (const SerialPlan& plan : plans) {
-    if (!plan.enabled) continue;
-    for (const SerialUse& use : plan.uses) {
-      ranges.push_back({use.channel, plan.chip, plan.address, use.first, use.last});
-    }
-  }
-  if (ranges.empty()) return kExitOk;
-  std::string error;
-  std::optional<std::vector<SerialHolder>> holders;
-  if (auto db = LineDatabase::Connect(link_.url(), &error)) {
-    holders =
-        db->Reserve(link_.forwarder().stationId(), StationHostName(), ranges, allowReused, &error);
-  }
-  if (!holders) {
+  const LineReservation reservation = ReserveOnLine(link_, plans, allowReused);
+  const std::string& error = reservation.error;
+  if (!reservation.reached) {
     if (offline) {
       output_.Problem("warning: serial numbers not reserved on the line (" + error +
                       "); only this station's own records were checked (--offline-serial-numbers)");
@@ -68,6 +56,7 @@ int LineRun::ReserveSerialNumbers(const std::vector<SerialPlan>& plans, bool all
                     "own records only)");
     return kExitFailed;
   }
+  const std::vector<SerialHolder>* holders = &reservation.holders;
   if (holders->empty()) return kExitOk;
   if (allowReused) {
     for (const SerialHolder& holder : *holders) {

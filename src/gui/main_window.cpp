@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "core/app/line_link.h"
 #include "core/app/serial_guard.h"
 #include "core/trace/tracing_port.h"
 #include "core/util/format.h"
@@ -456,7 +457,11 @@ void TKorvanNATxPrg::FormKeyPress(char key) {
 
 bool TKorvanNATxPrg::SerialNumbersConfirmed() {
   // Before the window is shown there is no record writer, and nothing to program yet.
-  return !records_ || ConfirmSerialNumbers(station_, *records_, station_.frontend());
+  if (!records_) return true;
+  if (!ConfirmSerialNumbers(station_, *records_, station_.frontend())) return false;
+  // Then across the line, when the window forwards to a line database.
+  return !line_ ||
+         ConfirmLineSerialNumbers(station_, *line_, records_->stationNumber(), station_.frontend());
 }
 
 void TKorvanNATxPrg::SerialEventsReady() {
@@ -695,6 +700,7 @@ void TKorvanNATxPrg::StartRecordsAndWatch() {
   records_ = std::make_unique<RecordWriter>(station_, station_.logLocation().shutdownDir);
   recording_ = std::make_unique<RecordingListener>(*records_, this);
   station_.SetListener(recording_.get());
+  StartLineLink();
 
   HotPlugOptions options;
   options.sources = station_.portSources();
@@ -708,11 +714,42 @@ void TKorvanNATxPrg::StartRecordsAndWatch() {
   }
 }
 
+void TKorvanNATxPrg::StartLineLink() {
+  const auto url = LineDatabaseFromEnvironment();
+  if (!url) return;
+  line_ = std::make_unique<LineLink>(station_, station_.logLocation().shutdownDir, *url);
+  std::string error;
+  if (!line_->Start(&error)) {
+    line_.reset();
+    const std::string text = "Production records are not forwarded to the line database " +
+                             LineDatabaseName(*url) + ": " + error;
+    station_.AddInfoLine(text);
+    frontend_.Ask(MessageKind::Error, text, Buttons::Ok);
+    return;
+  }
+  station_.AddInfoLine("Production records are forwarded to the line database " +
+                       LineDatabaseName(*url));
+}
+
+void TKorvanNATxPrg::FlushLineLink() {
+  if (!line_) return;
+  std::optional<std::size_t> waiting;
+  if (!line_->Flush(kLineFlushAtClose, &waiting) && !(waiting && *waiting == 0)) {
+    // Into the panel, so that the run's log says it too.
+    station_.AddInfoLine(
+        "production records not yet on the line database " + LineDatabaseName(line_->url()) +
+        "; they are kept in the station's store and forwarded when a station with the line "
+        "database starts on it again (korvan-cli records --pending lists them)");
+  }
+  line_.reset();
+}
+
 void TKorvanNATxPrg::closeEvent(QCloseEvent* event) {
   if (!closing_) {
     closing_ = true;
     timer1_->stop();
     if (portWatch_) portWatch_->Stop();
+    FlushLineLink();
     station_.FormClose();
   }
   event->accept();

@@ -9,8 +9,10 @@
 
 #include <QMainWindow>
 #include <array>
+#include <chrono>
 #include <memory>
 
+#include "core/app/line_link.h"
 #include "core/app/port_watch.h"
 #include "core/app/record_writer.h"
 #include "core/app/station.h"
@@ -90,6 +92,12 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   void SerialEventsReady();
   void Timer1Timer();
   void StartRecordsAndWatch();
+  // Forwarding to the line database KORVAN_RECORDS_DB names, when it is set.
+  void StartLineLink();
+  // At closing: the records get kLineFlushAtClose to reach the line database; the panel (and so
+  // the log) says when some are left waiting in the station's store.
+  void FlushLineLink();
+  static constexpr std::chrono::seconds kLineFlushAtClose{5};
 
   void RenderForm();
   void RenderWindow();
@@ -113,6 +121,9 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   std::unique_ptr<RecordingListener> recording_;
   // Posts to the station's serial queue, so it goes before the station does.
   std::unique_ptr<PortWatch> portWatch_;
+  // The line database KORVAN_RECORDS_DB names (null without it): forwards the records the
+  // writer keeps and reserves serial numbers across the line. Posts to the station's queue.
+  std::unique_ptr<LineLink> line_;
   QTimer* timer1_ = nullptr;
   QSocketNotifier* serialNotifier_ = nullptr;
   // A reply handler or the tick is running (and may be waiting in a modal question).

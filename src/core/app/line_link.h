@@ -15,7 +15,10 @@
 #include <optional>
 #include <string>
 
+#include "core/app/frontend.h"
+#include "core/app/serial_guard.h"
 #include "core/app/station.h"
+#include "core/line/line_database.h"
 #include "core/line/line_forwarder.h"
 
 namespace korvan {
@@ -59,5 +62,26 @@ class LineLink final : public EventReceiver {
   std::deque<LineNotice> notices_;
   LineForwarder forwarder_;
 };
+
+// What reserving a run's serial numbers on the line database found.
+struct LineReservation {
+  bool reached = false;  // the database answered (else `error` says why not)
+  std::string error;
+  // Numbers another station reserved, or an OK part on the line got (empty: all reserved).
+  std::vector<SerialHolder> holders;
+};
+
+// Reserves the numbers of the enabled `plans` (one per station of four) for this station, in
+// one transaction of the line database. With holders found nothing is reserved unless
+// `allowReused`. A plan with nothing to reserve reaches no database and finds no holder.
+LineReservation ReserveOnLine(LineLink& link, const std::vector<SerialPlan>& plans,
+                              bool allowReused);
+
+// The window's check on the line before Download and Auto, after the station's own: true to go
+// on. Numbers held elsewhere on the line, or a database that cannot be reached, are put to the
+// operator through `frontend` with OK/Cancel; OK reserves anyway, or goes on with the
+// station's own guard only.
+bool ConfirmLineSerialNumbers(Station& station, LineLink& link, int stationNumber,
+                              Frontend& frontend);
 
 }  // namespace korvan
