@@ -54,6 +54,22 @@ class LineCli : public CliRun {
            more;
   }
 
+  // Station "a" downloads and runs twelve Auto cycles in the background, its output in
+  // stdout.txt and stderr.txt; returns its pid (-1 when it could not start).
+  pid_t StartTwelveParts(const std::string& ports) {
+    std::string steps = "download";
+    for (int i = 0; i < 12; ++i) steps += " auto";
+    const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS='" + ports +
+                                "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps) +
+                                " >stdout.txt 2>stderr.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  }
+
   std::unique_ptr<PostgresServer> server_;
   std::string url_;
 };
@@ -162,17 +178,8 @@ TEST_F(LineCli, AStationKilledWhileTheServerIsAwayForwardsEverythingOnceAtItsNex
   ASSERT_FALSE(sim.ports().empty());
   std::string problem;
   ASSERT_TRUE(server_->Stop(&problem)) << problem;
-  std::string steps = "download";
-  for (int i = 0; i < 12; ++i) steps += " auto";
-  const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS='" + sim.ports() +
-                              "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps) +
-                              " >stdout.txt 2>stderr.txt";
-  const pid_t pid = fork();
+  const pid_t pid = StartTwelveParts(sim.ports());
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   const auto recorded = [&] {
     std::string error;
@@ -210,17 +217,8 @@ TEST_F(LineCli, TheServerStoppedMidRunGetsEveryRecordOnceInOrder) {
   // Programmers slow enough that the server can be stopped between parts.
   SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "20"});
   ASSERT_FALSE(sim.ports().empty());
-  std::string steps = "download";
-  for (int i = 0; i < 12; ++i) steps += " auto";
-  const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS='" + sim.ports() +
-                              "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps) +
-                              " >stdout.txt 2>stderr.txt";
-  const pid_t pid = fork();
+  const pid_t pid = StartTwelveParts(sim.ports());
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
   auto wait = [](const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done() && std::chrono::steady_clock::now() < deadline) {
