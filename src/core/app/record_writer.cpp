@@ -29,54 +29,12 @@ std::optional<std::string> UidDigits(const std::string& shown) {
   return digits;
 }
 
-// What a channel was doing, for the record of an interrupted part.
+// What a channel was doing, for the record of an interrupted part: its operation's name, as a
+// step of the Auto cycle when one runs.
 const char* PendingCommandName(std::uint8_t command, bool autoCycle) {
-  if (autoCycle) {
-    switch (command) {
-      case kPendingBlankCheck:
-        return "Auto (blank check)";
-      case kPendingErase:
-        return "Auto (erase)";
-      case kPendingProgram:
-        return "Auto (program)";
-      case kPendingVerify:
-        return "Auto (verify)";
-      case kPendingWriteOptionBytes:
-        return "Auto (option bytes)";
-      default:
-        return "Auto";
-    }
-  }
-  switch (command) {
-    case kPendingDownload:
-      return "download";
-    case kPendingErase:
-      return "erase";
-    case kPendingBlankCheck:
-      return "blank check";
-    case kPendingProgram:
-      return "program";
-    case kPendingVerify:
-      return "verify";
-    case kPendingReadChipMemory:
-      return "read memory";
-    case kPendingWriteOptionBytes:
-      return "write option bytes";
-    case kPendingReadOptionBytes:
-      return "read option bytes";
-    case kPendingReadChipId:
-      return "read chip ID";
-    case kPendingWriteOtp:
-      return "write OTP";
-    case kPendingReadOtp:
-      return "read OTP";
-    case kPendingReadAddress:
-      return "read address";
-    case kPendingFirmwareUpgrade:
-      return "firmware upgrade";
-    default:
-      return "an operation";
-  }
+  const StationOperation* op = Station::OperationAwaiting(command);
+  if (autoCycle) return op && op->autoStep() ? op->autoStepName : "Auto";
+  return op && op->recordName ? op->recordName : "an operation";
 }
 
 }  // namespace

@@ -148,61 +148,33 @@ enum class OperationChannels {
   Own,    // its handler picks the channels itself (read address, monitor, upgrade)
 };
 
-// The channel's Auto flag left as it is.
-inline constexpr int kAutoFlagKept = -1;
-
 // How an operation's command starts it.
 struct OperationFlags {
   OperationChannels channels;
-  bool needsImage;       // refused unless data are loaded
-  bool assembles;        // reads the job form into the job settings first
-  int autoFlag;          // the channel's Auto flag becomes 0 or 1, or kAutoFlagKept
-  bool dropsStaleBytes;  // the bytes of an earlier exchange go before its first request
+  bool needsImage;  // refused unless data are loaded
+  bool assembles;   // reads the job form into the job settings first
 };
 
-// One operation the front ends offer: how each of them starts it, how its command starts it
-// on the channels (checks, panel line, gauge, first request, time-out), the pending command
-// its replies come under and the reply step that takes them. Station::Operations() lists them
-// all; the commands, the command line's steps, the window's commands and the fuzzers enumerate
-// that list. A new operation is a row, its reply step and its request sender.
-struct StationOperation {
+// One operation the front ends offer: what its channel's link runs (LinkOperation: pending
+// command, gauge, time-out, names), how each front end starts it, how its command starts it on
+// the channels (checks, panel line, first request) and the reply step that takes its replies.
+// Station::Operations() lists them all; the commands, the links, the records, the command
+// line's steps, the window's commands and the fuzzers enumerate that list. A new operation is a
+// row, its reply step and its request sender.
+struct StationOperation : LinkOperation {
   const char* step;  // korvan-cli run's step word
   StepArgument argument;
   const char* handler;       // the station's handler, by name
   void (Station::*start)();  // ... and the handler itself
   // The window's menu entry and tool button that start it (nullptr: none).
   std::array<const char*, 2> controls;
-  // The pending command its replies are awaited under; kPendingIdle when it awaits none.
-  std::uint8_t pending;
   // The reply step of the pending command, nullptr when another row carries it (Auto starts
   // with the blank check's) or there is none.
   void (Station::*reply)(int n, std::uint8_t status, std::size_t length);
-  bool autoStep;            // a step of the Auto sequence: its outcome belongs to the cycle
-  bool timedGauge;          // reports no progress: the gauge moves with the tick
-  const char* timeoutText;  // the time-out's panel line, %d the channel
   OperationFlags flags;
-  void (Station::*prepare)();  // runs first, before any check (nullptr: nothing)
-  const char* message;         // the panel line as it starts on a channel, %d the channel
-  std::uint16_t (*gaugeMaximum)(const ChipRecord& chip);
-  // Set once the first request went out (nullptr: as the request's sender left it).
-  std::int16_t (*timeout)(const ChipRecord& chip);
+  void (Station::*prepare)();    // runs first, before any check (nullptr: nothing)
+  const char* message;           // the panel line as it starts on a channel, %d the channel
   void (Station::*send)(int n);  // the first request
-};
-
-// How a step of the Auto cycle ended, as far as the cycle goes on from it.
-enum class AutoOutcome { Blank, NotBlank, Protected, Done };
-
-// One move of the Auto cycle: after the step awaiting `after` ended with `when` (and `applies`
-// holds for the job, where given), the panel shows `line` (%d the channel) and the channel goes
-// on with the operation awaiting `next`, its gauge at 1 of `gaugeMaximum`, its first request
-// sent. Station::AutoSequence() lists them; a step with no move ends the cycle.
-struct AutoTransition {
-  std::uint8_t after;
-  AutoOutcome when;
-  bool (*applies)(const JobSettings& job);
-  std::uint8_t next;
-  const char* line;
-  std::uint16_t (*gaugeMaximum)(const ChipRecord& chip);
 };
 
 // The Frontend the station asks through: every question, dialog and file choice is modal, and
@@ -240,8 +212,6 @@ class Station : private LinkHost {
   static std::span<const StationOperation> Operations();
   // The row whose reply step takes the replies of `pending`; nullptr when none does.
   static const StationOperation* OperationAwaiting(std::uint8_t pending);
-  // The Auto cycle: blank check, then erase or program, verify, option bytes.
-  static std::span<const AutoTransition> AutoSequence();
   // The row of the command `handler` (one of the handlers the rows name).
   static const StationOperation& OperationStartedBy(void (Station::*handler)());
 
@@ -476,6 +446,9 @@ class Station : private LinkHost {
   void SetUpLink();
   bool LinksStalled() const override { return QuestionOpen(); }
   void FrameReceived(int n, std::span<const std::uint8_t> frame) override;
+  const LinkOperation* AwaitedOperation(std::uint8_t pending) const override {
+    return OperationAwaiting(pending);
+  }
   protocol::LinkBuffers& Buffers(int n) { return Link(n).buffers(); }
   // Binds channel n to `portName` and opens it; false (the error shown) when it cannot open.
   bool OpenChannelPort(int n, const std::string& portName);
@@ -484,9 +457,8 @@ class Station : private LinkHost {
   void HandleIdentityReply(int n, std::span<const std::uint8_t> frame);
   void DispatchReply(int n, std::span<const std::uint8_t> frame);
 
-  // Begin- and end-operation steps with the gauge redrawn. FinishOperation ends the operation,
-  // adds `text` as an information message when `addLine` is set, and records the outcome.
-  void BeginOperation(int n, std::uint16_t gaugeMaximum);
+  // The end-operation step with the gauge redrawn: ends the operation, adds `text` as an
+  // information message when `addLine` is set, and records the outcome.
   void FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
                        bool addLine = true, std::string chipUid = {});
   // "芯片1 ：%s" with the status text; "编程器1  ：%s" for a failed download.
@@ -512,8 +484,9 @@ class Station : private LinkHost {
   void ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t length);
   void HandleProgressReport(int n, std::size_t length);
   void CountResult();
-  // On an Auto cycle, the move of AutoSequence() from channel n's step on `outcome`: true when
-  // the cycle went on (the next step started), false when there is none or no cycle runs.
+  // On an Auto cycle, the move of the link's AutoSequence() from channel n's step on `outcome`:
+  // true when the cycle went on (the next step started), false when there is none or no cycle
+  // runs.
   bool ContinueAuto(int n, AutoOutcome outcome);
 
   // Request senders of channel n: each builds its packet in the channel's packet buffer,
@@ -544,8 +517,6 @@ class Station : private LinkHost {
   // the channel, once it came or its wait ended. A held operation is busy but its time-out
   // does not run.
   void SendWhenFree(int n, std::function<void()> send) { Link(n).SendWhenFree(std::move(send)); }
-  // Before a new command: the bytes of an earlier exchange go, unless a restart's answer is due.
-  void DropStaleBytes(int n) { Link(n).DropStaleBytes(); }
   void SendFirmwareBlock(int n);
 
   // Refuses without a confirmed part, or without data when `needsImage`; true when both hold.

@@ -56,17 +56,10 @@ void Station::StartOperation(const StationOperation& op) {
 }
 
 void Station::StartOn(int n, const StationOperation& op) {
-  ChannelState& ch = Channel(n);
-  if (op.flags.dropsStaleBytes) DropStaleBytes(n);
-  ch.pendingCommand = op.pending;
-  if (op.flags.autoFlag != kAutoFlagKept)
-    ch.autoFlag = static_cast<std::uint8_t>(op.flags.autoFlag);
+  Link(n).BeginOperation(op, chip_);
   if (op.message) info_.AddInfoLine(Format(op.message, n));
-  BeginOperation(n, op.gaugeMaximum(chip_));
-  SendWhenFree(n, [this, n, &op] {
-    (this->*op.send)(n);
-    if (op.timeout) Channel(n).timeout = op.timeout(chip_);
-  });
+  Notify(ViewPart::Gauges);
+  Link(n).SendFirstRequest(op, chip_, [this, n, &op] { (this->*op.send)(n); });
 }
 
 void Station::FormKeyPress(char key) {
@@ -145,12 +138,10 @@ void Station::ReadAddress1Click() {
     }
     settings_.readLength = ReadLengthFromSpin(entry->length);
   }
-  ChannelState& ch = Channel(1);
-  DropStaleBytes(1);
-  ch.pendingCommand = op.pending;
-  BeginOperation(1, op.gaugeMaximum(chip_));
-  ch.gauge.progress = kReadAddressGaugeProgress;
-  SendWhenFree(1, [this, &op] { (this->*op.send)(1); });
+  Link(1).BeginOperation(op, chip_);
+  Notify(ViewPart::Gauges);
+  Channel(1).gauge.progress = kReadAddressGaugeProgress;
+  Link(1).SendFirstRequest(op, chip_, [this, &op] { (this->*op.send)(1); });
 }
 
 void Station::EnterOffLineMonitor1Click() {

@@ -17,7 +17,6 @@ namespace p = protocol;
 
 namespace {
 
-constexpr char kChipTimeout[] = "芯片 %d ：操作超时！";
 constexpr std::int16_t kReadBackTimeout = 300;
 constexpr std::int16_t kIdentityTimeout = 500;
 constexpr std::int16_t kUpgradeTimeout = 500;
@@ -274,16 +273,11 @@ void Station::Timer1Timer() {
   if (QuestionOpen()) return;
   bool gauges = false;
   for (int n = 1; n <= kChannelCount; ++n) {
-    ChannelLink& l = Link(n);
-    const StationOperation* op = l.snapshot().busy && l.snapshot().restartAnswerDue == 0
-                                     ? OperationAwaiting(l.snapshot().pendingCommand)
-                                     : nullptr;
-    // Operations that report no progress of their own: the gauge runs with time.
-    const LinkTick tick = l.Tick(op && op->timedGauge);
+    const LinkTick tick = Link(n).Tick();
     gauges = gauges || tick.gaugeMoved;
     if (tick.expired) {
-      const char* format = op ? op->timeoutText : kChipTimeout;
-      FinishOperation(n, OperationResult::TimedOut, p::kStatusCommandTimeout, Format(format, n));
+      FinishOperation(n, OperationResult::TimedOut, p::kStatusCommandTimeout,
+                      Format(tick.timeoutText, n));
     }
   }
   const std::string counter = Format("计数器：%d", totalCounter_);

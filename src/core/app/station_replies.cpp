@@ -25,18 +25,13 @@ bool Accepted(std::uint8_t s) {
 
 bool IsAutoStep(std::uint8_t command) {
   const StationOperation* op = Station::OperationAwaiting(command);
-  return op && op->autoStep;
+  return op && op->autoStep();
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Beginning and ending operations
-
-void Station::BeginOperation(int n, std::uint16_t gaugeMaximum) {
-  Channel(n).BeginOperation(gaugeMaximum, chip_.flashSizeKB);
-  Notify(ViewPart::Gauges);
-}
 
 void Station::FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
                               bool addLine, std::string chipUid) {
@@ -148,18 +143,15 @@ void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
 }
 
 bool Station::ContinueAuto(int n, AutoOutcome outcome) {
-  ChannelState& ch = Channel(n);
+  const ChannelState& ch = Channel(n);
   if (!ch.autoFlag) return false;
-  for (const AutoTransition& move : AutoSequence()) {
-    if (move.after != ch.pendingCommand || move.when != outcome) continue;
-    if (move.applies && !move.applies(settings_)) continue;
-    info_.AddInfoLine(Format(move.line, n));
-    ch.pendingCommand = move.next;
-    BeginOperation(n, move.gaugeMaximum(chip_));
-    (this->*OperationAwaiting(move.next)->send)(n);
-    return true;
-  }
-  return false;
+  const AutoTransition* move = NextAutoMove(ch.pendingCommand, outcome, settings_);
+  if (!move) return false;
+  info_.AddInfoLine(Format(move->line, n));
+  Link(n).ContinueAuto(*move, chip_);
+  Notify(ViewPart::Gauges);
+  (this->*OperationAwaiting(move->next)->send)(n);
+  return true;
 }
 
 void Station::EraseResult(int n, std::uint8_t s, std::size_t /*length*/) {

@@ -126,9 +126,38 @@ void ChannelLink::ReleaseHeld() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Operations
+
+void ChannelLink::BeginOperation(const LinkOperation& op, const ChipRecord& chip) {
+  if (op.dropsStaleBytes) DropStaleBytes();
+  state_.pendingCommand = op.pending;
+  if (op.autoFlag != kAutoFlagKept) state_.autoFlag = static_cast<std::uint8_t>(op.autoFlag);
+  state_.BeginOperation(op.gaugeMaximum(chip), chip.flashSizeKB);
+}
+
+void ChannelLink::SendFirstRequest(const LinkOperation& op, const ChipRecord& chip,
+                                   std::function<void()> send) {
+  SendWhenFree([this, &op, &chip, first = std::move(send)] {
+    first();
+    if (op.timeout) state_.timeout = op.timeout(chip);
+  });
+}
+
+void ChannelLink::ContinueAuto(const AutoTransition& move, const ChipRecord& chip) {
+  state_.pendingCommand = move.next;
+  state_.BeginOperation(move.gaugeMaximum(chip), chip.flashSizeKB);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The 10 ms tick
 
-LinkTick ChannelLink::Tick(bool timedGauge) {
+namespace {
+
+constexpr char kChipTimeout[] = "芯片 %d ：操作超时！";
+
+}  // namespace
+
+LinkTick ChannelLink::Tick() {
   LinkTick tick;
   if (state_.restartAnswerDue > 0) {
     // No answer to the restart yet: what is held waits, and its time-out does not run.
@@ -139,11 +168,13 @@ LinkTick ChannelLink::Tick(bool timedGauge) {
     return tick;
   }
   if (!state_.busy) return tick;
-  if (timedGauge && state_.gauge.progress < state_.gauge.maximum) {
+  const LinkOperation* op = host_.AwaitedOperation(state_.pendingCommand);
+  if (op && op->timedGauge && state_.gauge.progress < state_.gauge.maximum) {
     ++state_.gauge.progress;
     tick.gaugeMoved = true;
   }
   tick.expired = --state_.timeout <= 0;
+  if (tick.expired) tick.timeoutText = op ? op->timeoutText : kChipTimeout;
   return tick;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/link/channel.h"
+#include "core/link/operation.h"
 #include "core/protocol/codec.h"
 #include "core/serial/port.h"
 
@@ -29,12 +30,15 @@ class LinkHost {
   // A complete frame for channel `channel` that is not the answer to a restart: an identity
   // reply or a reply to the channel's operation.
   virtual void FrameReceived(int channel, std::span<const std::uint8_t> frame) = 0;
+  // The operation whose replies come under `pending`; nullptr when none awaits them.
+  virtual const LinkOperation* AwaitedOperation(std::uint8_t pending) const = 0;
 };
 
 // How the tick went for a channel.
 struct LinkTick {
-  bool gaugeMoved = false;  // the gauge of an operation without progress of its own moved
-  bool expired = false;     // the operation's time-out ran out: it ends now
+  bool gaugeMoved = false;            // the gauge of an operation without progress of its own moved
+  bool expired = false;               // the operation's time-out ran out: it ends now
+  const char* timeoutText = nullptr;  // ... and its panel line, %d the channel
 };
 
 class ChannelLink {
@@ -101,10 +105,22 @@ class ChannelLink {
   // once it came or its wait ended.
   void SendWhenFree(std::function<void()> send);
 
+  // --- Operations ---
+  // An operation begins on the channel: the stale bytes dropped where `op` says so, its pending
+  // command and Auto flag, busy, the gauge at 1 of its maximum for `chip`.
+  void BeginOperation(const LinkOperation& op, const ChipRecord& chip);
+  // Then its first request: `send` and `op`'s time-out, at once or once a restart's answer
+  // came. `op` and `chip` must outlive the wait (the station's rows and chip record do).
+  void SendFirstRequest(const LinkOperation& op, const ChipRecord& chip,
+                        std::function<void()> send);
+  // An Auto cycle goes on with `move`: the operation awaiting its next command, the gauge at 1
+  // of its maximum. The station sends the step's first request.
+  void ContinueAuto(const AutoTransition& move, const ChipRecord& chip);
+
   // --- The 10 ms tick ---
-  // Counts the restart wait, else the running operation's time-out; `timedGauge` moves the
-  // gauge of an operation that reports no progress of its own.
-  LinkTick Tick(bool timedGauge);
+  // Counts the restart wait, else the running operation's time-out; the gauge of an operation
+  // that reports no progress of its own moves with it.
+  LinkTick Tick();
 
  private:
   void HandleFrame(std::span<const std::uint8_t> frame);

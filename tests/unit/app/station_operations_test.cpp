@@ -1,10 +1,15 @@
-// The operation list the front ends enumerate: each pending command has one reply step.
+// The operation list the front ends enumerate: each pending command has one reply step, and
+// the records name each operation from its row.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <set>
 #include <string>
 
+#include "core/app/record_writer.h"
 #include "core/app/station.h"
+#include "support/fake_frontend.h"
+#include "unit/app/app_test_support.h"
 
 namespace korvan {
 namespace {
@@ -37,6 +42,49 @@ TEST(StationOperations, EachPendingCommandHasOneReplyStepAndEachStepWordOneOpera
                          kPendingReadOptionBytes, kPendingReadChipId, kPendingWriteOtp,
                          kPendingReadOtp, kPendingReadAddress, kPendingFirmwareUpgrade}));
   EXPECT_EQ(Station::OperationAwaiting(kPendingIdle), nullptr);
+}
+
+// A part interrupted by a stop: its record says what the channel was doing, as a step of the
+// Auto cycle when one ran.
+TEST(StationOperations, TheRecordOfAnInterruptedPartNamesItsOperation) {
+  struct Case {
+    std::uint8_t pending;
+    std::uint8_t autoFlag;
+    const char* during;
+  };
+  const Case cases[] = {
+      {kPendingBlankCheck, 1, "Auto (blank check)"},
+      {kPendingErase, 1, "Auto (erase)"},
+      {kPendingProgram, 1, "Auto (program)"},
+      {kPendingVerify, 1, "Auto (verify)"},
+      {kPendingWriteOptionBytes, 1, "Auto (option bytes)"},
+      {kPendingReadChipId, 1, "Auto"},
+      {kPendingProgram, 0, "program"},
+      {kPendingDownload, 0, "download"},
+      {kPendingReadChipMemory, 0, "read memory"},
+      {kPendingReadChipId, 0, "read chip ID"},
+      {kPendingFirmwareUpgrade, 0, "firmware upgrade"},
+      {kPendingIdle, 0, "an operation"},
+  };
+  testing::TempDir dir;
+  testing::FakeFrontend fe;
+  Station station(fe);
+  station.SetPortSources(testing::NoPorts(dir.path()));
+  station.FormShow({dir.path(), "", ""});
+  std::filesystem::create_directory(dir.path() / "records");
+  RecordWriter writer(station, dir.path() / "records", Durability::Flushed);
+  for (const Case& c : cases) {
+    ChannelState& ch = station.ChannelStateForTest(1);
+    ch.pendingCommand = c.pending;
+    ch.autoFlag = c.autoFlag;
+    writer.Interrupted(1, SIGTERM);
+  }
+  const RecordListing listing = ReadRecords(dir.path() / "records");
+  ASSERT_EQ(listing.entries.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(listing.entries[i].record.resultText,
+              std::string("Interrupted by SIGTERM during ") + cases[i].during);
+  }
 }
 
 }  // namespace
