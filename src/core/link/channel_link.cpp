@@ -151,12 +151,6 @@ void ChannelLink::ContinueAuto(const AutoTransition& move, const ChipRecord& chi
 // ---------------------------------------------------------------------------------------------
 // The 10 ms tick
 
-namespace {
-
-constexpr char kChipTimeout[] = "芯片 %d ：操作超时！";
-
-}  // namespace
-
 LinkTick ChannelLink::Tick() {
   LinkTick tick;
   if (state_.restartAnswerDue > 0) {
@@ -174,7 +168,7 @@ LinkTick ChannelLink::Tick() {
     tick.gaugeMoved = true;
   }
   tick.expired = --state_.timeout <= 0;
-  if (tick.expired) tick.timeoutText = op ? op->timeoutText : kChipTimeout;
+  if (tick.expired) tick.timeoutText = op ? op->timeoutText : kChipTimeoutText;
   return tick;
 }
 

@@ -16,6 +16,10 @@ namespace korvan {
 // The channel's Auto flag left as it is.
 inline constexpr int kAutoFlagKept = -1;
 
+// The time-out's panel line of an operation on the chip (%d the channel); also the line of a
+// time-out under a pending command no operation awaits.
+inline constexpr char kChipTimeoutText[] = "芯片 %d ：操作超时！";
+
 struct LinkOperation {
   // The pending command its replies are awaited under; kPendingIdle when it awaits none.
   std::uint8_t pending;
