@@ -125,7 +125,8 @@ std::span<const std::uint8_t> Programmer::WriteNow(TimePoint now) const {
 }
 
 void Programmer::Written(std::size_t n) {
-  if (outgoing_.empty()) return;
+  if (outgoing_.empty() || n == 0) return;
+  ++writes_;
   Chunk& chunk = outgoing_.front();
   chunk.offset += n;
   if (chunk.offset >= chunk.bytes.size()) outgoing_.pop_front();
@@ -786,6 +787,7 @@ ChannelSnapshot Programmer::Snapshot() const {
   s.job = job_;
   s.identity = IdentityText();
   s.requests = requests_;
+  s.writes = writes_;
   s.partsOk = partsOk_;
   s.partsNg = partsNg_;
   s.nextSerial = nextSerial_;

@@ -81,6 +81,7 @@ struct ChannelSnapshot {
   StoredJob job;
   std::string identity;   // the identity text the programmer reports now
   unsigned requests = 0;  // requests answered or not, the identity request included
+  unsigned writes = 0;    // writes that carried bytes to the station
   unsigned partsOk = 0;   // stand-alone parts programmed since the last download
   unsigned partsNg = 0;
   std::uint32_t nextSerial = 0;  // the serial number the next good part gets
@@ -184,6 +185,7 @@ class Programmer {
 
   unsigned requests_ = 0;
   unsigned replies_ = 0;
+  unsigned writes_ = 0;
   bool hangupPending_ = false;
   std::uint64_t garbageSeed_;
 
