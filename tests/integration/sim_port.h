@@ -206,7 +206,6 @@ class SimPort {
         hungUp_ = true;
         break;
       }
-      ++reads_;
       raw_.insert(raw_.end(), buffer, buffer + n);
       link_->ReceiveData(
           std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)),
@@ -243,13 +242,11 @@ class SimPort {
     return text;
   }
 
-  int reads() const { return reads_; }
   bool hungUp() const { return hungUp_; }
   const Bytes& raw() const { return raw_; }
 
  private:
   int fd_ = -1;
-  int reads_ = 0;
   bool hungUp_ = false;
   Bytes raw_;
   std::unique_ptr<protocol::LinkBuffers> link_ = std::make_unique<protocol::LinkBuffers>();
