@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
@@ -7,9 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,8 +78,15 @@ std::vector<char> OtherThreadStates() {
   const std::string self = std::to_string(::gettid());
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
     if (entry.path().filename() == self) continue;
-    std::ifstream in(entry.path() / "stat");
-    const std::string stat((std::istreambuf_iterator<char>(in)), {});
+    // A thread that ends between the listing and the reading is skipped: its stat file
+    // then fails to open or to read (ESRCH).
+    const int fd = ::open((entry.path() / "stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    char buffer[512];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (n <= 0) continue;
+    const std::string stat(buffer, static_cast<std::size_t>(n));
     // "tid (name) S ...": the state follows the name's closing parenthesis.
     const auto close = stat.rfind(')');
     if (close != std::string::npos && close + 2 < stat.size()) states.push_back(stat[close + 2]);
