@@ -93,10 +93,11 @@ class JsonOutput : public RunOutput {
     Emit({{"event", "missing"}, {"channel", channel}, {"adapter", adapter}, {"text", text}});
   }
 
-  void LineDatabaseChanged(bool reachable, std::size_t pending, const std::string& text) override {
+  void LineDatabaseChanged(bool reachable, std::optional<std::size_t> pending,
+                           const std::string& text) override {
     Emit({{"event", "line_database"},
           {"reachable", reachable},
-          {"pending", pending},
+          {"pending", pending ? Json(*pending) : Json(nullptr)},
           {"text", text}});
   }
 
@@ -135,7 +136,8 @@ class QuietOutput : public RunOutput {
   void ChannelMissing(int channel, const std::string& adapter, const std::string& text) override {
     inner_->ChannelMissing(channel, adapter, text);
   }
-  void LineDatabaseChanged(bool reachable, std::size_t pending, const std::string& text) override {
+  void LineDatabaseChanged(bool reachable, std::optional<std::size_t> pending,
+                           const std::string& text) override {
     inner_->LineDatabaseChanged(reachable, pending, text);
   }
   void Finished(int exitStatus) override { inner_->Finished(exitStatus); }

@@ -69,8 +69,10 @@ class RunOutput {
     Problem(text);
   }
   // The line database could not be reached (`reachable` false) or can be again; `pending`
-  // records wait in the station's store. The information panel says the same in `text`.
-  virtual void LineDatabaseChanged(bool reachable, std::size_t pending, const std::string& text) {
+  // records wait in the station's store (none when it could not be counted). The information
+  // panel says the same in `text`.
+  virtual void LineDatabaseChanged(bool reachable, std::optional<std::size_t> pending,
+                                   const std::string& text) {
     (void)reachable;
     (void)pending;
     (void)text;

@@ -153,9 +153,12 @@ void LineForwarder::Report(LineNotice::Kind kind, const std::string& text) {
   }
   LineNotice notice;
   notice.kind = kind;
-  notice.pending = store_->UnforwardedCount();
-  const std::string waiting = std::to_string(notice.pending) + " production record" +
-                              (notice.pending == 1 ? "" : "s") + " waiting";
+  // A store that cannot be counted is not said to hold nothing.
+  const auto count = store_->CountUnforwarded();
+  notice.pending = count;
+  const std::string waiting =
+      count ? std::to_string(*count) + " production record" + (*count == 1 ? "" : "s") + " waiting"
+            : "production records waiting (how many could not be read from the station's store)";
   switch (kind) {
     case LineNotice::Kind::Unreachable:
       notice.text = "Line database unreachable (" + text +

@@ -36,8 +36,9 @@ struct LineNotice {
     StoreFailed,  // the station's own store could not be read or marked
   };
   Kind kind = Kind::Unreachable;
-  std::string text;         // for the information panel
-  std::size_t pending = 0;  // records waiting in the outbox when it was said
+  std::string text;                    // for the information panel
+  std::optional<std::size_t> pending;  // records waiting in the outbox when it was said; none
+                                       // when the store could not be counted
 };
 
 struct LineForwarderOptions {
