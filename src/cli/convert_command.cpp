@@ -16,9 +16,7 @@
 #include "cli/cli_frontend.h"
 #include "cli/command.h"
 #include "cli/job_files.h"
-#include "cli/part_names.h"
 #include "core/app/station.h"
-#include "core/chips/catalogue.h"
 #include "core/image/readers.h"
 #include "core/util/format.h"
 
@@ -38,24 +36,7 @@ class ConvertCommand : public Command {
         "Exit status: 0 saved, 1 an input was refused (line errors, no data, data outside the "
         "part's flash; nothing saved), 2 usage error (an unknown part included), 3 an input "
         "could not be read or the output could not be written.");
-    sub->add_option("--chip", part_,
-                    "Part number from the catalogue, any letter case (korvan-cli chip --list); "
-                    "not needed when the first IN is a .kvn");
-    sub->add_flag("--typed-name", typedName_,
-                  "Take a --chip name that is not in the catalogue as the chip dialog takes a "
-                  "typed name (the flash size and window derived from it are shown)");
-    sub->add_option("--series", series_, "Series selected in the chip dialog, 0..8")
-        ->check(CLI::Range(0, kSeriesCount - 1));
-    sub->add_option("--offset", offset_,
-                    "Address of a binary input, 0..0xFFFFFFFF (decimal, 0x... or $...; default: "
-                    "the flash start)");
-    sub->add_flag("--abort-on-error", abortOnError_,
-                  "Answer Abort to the first line error (the default: nothing is saved)");
-    sub->add_flag("--ignore-line-errors", ignoreLineErrors_,
-                  "Answer OK to line errors: read on, and save what was read");
-    sub->add_flag("--allow-outside", allowOutside_,
-                  "Save even when an input holds no data inside the part's flash, data outside "
-                  "it, or more than it holds (only warned about, as the window does)");
+    input_.AddTo(*sub, kTexts);
     sub->add_option("FILES", files_, "IN... OUT")->required()->expected(2, -1);
     return sub;
   }
@@ -73,19 +54,9 @@ class ConvertCommand : public Command {
       std::cerr << "convert: " << problem << '\n';
       return kExitUsage;
     }
-    const bool projectFirst = IsProjectFile(inputs.front());
-    if (!projectFirst && !part_) {
-      std::cerr << "convert: --chip is required unless the first input is a project (.kvn)\n";
-      return kExitUsage;
-    }
-    if (offset_) {
-      if (auto problem = RangeProblem("--offset", *offset_, 0xFFFFFFFF); !problem.empty()) {
-        std::cerr << "convert: " << problem << '\n';
-        return kExitUsage;
-      }
-    }
-    if (abortOnError_ && ignoreLineErrors_) {
-      std::cerr << "convert: --abort-on-error and --ignore-line-errors exclude each other\n";
+    if (const std::string problem = input_.Problem(IsProjectFile(inputs.front()), kTexts);
+        !problem.empty()) {
+      std::cerr << "convert: " << problem << '\n';
       return kExitUsage;
     }
     for (const auto& in : inputs) {
@@ -95,29 +66,22 @@ class ConvertCommand : public Command {
         return kExitUsage;
       }
     }
-    if (part_) {
-      std::string note, error;
-      const auto part = ResolvePart(*part_, typedName_, series_, note, error);
-      if (!part) {
-        std::cerr << "convert: " << error << '\n';
-        return kExitUsage;
-      }
-      if (!note.empty()) std::cerr << "convert: " << note << '\n';
-      part_ = *part;
+    std::string note, error;
+    if (!input_.ResolveChip(note, error)) {
+      std::cerr << "convert: " << error << '\n';
+      return kExitUsage;
     }
+    if (!note.empty()) std::cerr << "convert: " << note << '\n';
 
     CliFrontend frontend(std::cout, std::cerr);
-    frontend.abortOnError = !ignoreLineErrors_;
-    frontend.loadOffset = offset_;
-    frontend.chipPart = part_;
-    frontend.chipSeries = series_;
+    input_.ApplyTo(frontend);
     Station station(frontend);
     PanelPrinter printer;
     station.SetListener(&printer);
     station.InitView();
-    if (part_) station.DevButtonClick();
+    if (input_.part) station.DevButtonClick();
 
-    const LoadSummary loaded = LoadInputs(station, frontend, inputs, {allowOutside_});
+    const LoadSummary loaded = LoadInputs(station, frontend, inputs, input_.Checks());
     if (loaded.outcome == LoadOutcome::Failed) {
       std::cerr << "convert: " << loaded.problem << '\n';
       return kExitIo;
@@ -126,7 +90,7 @@ class ConvertCommand : public Command {
       std::cerr << "convert: " << loaded.problem << "; nothing saved\n";
       return kExitFailed;
     }
-    if (loaded.lineErrors > 0 && !ignoreLineErrors_) {
+    if (loaded.lineErrors > 0 && !input_.ignoreLineErrors) {
       std::cerr << "convert: " << LineErrorProblem(loaded)
                 << "; answered Abort, nothing saved (--ignore-line-errors reads on)\n";
       return kExitFailed;
@@ -145,13 +109,14 @@ class ConvertCommand : public Command {
     void InfoLineAdded(const std::string& line) override { std::cout << line << '\n'; }
   };
 
-  std::optional<std::string> part_;
-  std::optional<int> series_;
-  std::optional<std::string> offset_;
-  bool abortOnError_ = false;
-  bool ignoreLineErrors_ = false;
-  bool allowOutside_ = false;
-  bool typedName_ = false;
+  static constexpr JobInputOptions::Texts kTexts{
+      "the first IN is a .kvn", "--chip is required unless the first input is a project (.kvn)",
+      "Answer Abort to the first line error (the default: nothing is saved)",
+      "Answer OK to line errors: read on, and save what was read",
+      "Save even when an input holds no data inside the part's flash, data outside it, or more "
+      "than it holds (only warned about, as the window does)"};
+
+  JobInputOptions input_;
   std::vector<std::string> files_;
 };
 

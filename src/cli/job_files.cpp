@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/command.h"
+#include "cli/part_names.h"
+#include "core/chips/catalogue.h"
 #include "core/image/job_check.h"
 #include "core/util/format.h"
 
@@ -44,6 +47,52 @@ std::string CheckInputNames(const std::vector<std::string>& inputs) {
     }
   }
   return "";
+}
+
+void JobInputOptions::AddTo(CLI::App& sub, const Texts& texts) {
+  sub.add_option("--chip", part,
+                 std::string("Part number from the catalogue, any letter case (korvan-cli chip "
+                             "--list); not needed when ") +
+                     texts.chipNotNeeded);
+  sub.add_flag("--typed-name", typedName,
+               "Take a --chip name that is not in the catalogue as the chip dialog takes a "
+               "typed name (the flash size and window derived from it are shown)");
+  sub.add_option("--series", series, "Series selected in the chip dialog, 0..8")
+      ->check(CLI::Range(0, kSeriesCount - 1));
+  sub.add_option("--offset", offset,
+                 "Address of a binary input, 0..0xFFFFFFFF (decimal, 0x... or $...; default: "
+                 "the flash start)");
+  sub.add_flag("--abort-on-error", abortOnError, texts.abortOnError);
+  sub.add_flag("--ignore-line-errors", ignoreLineErrors, texts.ignoreLineErrors);
+  sub.add_flag("--allow-outside", allowOutside, texts.allowOutside);
+}
+
+std::string JobInputOptions::Problem(bool projectFirst, const Texts& texts) const {
+  if (!projectFirst && !part) return texts.chipRequired;
+  if (offset) {
+    if (auto problem = RangeProblem("--offset", *offset, 0xFFFFFFFF); !problem.empty()) {
+      return problem;
+    }
+  }
+  if (abortOnError && ignoreLineErrors) {
+    return "--abort-on-error and --ignore-line-errors exclude each other";
+  }
+  return "";
+}
+
+bool JobInputOptions::ResolveChip(std::string& note, std::string& error) {
+  if (!part) return true;
+  const auto resolved = ResolvePart(*part, typedName, series, note, error);
+  if (!resolved) return false;
+  part = *resolved;
+  return true;
+}
+
+void JobInputOptions::ApplyTo(CliFrontend& frontend) const {
+  frontend.abortOnError = !ignoreLineErrors;
+  frontend.loadOffset = offset;
+  frontend.chipPart = part;
+  frontend.chipSeries = series;
 }
 
 namespace {

@@ -3,8 +3,11 @@
 // Project File" load them. Shared by every sub-command that takes IN... files.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "cli/cli_frontend.h"
 #include "core/app/station.h"
@@ -44,6 +47,38 @@ struct LoadChecks {
   // Data outside the part's flash, or an image that does not fit it, only warned about as the
   // window does (--allow-outside); otherwise such an input is refused.
   bool allowOutside = false;
+};
+
+// The options of a sub-command that loads a job (run, convert): the part and how its inputs are
+// read.
+struct JobInputOptions {
+  std::optional<std::string> part;    // --chip
+  bool typedName = false;             // --typed-name
+  std::optional<int> series;          // --series
+  std::optional<std::string> offset;  // --offset
+  bool abortOnError = false;          // --abort-on-error
+  bool ignoreLineErrors = false;      // --ignore-line-errors
+  bool allowOutside = false;          // --allow-outside
+
+  // The texts that differ between the sub-commands.
+  struct Texts {
+    const char* chipNotNeeded;  // the end of --chip's help: when it may be left out
+    const char* chipRequired;   // the usage error when it is left out and may not be
+    const char* abortOnError;
+    const char* ignoreLineErrors;
+    const char* allowOutside;
+  };
+
+  void AddTo(CLI::App& sub, const Texts& texts);
+  // The first usage problem of these options for a job that starts with a project or not (""
+  // when none): --chip left out, --offset out of range, both line-error answers.
+  std::string Problem(bool projectFirst, const Texts& texts) const;
+  // Turns --chip into the catalogue's spelling, or with --typed-name keeps it as given and
+  // leaves the note on it in `note`. False with `error` set when the name is refused.
+  bool ResolveChip(std::string& note, std::string& error);
+  // The answers to the station's questions while the job is loaded.
+  void ApplyTo(CliFrontend& frontend) const;
+  LoadChecks Checks() const { return {allowOutside}; }
 };
 
 // Loads `inputs` in order: a .kvn as a project, the first object file as "Load Object File"

@@ -24,7 +24,6 @@
 #include "cli/job_files.h"
 #include "cli/json_output.h"
 #include "cli/line_records.h"
-#include "cli/part_names.h"
 #include "cli/run_output.h"
 #include "cli/run_steps.h"
 #include "cli/station_session.h"
@@ -242,27 +241,10 @@ class RunCommand : public Command {
                     "Binds channels to adapters: a text file of lines 'CHANNEL ADAPTER' (USB "
                     "serial number or /dev/serial/by-path name; '#' comments). A channel whose "
                     "adapter is missing fails; adapters bound to no channel are not used");
-    sub->add_option("--chip", part_,
-                    "Part number from the catalogue, any letter case (korvan-cli chip --list); "
-                    "not needed when the job is a .kvn project");
-    sub->add_flag("--typed-name", typedName_,
-                  "Take a --chip name that is not in the catalogue as the chip dialog takes a "
-                  "typed name (the flash size and window derived from it are shown)");
-    sub->add_option("--series", series_, "Series selected in the chip dialog, 0..8")
-        ->check(CLI::Range(0, kSeriesCount - 1));
-    sub->add_option("--offset", offset_,
-                    "Address of a binary input, 0..0xFFFFFFFF (decimal, 0x... or $...; default: "
-                    "the flash start)");
-    sub->add_flag("--abort-on-error", abortOnError_,
-                  "Answer Abort to the first line error of an input (the default)");
-    sub->add_flag("--ignore-line-errors", ignoreLineErrors_,
-                  "Answer OK to line errors: read on, and run the job with what was read");
+    input_.AddTo(*sub, kTexts);
     sub->add_flag("--allow-reused-serial-numbers", allowReusedSerials_,
                   "Program serial numbers that OK parts of the same chip already got at the same "
                   "address (the record store says so); only warned about");
-    sub->add_flag("--allow-outside", allowOutside_,
-                  "Run the job even when an input holds no data inside the part's flash, data "
-                  "outside it, or more than it holds (only warned about, as the window does)");
     sub->add_option("--watch-timeout", watchSeconds_,
                     "Seconds a watch=N step waits at most, up to 2592000 (default: no limit)")
         ->check(CLI::Range(0.001, 2592000.0));
@@ -311,27 +293,17 @@ class RunCommand : public Command {
       return Usage(problem);
     }
     const bool projectFirst = !inputs.empty() && IsProjectFile(inputs.front());
-    if (!projectFirst && !part_) {
-      return Usage("--chip is required unless the job is a project (.kvn)");
-    }
-    if (offset_) {
-      if (auto problem = RangeProblem("--offset", *offset_, 0xFFFFFFFF); !problem.empty()) {
-        return Usage(problem);
-      }
+    if (const std::string problem = input_.Problem(projectFirst, kTexts); !problem.empty()) {
+      return Usage(problem);
     }
     if (const std::string problem = job_.Check(); !problem.empty()) return Usage(problem);
     if (watchSeconds_ && !std::isfinite(*watchSeconds_)) {
       return Usage("--watch-timeout must be a finite number of seconds");
     }
-    if (abortOnError_ && ignoreLineErrors_) {
-      return Usage("--abort-on-error and --ignore-line-errors exclude each other");
-    }
-    if (part_) {
+    {
       std::string note, error;
-      const auto part = ResolvePart(*part_, typedName_, series_, note, error);
-      if (!part) return Usage(error);
+      if (!input_.ResolveChip(note, error)) return Usage(error);
       if (!note.empty()) std::cerr << "korvan-cli: " << note << '\n';
-      part_ = *part;
     }
     if (bindFile_) {
       std::ifstream in(*bindFile_, std::ios::binary);
@@ -348,11 +320,8 @@ class RunCommand : public Command {
 
     // With --json, stdout carries nothing but the events.
     CliFrontend frontend(json_ ? std::cerr : std::cout, std::cerr);
-    frontend.abortOnError = !ignoreLineErrors_;
+    input_.ApplyTo(frontend);
     frontend.abortOnMismatch = true;
-    frontend.loadOffset = offset_;
-    frontend.chipPart = part_;
-    frontend.chipSeries = series_;
     std::unique_ptr<RunOutput> output =
         json_ ? MakeJsonOutput(std::cout)
         : !quiet_ && IsLiveTerminal(STDOUT_FILENO)
@@ -436,14 +405,14 @@ class RunCommand : public Command {
       }
     }
 
-    if (part_) {
+    if (input_.part) {
       station.DevButtonClick();
       if (!station.chip().chipConfirmed) {
-        output.Problem("unknown part: " + *part_);
+        output.Problem("unknown part: " + *input_.part);
         return kExitUsage;
       }
     }
-    const LoadSummary loaded = LoadInputs(station, frontend, inputs, {allowOutside_});
+    const LoadSummary loaded = LoadInputs(station, frontend, inputs, input_.Checks());
     if (loaded.outcome == LoadOutcome::Failed) {
       if (!loaded.problem.empty()) output.Problem(loaded.problem);
       return kExitIo;
@@ -452,7 +421,7 @@ class RunCommand : public Command {
       output.Problem(loaded.problem + "; no step was run");
       return kExitFailed;
     }
-    if (loaded.lineErrors > 0 && !ignoreLineErrors_) {
+    if (loaded.lineErrors > 0 && !input_.ignoreLineErrors) {
       // An image with unreadable lines is not programmed into parts.
       output.Problem(LineErrorProblem(loaded) +
                      "; answered Abort, no step was run (--ignore-line-errors reads on)");
@@ -468,8 +437,8 @@ class RunCommand : public Command {
     // Further stations of four take the same job, loaded as the first one loaded it.
     bool sameJob = true;
     session.ForEachFurtherStation([&](Station& further, CliFrontend& asks, int s) {
-      if (part_) further.DevButtonClick();
-      const LoadSummary again = LoadInputs(further, asks, inputs, {allowOutside_});
+      if (input_.part) further.DevButtonClick();
+      const LoadSummary again = LoadInputs(further, asks, inputs, input_.Checks());
       sameJob = sameJob && again.outcome == LoadOutcome::Loaded &&
                 further.chip().chipConfirmed == station.chip().chipConfirmed;
       job_.Apply(further, s);
@@ -708,14 +677,15 @@ class RunCommand : public Command {
   std::optional<std::string> ports_;
   std::optional<std::string> bindFile_;
   std::optional<std::vector<ChannelBinding>> bindings_;
-  std::optional<std::string> part_;
-  std::optional<int> series_;
-  std::optional<std::string> offset_;
-  bool abortOnError_ = false;
-  bool ignoreLineErrors_ = false;
+  static constexpr JobInputOptions::Texts kTexts{
+      "the job is a .kvn project", "--chip is required unless the job is a project (.kvn)",
+      "Answer Abort to the first line error of an input (the default)",
+      "Answer OK to line errors: read on, and run the job with what was read",
+      "Run the job even when an input holds no data inside the part's flash, data outside it, "
+      "or more than it holds (only warned about, as the window does)"};
+
+  JobInputOptions input_;
   bool allowReusedSerials_ = false;
-  bool allowOutside_ = false;
-  bool typedName_ = false;
   std::optional<double> watchSeconds_;
   bool json_ = false;
   bool quiet_ = false;
