@@ -177,7 +177,7 @@ class RecordsCommand : public Command {
     std::error_code ec;
     if (!std::filesystem::exists(folder_ / kRecordStoreFile, ec)) return kExitOk;  // none
     std::string error;
-    const auto store = RecordStore::Open(folder_, &error);
+    const auto store = RecordStore::Open(folder_, &error, Durability::Synced, StoreAccess::Query);
     if (!store) {
       std::cerr << "records: " << error << '\n';
       return kExitIo;
@@ -222,7 +222,9 @@ class RecordsCommand : public Command {
       return kExitIo;
     }
     std::string error;
-    const auto store = db_.empty() ? RecordStore::Open(folder_, &error) : LineStore(&error);
+    const auto store =
+        db_.empty() ? RecordStore::Open(folder_, &error, Durability::Synced, StoreAccess::Query)
+                    : LineStore(&error);
     if (!store) {
       std::cerr << "records: " << error << '\n';
       return kExitIo;

@@ -80,6 +80,7 @@ constexpr const char* kFields[] = {
     "station",
     "serial_number_address",
     "record_id",
+    "serial_number_derived",
 };
 
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
@@ -145,6 +146,7 @@ std::string RecordJsonLine(const ProductionRecord& r) {
   j["option_sum"] = ChecksumText(r.optionSum);
   j["serial_number"] = r.serialNumber ? Json(*r.serialNumber) : Json(nullptr);
   j["serial_number_address"] = r.serialNumberAddress ? Json(*r.serialNumberAddress) : Json(nullptr);
+  if (r.serialNumberDerived) j["serial_number_derived"] = true;
   j["chip_uid"] = r.chipUid ? Json(*r.chipUid) : Json(nullptr);
   j["result"] = r.result;
   j["result_text"] = r.resultText;
@@ -190,6 +192,7 @@ std::string RecordCsvLine(const ProductionRecord& r) {
       std::to_string(r.station),
       r.serialNumberAddress ? std::to_string(*r.serialNumberAddress) : std::string(),
       CsvField(r.recordId),
+      r.serialNumberDerived ? "derived" : "",
   };
   static_assert(std::size(fields) == std::size(kFields));
   std::string line;
@@ -249,6 +252,10 @@ std::optional<ProductionRecord> ParseRecordJson(std::string_view line) {
     std::uint32_t address = 0;
     if (!ReadUnsigned(j, "serial_number_address", address)) return std::nullopt;
     r.serialNumberAddress = address;
+  }
+  if (const auto it = j.find("serial_number_derived"); it != j.end()) {
+    if (!it->is_boolean()) return std::nullopt;
+    r.serialNumberDerived = it->get<bool>();
   }
   // Files written before records had an id have none.
   if (j.contains("record_id") && !ReadText(j, "record_id", r.recordId)) return std::nullopt;

@@ -59,6 +59,10 @@ struct ProductionRecord {
   // was written at (set together).
   std::optional<std::uint32_t> serialNumber;
   std::optional<std::uint32_t> serialNumberAddress;
+  // The serial number was not reported but worked out from the settings the station downloaded
+  // (a programmer working on its own numbers its good parts itself: the start value plus one
+  // step per good part since the download). JSON carries it as "serial_number_derived": true.
+  bool serialNumberDerived = false;
   // The chip's unique ID as 24 upper-case hex digits, when it was read.
   std::optional<std::string> chipUid;
   int result = 0;  // the status or result code the part ended with

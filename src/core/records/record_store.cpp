@@ -1,6 +1,7 @@
 #include "core/records/record_store.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <utility>
@@ -37,7 +38,8 @@ CREATE TABLE IF NOT EXISTS records (
   ok_count INTEGER NOT NULL,
   ng_count INTEGER NOT NULL,
   filed INTEGER NOT NULL DEFAULT 0,
-  forwarded INTEGER NOT NULL DEFAULT 0
+  forwarded INTEGER NOT NULL DEFAULT 0,
+  serial_derived INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS records_time ON records(time);
 CREATE INDEX IF NOT EXISTS records_uid ON records(chip_uid) WHERE chip_uid IS NOT NULL;
@@ -52,10 +54,16 @@ CREATE INDEX IF NOT EXISTS records_unfiled ON records(row_id) WHERE filed = 0;
 CREATE INDEX IF NOT EXISTS records_unforwarded ON records(row_id) WHERE forwarded = 0;
 )sql";
 
+// The columns ReadRow reads; a store made before serial numbers could be derived reads none
+// as derived.
 constexpr const char* kColumns =
     "row_id, record_id, time, host, station, channel, port, programmer, chip, origin, "
     "image_crc, image_sum, option_sum, serial_number, serial_address, chip_uid, result, "
-    "result_text, pass, interrupted, ok_count, ng_count, forwarded";
+    "result_text, pass, interrupted, ok_count, ng_count, forwarded, serial_derived";
+constexpr const char* kColumnsBeforeDerived =
+    "row_id, record_id, time, host, station, channel, port, programmer, chip, origin, "
+    "image_crc, image_sum, option_sum, serial_number, serial_address, chip_uid, result, "
+    "result_text, pass, interrupted, ok_count, ng_count, forwarded, 0";
 
 // A prepared statement, finalised with its scope.
 class Statement {
@@ -96,8 +104,47 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// A file name as an SQLite URI's path: the characters a URI gives a meaning to, escaped.
+std::string UriPath(const std::filesystem::path& file) {
+  std::string path;
+  for (const char c : file.string()) {
+    if (c == '%' || c == '?' || c == '#') {
+      path += Format("%%%02X", static_cast<unsigned char>(c));
+    } else {
+      path += c;
+    }
+  }
+  return path;
+}
+
+// What went wrong, said so that an operator knows what to do: only a store SQLite finds
+// corrupt or no database at all is called damaged (and rebuilding it advised); a full disk or a
+// permission problem is named as such, since rebuilding would not help there.
 std::string DbError(sqlite3* db, const std::string& file) {
-  return Format("Record store \"%s\": %s", file.c_str(), sqlite3_errmsg(db));
+  const int code = sqlite3_errcode(db) & 0xFF;
+  std::string text = Format("Record store \"%s\": %s", file.c_str(), sqlite3_errmsg(db));
+  switch (code) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      text +=
+          " (the store is damaged: it is rebuilt from the day files with "
+          "`korvan-cli records --rebuild`)";
+      break;
+    case SQLITE_FULL:
+      text += " (the disk is full)";
+      break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      text += " (no permission to write it, or a read-only folder)";
+      break;
+    case SQLITE_CANTOPEN:
+      text += " (no permission to open it, or a read-only folder)";
+      break;
+    default:
+      break;
+  }
+  return text;
 }
 
 StoredRecord ReadRow(const Statement& s) {
@@ -126,6 +173,7 @@ StoredRecord ReadRow(const Statement& s) {
   r.okCount = static_cast<std::uint32_t>(s.Int(20));
   r.ngCount = static_cast<std::uint32_t>(s.Int(21));
   stored.forwarded = s.Int(22) != 0;
+  r.serialNumberDerived = s.Int(23) != 0;
   return stored;
 }
 
@@ -138,7 +186,8 @@ std::string DayEnd(const std::string& day) {
 }  // namespace
 
 std::unique_ptr<RecordStore> RecordStore::Open(const std::filesystem::path& folder,
-                                               std::string* error, Durability durability) {
+                                               std::string* error, Durability durability,
+                                               StoreAccess access) {
   const std::filesystem::path file = folder / kRecordStoreFile;
   auto fail = [&](const std::string& text) -> std::unique_ptr<RecordStore> {
     if (error) *error = text;
@@ -149,10 +198,25 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::filesystem::path& fold
   if (!std::filesystem::is_directory(folder, ec)) {
     return fail(Format("Record store \"%s\": the folder does not exist", file.c_str()));
   }
+  // Queries of a store nobody here can write read it as it stands.
+  const bool readOnly = access == StoreAccess::Query &&
+                        (::access(folder.c_str(), W_OK) != 0 ||
+                         (std::filesystem::exists(file, ec) && ::access(file.c_str(), W_OK) != 0));
+  if (readOnly && !std::filesystem::exists(file, ec)) {
+    return fail(
+        Format("Record store \"%s\": no store in a folder that cannot be written", file.c_str()));
+  }
   sqlite3* db = nullptr;
-  const int rc =
-      sqlite3_open_v2(file.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  // Without a write-ahead log left beside it the file is all there is; with one (a station that
+  // stopped without closing the store) SQLite reads the log too.
+  const bool walLeft = std::filesystem::exists(file.string() + "-wal", ec);
+  const std::string uri = "file:" + UriPath(file) +
+                          (!readOnly ? ""
+                           : walLeft ? "?mode=ro"
+                                     : "?mode=ro&immutable=1");
+  const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                    SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_URI;
+  const int rc = sqlite3_open_v2(uri.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     const std::string text = db ? DbError(db, file) : "Record store: out of memory";
     sqlite3_close(db);
@@ -160,16 +224,29 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::filesystem::path& fold
   }
   std::unique_ptr<RecordStore> store(new RecordStore(db, file));
   store->durability_ = durability;
+  store->readOnly_ = readOnly;
   // Several stations may share the folder: wait for one another's transactions.
   sqlite3_busy_timeout(db, 10000);
   std::string problem;
+  if (readOnly) {
+    // Read as it is: a damaged file shows at the first query of its schema.
+    if (!store->Exec("SELECT count(*) FROM sqlite_master;", &problem)) return fail(problem);
+    store->derivedColumn_ = store->HasColumn("serial_derived");
+    Statement get(db, "SELECT value FROM meta WHERE key = 'station_id'");
+    if (get && get.Step() == SQLITE_ROW) store->stationId_ = get.Text(0);
+    return store;
+  }
   const char* sync =
       durability == Durability::Synced ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;";
   if (!store->Exec("PRAGMA journal_mode=WAL;", &problem) || !store->Exec(sync, &problem) ||
       !store->Exec(kSchema, &problem)) {
-    return fail(problem +
-                " (a damaged store is rebuilt from the day files with "
-                "`korvan-cli records --rebuild`)");
+    return fail(problem);
+  }
+  // A store made before serial numbers could be derived gets the column (none derived).
+  if (!store->HasColumn("serial_derived") &&
+      !store->Exec("ALTER TABLE records ADD COLUMN serial_derived INTEGER NOT NULL DEFAULT 0;",
+                   &problem)) {
+    return fail(problem);
   }
   {
     Statement get(db, "SELECT value FROM meta WHERE key = 'station_id'");
@@ -190,14 +267,21 @@ RecordStore::~RecordStore() {
   sqlite3_close_v2(db_);
 }
 
+bool RecordStore::HasColumn(const char* name) const {
+  Statement s(db_, "SELECT 1 FROM pragma_table_info('records') WHERE name = ?");
+  s.Bind(1, std::string(name));
+  return s && s.Step() == SQLITE_ROW;
+}
+
+const char* RecordStore::Columns() const {
+  return derivedColumn_ ? kColumns : kColumnsBeforeDerived;
+}
+
 bool RecordStore::Exec(const char* sql, std::string* error) {
   char* message = nullptr;
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-  if (error) {
-    *error =
-        Format("Record store \"%s\": %s", file_.c_str(), message ? message : sqlite3_errmsg(db_));
-  }
   sqlite3_free(message);
+  if (error) *error = DbError(db_, file_);
   return false;
 }
 
@@ -206,11 +290,16 @@ std::int64_t RecordStore::Insert(const ProductionRecord& r, bool filed, std::str
     if (error) *error = "Record store: a record without a record id";
     return 0;
   }
+  if (readOnly_) {
+    if (error) *error = Format("Record store \"%s\": opened read-only", file_.c_str());
+    return 0;
+  }
   Statement ins(db_,
                 "INSERT INTO records (record_id, time, host, station, channel, port, programmer, "
                 "chip, origin, image_crc, image_sum, option_sum, serial_number, serial_address, "
-                "chip_uid, result, result_text, pass, interrupted, ok_count, ng_count, filed) "
-                "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
+                "chip_uid, result, result_text, pass, interrupted, ok_count, ng_count, filed, "
+                "serial_derived) "
+                "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
                 "ON CONFLICT(record_id) DO NOTHING");
   if (!ins) {
     if (error) *error = DbError(db_, file_);
@@ -239,6 +328,7 @@ std::int64_t RecordStore::Insert(const ProductionRecord& r, bool filed, std::str
   ins.Bind(++i, r.okCount);
   ins.Bind(++i, r.ngCount);
   ins.Bind(++i, filed ? 1 : 0);
+  ins.Bind(++i, r.serialNumberDerived ? 1 : 0);
   if (ins.Step() != SQLITE_DONE) {
     if (error) *error = DbError(db_, file_);
     return 0;
@@ -281,7 +371,7 @@ bool RecordStore::Remove(std::int64_t rowId, std::string* error) {
 bool RecordStore::ForEach(const RecordQuery& q,
                           const std::function<bool(const StoredRecord&)>& visit,
                           std::string* error) const {
-  std::string sql = std::string("SELECT ") + kColumns + " FROM records WHERE 1";
+  std::string sql = std::string("SELECT ") + Columns() + " FROM records WHERE 1";
   if (q.chipUid) sql += " AND chip_uid = :uid";
   if (q.serialNumber) sql += " AND serial_number = :serial";
   if (q.since) sql += " AND time >= :since";
@@ -351,7 +441,7 @@ std::size_t RecordStore::Count() const {
 std::vector<StoredRecord> RecordStore::Unforwarded(std::size_t limit) const {
   std::vector<StoredRecord> rows;
   std::string sql =
-      std::string("SELECT ") + kColumns + " FROM records WHERE forwarded = 0 ORDER BY row_id";
+      std::string("SELECT ") + Columns() + " FROM records WHERE forwarded = 0 ORDER BY row_id";
   // SQLite takes a 64-bit signed limit: a larger one (SIZE_MAX for "all") would fail the
   // statement and read as an empty outbox.
   if (limit != 0 && limit <= static_cast<std::size_t>(INT64_MAX)) {
@@ -383,7 +473,7 @@ bool RecordStore::MarkForwarded(std::int64_t rowIdUpTo, std::string* error) {
 std::vector<StoredRecord> RecordStore::Unfiled() const {
   std::vector<StoredRecord> rows;
   Statement s(db_,
-              std::string("SELECT ") + kColumns + " FROM records WHERE filed = 0 ORDER BY row_id");
+              std::string("SELECT ") + Columns() + " FROM records WHERE filed = 0 ORDER BY row_id");
   while (s && s.Step() == SQLITE_ROW) rows.push_back(ReadRow(s));
   return rows;
 }
@@ -408,7 +498,7 @@ std::optional<StoredRecord> RecordStore::FirstOkSerialInRange(const std::string&
                                                               std::uint32_t address,
                                                               std::uint32_t first,
                                                               std::uint32_t last) const {
-  Statement s(db_, std::string("SELECT ") + kColumns +
+  Statement s(db_, std::string("SELECT ") + Columns() +
                        " FROM records WHERE pass = 1 AND serial_number IS NOT NULL AND "
                        "serial_number BETWEEN ? AND ? "
                        "AND chip = ? AND serial_address = ? ORDER BY serial_number, row_id "
@@ -437,10 +527,10 @@ std::optional<std::uint32_t> RecordStore::HighestOkSerial(const std::string& chi
 std::vector<RecordStore::DuplicateGroup> RecordStore::Duplicates() const {
   std::vector<DuplicateGroup> groups;
   auto collect = [&](DuplicateGroup::Kind kind, const std::string& keys, const std::string& match) {
-    Statement s(db_, std::string("SELECT ") + kColumns + " FROM records AS r WHERE pass = 1 AND (" +
-                         keys + ") IN (SELECT " + keys + " FROM records WHERE pass = 1 AND " +
-                         match + " GROUP BY " + keys + " HAVING count(*) > 1) ORDER BY " + keys +
-                         ", row_id");
+    Statement s(db_, std::string("SELECT ") + Columns() +
+                         " FROM records AS r WHERE pass = 1 AND (" + keys + ") IN (SELECT " + keys +
+                         " FROM records WHERE pass = 1 AND " + match + " GROUP BY " + keys +
+                         " HAVING count(*) > 1) ORDER BY " + keys + ", row_id");
     std::string lastKey;
     while (s && s.Step() == SQLITE_ROW) {
       StoredRecord row = ReadRow(s);

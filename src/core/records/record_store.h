@@ -40,13 +40,19 @@ struct RecordQuery {                   // all optional; AND-ed
 // The store's file in a record folder.
 inline constexpr const char* kRecordStoreFile = "records.sqlite3";
 
+// What a store is opened for. Queries of a store on a read-only folder or mount read it as it
+// stands, without the write-ahead log's shared files (nothing there can change it meanwhile).
+enum class StoreAccess { ReadWrite, Query };
+
 class RecordStore {
  public:
-  // Opens or creates `folder`/records.sqlite3 (WAL). nullptr and *error when it cannot (the
-  // folder is missing, the file is not a database or is damaged). With Durability::Synced a
-  // record has reached the disk when Append returns.
+  // Opens or creates `folder`/records.sqlite3 (WAL). nullptr and *error when it cannot; the
+  // error says why: the folder is missing, permission is denied, the disk is full, or (only
+  // when SQLite finds the file corrupt or no database) the store is damaged, with the advice
+  // to rebuild it. With Durability::Synced a record has reached the disk when Append returns.
   static std::unique_ptr<RecordStore> Open(const std::filesystem::path& folder, std::string* error,
-                                           Durability durability = Durability::Synced);
+                                           Durability durability = Durability::Synced,
+                                           StoreAccess access = StoreAccess::ReadWrite);
   ~RecordStore();
   RecordStore(const RecordStore&) = delete;
   RecordStore& operator=(const RecordStore&) = delete;
@@ -112,12 +118,17 @@ class RecordStore {
   RecordStore(sqlite3* db, std::filesystem::path file) : db_(db), file_(std::move(file)) {}
   bool Exec(const char* sql, std::string* error);
   std::int64_t Insert(const ProductionRecord& record, bool filed, std::string* error);
+  bool HasColumn(const char* name) const;
+  // The columns ReadRow reads, as this store's schema has them.
+  const char* Columns() const;
 
   sqlite3* db_ = nullptr;
   std::filesystem::path file_;
   std::string stationId_;
   Durability durability_ = Durability::Synced;
   mutable std::string readError_;
+  bool readOnly_ = false;
+  bool derivedColumn_ = true;
 };
 
 }  // namespace korvan

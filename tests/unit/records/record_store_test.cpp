@@ -2,7 +2,14 @@
 // crash between the two writes is repaired, a store that cannot be written loses no day-file
 // record silently, queries and the serial-number questions, export and rebuild.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include <set>
 #include <string>
@@ -128,6 +135,66 @@ TEST(RecordKeeper, AStoreThatCannotBeWrittenFailsTheRecordAndWritesNoDayFile) {
   const auto missing = nowhere.Append(Part("2026-12-10T10:00:00+00:00", 1, true));
   ASSERT_TRUE(missing.has_value());
   EXPECT_NE(missing->find("does not exist"), std::string::npos) << *missing;
+}
+
+// A read-only folder and a full disk, made in a mount namespace of a child process of its own
+// (root only): queries read a read-only store, and neither is called damaged.
+TEST(RecordStoreErrors, AReadOnlyFolderIsQueriedAndAFullDiskIsNamedNotCalledDamaged) {
+  TempDir dir;
+  const std::filesystem::path ro = dir.path() / "ro", full = dir.path() / "full";
+  std::filesystem::create_directories(ro);
+  std::filesystem::create_directories(full);
+  {
+    RecordKeeper keeper(ro, Durability::Flushed);
+    ASSERT_EQ(keeper.Open(), std::nullopt);
+    ASSERT_EQ(keeper.Append(Part("2026-12-10T10:00:00+00:00", 1, true, 1000)), std::nullopt);
+  }
+  const std::filesystem::path said = dir.path() / "said.txt";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::ofstream out(said);
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(ro.c_str(), ro.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0 ||
+        ::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      out << "skip\n";
+      ::_exit(0);
+    }
+    std::string error;
+    auto query = RecordStore::Open(ro, &error, Durability::Synced, StoreAccess::Query);
+    out << (query ? std::to_string(query->Find({}).size()) : "error " + error) << '\n';
+    query.reset();
+    auto write = RecordStore::Open(ro, &error);
+    out << (write ? std::string("opened") : error) << '\n';
+    auto filling = RecordStore::Open(full, &error, Durability::Flushed);
+    std::string fullError = filling ? "" : error;
+    ProductionRecord big = Part("2026-12-10T10:00:00+00:00", 1, true);
+    big.resultText.assign(16 * 1024, 'x');
+    for (int i = 0; filling && fullError.empty() && i < 100; ++i) {
+      big.recordId = NewRecordId();
+      if (filling->Append(big, &error) == 0) fullError = error;
+    }
+    out << fullError << '\n';
+    out.close();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  std::istringstream lines(ReadAll(said));
+  std::string readOnlyQuery, readOnlyWrite, diskFull;
+  std::getline(lines, readOnlyQuery);
+  if (readOnlyQuery == "skip") GTEST_SKIP() << "no mount namespace here (not root?)";
+  std::getline(lines, readOnlyWrite);
+  std::getline(lines, diskFull);
+  EXPECT_EQ(readOnlyQuery, "1");
+  EXPECT_NE(readOnlyWrite.find("read-only folder"), std::string::npos) << readOnlyWrite;
+  EXPECT_NE(diskFull.find("the disk is full"), std::string::npos) << diskFull;
+  for (const std::string& text : {readOnlyWrite, diskFull}) {
+    EXPECT_EQ(text.find("damaged"), std::string::npos) << text;
+    EXPECT_EQ(text.find("--rebuild"), std::string::npos) << text;
+  }
 }
 
 TEST(RecordKeeper, OpeningFilesWhatACrashLeftInTheStoreOnly) {
