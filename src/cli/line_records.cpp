@@ -23,6 +23,16 @@ std::optional<std::string> LineOptions::Url() const {
   return LineDatabaseFromEnvironment();
 }
 
+std::string LineOptions::Problem() const {
+  const auto named = Url();
+  if (!named) return "";
+  const std::string problem = LineDatabaseUrlProblem(*named);
+  if (problem.empty()) return "";
+  const bool fromOption = url && !url->empty();
+  return (fromOption ? "--records-db " : "KORVAN_RECORDS_DB ") + LineDatabaseName(*named) + ": " +
+         problem;
+}
+
 LineRun::LineRun(StationSession& session, RunOutput& output, const std::filesystem::path& folder,
                  const std::string& url)
     : session_(session),

@@ -24,6 +24,9 @@ struct LineOptions {
   void Add(CLI::App* sub);
   // --records-db, else KORVAN_RECORDS_DB; nullopt: no line database.
   std::optional<std::string> Url() const;
+  // Why the line database named (by --records-db or KORVAN_RECORDS_DB) is no PostgreSQL
+  // connection string, naming where it came from; "" when it is one or none is named.
+  std::string Problem() const;
 };
 
 // The forwarding of one run, from its start to its end: at the end whatever the run recorded is

@@ -82,11 +82,18 @@ TEST(ProductionRecords, OneRecordPerFinishedPart) {
       EXPECT_EQ(*r.serialNumber, 0x40000000u * static_cast<std::uint32_t>(r.channel - 1));
     } else {
       ASSERT_EQ(r.origin, RecordOrigin::StandAlone);
-      EXPECT_FALSE(r.serialNumber.has_value());
       if (r.pass) {
         EXPECT_EQ(r.result, 6);
+        // Not reported: the downloaded start value plus a step per good part since, marked so.
+        ASSERT_TRUE(r.serialNumber.has_value());
+        EXPECT_EQ(*r.serialNumber, 0x40000000u * static_cast<std::uint32_t>(r.channel - 1) +
+                                       static_cast<std::uint32_t>(standAloneOk[r.channel]));
+        EXPECT_EQ(r.serialNumberAddress, std::optional<std::uint32_t>(0x0000FFF0));
+        EXPECT_TRUE(r.serialNumberDerived);
         ++standAloneOk[r.channel];
       } else {
+        EXPECT_FALSE(r.serialNumber.has_value());
+        EXPECT_FALSE(r.serialNumberDerived);
         EXPECT_EQ(r.resultText, Format("Failed : Error=0x%02X!", r.result));
         ++standAloneNg[r.channel];
       }

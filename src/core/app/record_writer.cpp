@@ -95,10 +95,17 @@ ProductionRecord RecordWriter::StandAloneRecord(int channel, std::uint8_t code) 
   ProductionRecord r = Common(channel);
   const auto i = static_cast<std::size_t>(channel - 1);
   r.origin = RecordOrigin::StandAlone;
-  // The programmer numbers its parts itself: which number this part got is not reported.
   r.result = code;
   r.resultText = StandAloneResultText(channel, code);
   r.pass = code == 6;
+  // The programmer numbers its parts itself and does not report the number: it is the start
+  // value of the last download plus one step per good part since (32-bit, wrapping).
+  const Numbering& n = numbering_[i];
+  if (r.pass && n.known && n.enabled) {
+    r.serialNumber = static_cast<std::uint32_t>(n.start + std::uint64_t{n.step} * n.goodParts);
+    r.serialNumberAddress = n.address;
+    r.serialNumberDerived = true;
+  }
   // The station has already counted this result.
   const ChannelSnapshot& ch = station_.channel(channel);
   r.okCount = ch.okCount + autoOk_[i];
@@ -107,7 +114,19 @@ ProductionRecord RecordWriter::StandAloneRecord(int channel, std::uint8_t code) 
 }
 
 void RecordWriter::OperationEnded(int channel, const OperationOutcome& outcome) {
-  if (!outcome.autoCycle || channel < 1 || channel > kChannelCount) return;
+  if (channel < 1 || channel > kChannelCount) return;
+  if (outcome.command == kPendingDownload && outcome.result == OperationResult::Ok) {
+    // The programmer now holds these settings and numbers its next good part with the start.
+    const JobSettings& job = station_.settings();
+    Numbering& n = numbering_[static_cast<std::size_t>(channel - 1)];
+    n.known = true;
+    n.enabled = job.snEnable != 0;
+    n.start = job.snStart[static_cast<std::size_t>(channel - 1)];
+    n.step = job.snGain;
+    n.address = job.snAddress;
+    n.goodParts = 0;
+  }
+  if (!outcome.autoCycle) return;
   const ProductionRecord record = AutoRecord(channel, outcome);
   ++(record.pass ? autoOk_ : autoNg_)[static_cast<std::size_t>(channel - 1)];
   Write(record);
@@ -115,7 +134,9 @@ void RecordWriter::OperationEnded(int channel, const OperationOutcome& outcome) 
 
 void RecordWriter::StandAloneResult(int channel, std::uint8_t code) {
   if (channel < 1 || channel > kChannelCount) return;
-  Write(StandAloneRecord(channel, code));
+  const ProductionRecord record = StandAloneRecord(channel, code);
+  if (record.pass) ++numbering_[static_cast<std::size_t>(channel - 1)].goodParts;
+  Write(record);
 }
 
 void RecordWriter::Interrupted(int channel, int signalNumber) {

@@ -41,6 +41,8 @@ class RecordWriter {
 
   // The record a finished part gets; nothing is written.
   ProductionRecord AutoRecord(int channel, const OperationOutcome& outcome) const;
+  // A good stand-alone part after a download with serial numbers on carries the number the
+  // downloaded settings give it, marked as derived.
   ProductionRecord StandAloneRecord(int channel, std::uint8_t code) const;
 
   // Records written since the start, and the error of the last record that could not be
@@ -67,6 +69,18 @@ class RecordWriter {
   // Auto cycles per channel by verdict; the station counts the stand-alone results itself.
   std::array<std::uint32_t, kChannelCount> autoOk_{};
   std::array<std::uint32_t, kChannelCount> autoNg_{};
+  // What each channel's programmer numbers its stand-alone parts with: the serial-number
+  // settings of the last download that ended well on the channel, and the good parts it has
+  // reported since (the programmer adds one step per good part).
+  struct Numbering {
+    bool known = false;  // a download ended well on the channel since the start
+    bool enabled = false;
+    std::uint32_t start = 0;
+    std::uint16_t step = 0;
+    std::uint32_t address = 0;
+    std::uint32_t goodParts = 0;
+  };
+  std::array<Numbering, kChannelCount> numbering_{};
   std::size_t written_ = 0;
   std::size_t failed_ = 0;
   std::optional<std::string> lastError_;

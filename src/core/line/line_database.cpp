@@ -1,6 +1,9 @@
 #include "core/line/line_database.h"
 
+#include <libpq-fe.h>
 #include <cstdio>
+
+#include <charconv>
 #include <pqxx/pqxx>
 
 namespace korvan {
@@ -53,6 +56,9 @@ constexpr const char* kMigrations[] = {
     "  reserved_at timestamptz NOT NULL DEFAULT now());"
     "CREATE INDEX serial_reservations_range ON serial_reservations"
     "  (chip, address, first_serial);",
+    // 3: serial numbers worked out from the downloaded settings (stand-alone parts) say so.
+    "ALTER TABLE production_records"
+    "  ADD COLUMN serial_number_derived boolean NOT NULL DEFAULT false;",
 };
 static_assert(std::size(kMigrations) == LineDatabase::kSchemaVersion);
 
@@ -106,7 +112,7 @@ constexpr const char* kRecordColumns =
     "line_id, station_id, station_row, record_id, host, station_number, channel, port, "
     "programmer, chip, origin, time, image_crc, image_sum, option_sum, serial_number, "
     "serial_number_address, chip_uid, result, result_text, pass, interrupted, ok_count, "
-    "ng_count";
+    "ng_count, serial_number_derived";
 
 LineRecord ReadRecord(const pqxx::row& row) {
   LineRecord out;
@@ -138,6 +144,7 @@ LineRecord ReadRecord(const pqxx::row& row) {
   r.interrupted = row[21].as<bool>();
   r.okCount = static_cast<std::uint32_t>(row[22].as<std::int64_t>());
   r.ngCount = static_cast<std::uint32_t>(row[23].as<std::int64_t>());
+  r.serialNumberDerived = row[24].as<bool>();
   return out;
 }
 
@@ -167,6 +174,42 @@ std::string LineDatabaseName(const std::string& url) {
   const std::size_t colon = url.find(':', scheme + 3);
   if (colon == std::string::npos || colon > at) return url;
   return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
+std::string LineDatabaseUrlProblem(const std::string& url) {
+  const bool isUrl = url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
+  const bool isKeywords =
+      url.find("://") == std::string::npos && url.find('=') != std::string::npos;
+  if (!isUrl && !isKeywords) {
+    return "not a PostgreSQL connection (postgresql://USER@HOST/DB or key=value pairs)";
+  }
+  char* message = nullptr;
+  PQconninfoOption* options = PQconninfoParse(url.c_str(), &message);
+  if (!options) {
+    std::string text = message ? OneLine(message) : "libpq cannot read it";
+    PQfreemem(message);
+    return text;
+  }
+  std::string problem;
+  for (PQconninfoOption* o = options; o->keyword && problem.empty(); ++o) {
+    if (std::string_view(o->keyword) != "port" || !o->val) continue;
+    // A port for every host, comma separated.
+    std::string_view ports = o->val;
+    while (problem.empty()) {
+      const std::size_t comma = ports.find(',');
+      const std::string_view port = ports.substr(0, comma);
+      unsigned long value = 0;
+      const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+      if (!port.empty() &&
+          (ec != std::errc() || end != port.data() + port.size() || value == 0 || value > 65535)) {
+        problem = "port " + std::string(port) + " is not 1..65535";
+      }
+      if (comma == std::string_view::npos) break;
+      ports.remove_prefix(comma + 1);
+    }
+  }
+  PQconninfoFree(options);
+  return problem;
 }
 
 LineDatabase::LineDatabase(std::string url) : url_(std::move(url)) {}
@@ -240,7 +283,7 @@ std::optional<std::size_t> LineDatabase::Insert(const std::string& stationId,
         "INSERT INTO production_records (station_id, station_row, record_id, host, "
         "station_number, channel, port, programmer, chip, origin, time, local_date, image_crc, "
         "image_sum, option_sum, serial_number, serial_number_address, chip_uid, result, "
-        "result_text, pass, interrupted, ok_count, ng_count) VALUES ";
+        "result_text, pass, interrupted, ok_count, ng_count, serial_number_derived) VALUES ";
     const std::string station = work.quote(stationId);
     bool first = true;
     for (const StoredRecord& stored : records) {
@@ -260,7 +303,8 @@ std::optional<std::size_t> LineDatabase::Insert(const std::string& stationId,
              Nullable(r.serialNumberAddress) + ',' + Nullable(work, r.chipUid) + ',' +
              std::to_string(r.result) + ',' + work.quote(r.resultText) + ',' +
              (r.pass ? "true" : "false") + ',' + (r.interrupted ? "true" : "false") + ',' +
-             std::to_string(r.okCount) + ',' + std::to_string(r.ngCount) + ')';
+             std::to_string(r.okCount) + ',' + std::to_string(r.ngCount) + ',' +
+             (r.serialNumberDerived ? "true" : "false") + ')';
     }
     sql += " ON CONFLICT (station_id, record_id) DO NOTHING";
     const pqxx::result result = work.exec(sql);

@@ -89,11 +89,11 @@ TEST(ProductionRecord, JsonAndCsvLinesHoldEveryField) {
   EXPECT_EQ(RecordCsvHeader(),
             "time,host,channel,port,programmer,chip,origin,image_crc,image_sum,option_sum,"
             "serial_number,chip_uid,result,result_text,verdict,ok_count,ng_count,station,"
-            "serial_number_address,record_id\r\n");
+            "serial_number_address,record_id,serial_number_derived\r\n");
   EXPECT_EQ(RecordCsvLine(FullRecord()),
             "2026-12-10T14:03:22+08:00,line-3,2,/dev/ttyUSB1,Korvan200NAT V2.3,N32G452CBL7,"
             "stand-alone,0x1A2B,0x00FF,0x5AA5,1073741827,0102030405060708090A0B0C,6,Successed!,"
-            "OK,3,1,1,65520,00112233445566778899aabbccddeeff\r\n");
+            "OK,3,1,1,65520,00112233445566778899aabbccddeeff,\r\n");
 
   // Absent serial number and UID: null in JSON, empty in CSV.
   ProductionRecord r = FullRecord();
@@ -111,6 +111,17 @@ TEST(ProductionRecord, JsonAndCsvLinesHoldEveryField) {
       << json;
   EXPECT_NE(RecordCsvLine(r).find(",0x5AA5,,,30,Error：芯片未设定读保护！,NG,3,1,1,,"),
             std::string::npos);
+
+  // A serial number worked out from the downloaded settings says so, both ways.
+  ProductionRecord derived = FullRecord();
+  derived.serialNumberDerived = true;
+  const std::string derivedJson = RecordJsonLine(derived);
+  EXPECT_NE(derivedJson.find(R"("serial_number_address":65520,"serial_number_derived":true,)"),
+            std::string::npos)
+      << derivedJson;
+  EXPECT_EQ(ParseRecordJson(derivedJson.substr(0, derivedJson.size() - 1)), derived);
+  const std::string csv = RecordCsvLine(derived);
+  EXPECT_EQ(csv.substr(csv.size() - 10), ",derived\r\n");
 }
 
 TEST(ProductionRecord, CsvQuotesCommasQuotesAndLineBreaks) {
@@ -299,7 +310,7 @@ TEST(RecordLog, KilledWritersLeaveOnlyWholeLines) {
       const std::string& row = rows[i];
       ASSERT_EQ(row.rfind("2026-12-10T14:03:22+08:00,line-3,2,", 0), 0u) << row.substr(0, 80);
       ASSERT_NE(row.find("x, \"\"long\"\"\",OK,"), std::string::npos) << row.substr(0, 80);
-      const std::string end = ",1,65520,00112233445566778899aabbccddeeff";
+      const std::string end = ",1,65520,00112233445566778899aabbccddeeff,";
       ASSERT_EQ(row.substr(row.size() - end.size()), end) << row.substr(0, 80);
     }
   }
