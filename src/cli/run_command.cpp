@@ -8,6 +8,7 @@
 // any channel ends the run.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -29,6 +30,7 @@
 #include "cli/station_session.h"
 #include "cli/terminal_output.h"
 #include "core/app/serial_guard.h"
+#include "core/app/serial_numbers.h"
 #include "core/chips/catalogue.h"
 #include "core/serial/port_binding.h"
 #include "core/trace/tracing_port.h"
@@ -81,12 +83,15 @@ struct JobOptions {
     const char* const job = "Job settings";
     sub->add_option("--serial-numbers", serialNumbers,
                     "Serial numbers on, starting at SN1[,SN2,...] for channels 1, 2, ... (at "
-                    "most one per channel; each 0..4294967295, decimal or 0x...); a channel "
-                    "without a number of its own starts where the form does for its place in "
-                    "its station of four: 1st at 0, 2nd at 0x40000000, 3rd at 0x80000000, 4th at "
-                    "0xC0000000. `continue`: each channel starts after the highest number the "
-                    "record store holds for the chip, address and channel. Numbers an OK part "
-                    "already got (same chip and address, in the record store) are refused")
+                    "most one per channel found; each 0..4294967295, decimal or 0x...); a "
+                    "channel without a number of its own starts where the form does (up to four "
+                    "channels: 1st at 0, 2nd at 0x40000000, 3rd at 0x80000000, 4th at "
+                    "0xC0000000; with N > 4 channels, channel c at (c-1) * 2^32/N). "
+                    "`continue`: each channel starts after the highest number the record store "
+                    "holds for the chip, address and channel. Two channels whose numbers would "
+                    "overlap (over the count limit, else over the run's Auto cycles and watched "
+                    "parts) refuse the run (exit 2); numbers an OK part already got (same chip "
+                    "and address, in the record store) are refused")
         ->group(job);
     sub->add_option("--sn-gain", snGain, "Serial-number step, 0..0xFFFF (default 0x01)")
         ->group(job);
@@ -175,8 +180,11 @@ struct JobOptions {
   }
 
   // Ticks and fills the controls of station `s` (its channels (s - 1) * 4 + 1 ...) as an
-  // operator would, each with its click handler.
-  void Apply(Station& station, int s = 1) const {
+  // operator would, each with its click handler. `channelCount` is the run's channels over all
+  // stations: with more than four, a channel without a serial number of its own starts at its
+  // share of the 32-bit range (DefaultSerialStart), so that no two stations repeat the form's
+  // four defaults.
+  void Apply(Station& station, int s, int channelCount) const {
     JobForm& form = station.form();
     if (serialNumbers) {
       form.CheckBoxSN.checked = true;
@@ -184,8 +192,14 @@ struct JobOptions {
       const auto numbers =
           ContinuesSerialNumbers() ? std::vector<std::string>{} : SplitList(*serialNumbers);
       const auto first = static_cast<std::size_t>((s - 1) * kChannelCount);
-      for (std::size_t i = first; i < numbers.size() && i < first + kChannelCount; ++i) {
-        form.SNEdit(static_cast<int>(i - first)).text = numbers[i];
+      for (std::size_t i = first; i < first + kChannelCount; ++i) {
+        const int local = static_cast<int>(i - first);
+        if (i < numbers.size()) {
+          form.SNEdit(local).text = numbers[i];
+        } else if (channelCount > kChannelCount) {
+          form.SNEdit(local).text = SerialNumberText(
+              DefaultSerialStart(static_cast<int>(i) + 1, channelCount), form.ChkBoxSNDP.checked);
+        }
       }
     }
     if (snGain) form.GainEdit.text = *snGain;
@@ -297,6 +311,7 @@ class RunCommand : public Command {
       return Usage(problem);
     }
     if (const std::string problem = job_.Check(); !problem.empty()) return Usage(problem);
+    if (const std::string problem = line_.Problem(); !problem.empty()) return Usage(problem);
     if (watchSeconds_ && !std::isfinite(*watchSeconds_)) {
       return Usage("--watch-timeout must be a finite number of seconds");
     }
@@ -316,6 +331,9 @@ class RunCommand : public Command {
       std::string error;
       bindings_ = ParseBindings(text, kMaxChannels, &error);
       if (!bindings_) return Usage("--bind " + *bindFile_ + ": " + error);
+      if (bindings_->empty()) {
+        return Usage("--bind " + *bindFile_ + " binds no channel (no 'CHANNEL ADAPTER' line)");
+      }
     }
 
     // With --json, stdout carries nothing but the events.
@@ -390,6 +408,14 @@ class RunCommand : public Command {
       session.Close();
       return kExitRecord;
     }
+    // The store itself, whether or not serial numbers are used: a part's record that cannot be
+    // written is found out now, not after the part was programmed.
+    if (const auto problem = session.RecordStoreProblem()) {
+      RecordProblem(output,
+                    "production records cannot be written: " + *problem + "; no step was run");
+      session.Close();
+      return kExitRecord;
+    }
     // The records go to the line database too, from the station's store, while the run goes on.
     std::unique_ptr<LineRun> line;
     if (const auto url = line_.Url()) {
@@ -427,10 +453,13 @@ class RunCommand : public Command {
                      "; answered Abort, no step was run (--ignore-line-errors reads on)");
       return kExitFailed;
     }
-    job_.Apply(station);
-    if (job_.SerialNumberCount() > static_cast<std::size_t>(session.ChannelCount())) {
-      output.Problem(Format("--serial-numbers gives %d numbers for %d channels",
-                            static_cast<int>(job_.SerialNumberCount()), session.ChannelCount()));
+    job_.Apply(station, 1, session.ChannelCount());
+    // One number per channel the search found a port for: a number beyond them would be
+    // dropped without a word.
+    if (job_.SerialNumberCount() > static_cast<std::size_t>(session.HighestPortChannel())) {
+      output.Problem(Format("--serial-numbers gives %d numbers for %d channels (the ports found)",
+                            static_cast<int>(job_.SerialNumberCount()),
+                            session.HighestPortChannel()));
       session.Close();
       return kExitUsage;
     }
@@ -441,7 +470,7 @@ class RunCommand : public Command {
       const LoadSummary again = LoadInputs(further, asks, inputs, input_.Checks());
       sameJob = sameJob && again.outcome == LoadOutcome::Loaded &&
                 further.chip().chipConfirmed == station.chip().chipConfirmed;
-      job_.Apply(further, s);
+      job_.Apply(further, s, session.ChannelCount());
     });
     if (!sameJob) {
       output.Problem("the job could not be loaded into every station of four; no step was run");
@@ -454,6 +483,7 @@ class RunCommand : public Command {
       return Stopped(session, output, signalNumber);
     }
     ReportBinding(*bound, output);
+    const bool silentBound = ReportSilentPorts(session, output);
     if (session.ConnectedCount() == 0) {
       output.Problem(session.NoProgrammerText());
       session.Close();
@@ -496,8 +526,9 @@ class RunCommand : public Command {
       }
     }
     session.Close();
-    // A bound channel without its adapter is a failed channel.
-    return status == kExitOk && !bound->missing.empty() ? kExitFailed : status;
+    // A bound channel without its adapter, or whose programmer did not answer, is a failed
+    // channel.
+    return status == kExitOk && (!bound->missing.empty() || silentBound) ? kExitFailed : status;
   }
 
   // Before parts get serial numbers: `continue` takes the numbers on from the record store, and
@@ -507,11 +538,18 @@ class RunCommand : public Command {
   int GuardSerialNumbers(StationSession& session, RunOutput& output, const std::vector<Step>& steps,
                          LineRun* line) {
     bool programs = false;
+    // Without a count limit, the most parts a channel may number in this run: one per Auto
+    // cycle and up to N per watch=N.
+    std::uint64_t parts = 0;
     for (const Step& step : steps) {
-      const std::string word = step.operation ? step.operation->step : "";
+      const std::string word = step.operation ? step.operation->step : "watch";
       programs |= word == "download" || word == "auto" || word == "program" || word == "watch";
+      if (word == "auto") parts += 1;
+      if (!step.operation) parts += static_cast<std::uint64_t>(std::max(step.count, 0));
     }
     if (!programs) return kExitOk;
+    const auto partsWithoutLimit =
+        static_cast<std::uint32_t>(std::clamp<std::uint64_t>(parts, 1, 0xFFFFFFFF));
     // Every station of four for itself (its channels as the records number them), the first
     // clash over all of them told.
     std::optional<std::string> first;
@@ -521,7 +559,9 @@ class RunCommand : public Command {
       RecordWriter* writer = session.recordWriter(s);
       Station& station = session.station(s);
       const std::vector<int> channels = ConnectedChannels(station);
-      if (!writer || !PlanSerialNumbers(station, channels, s).enabled) continue;
+      if (!writer || !PlanSerialNumbers(station, channels, s, partsWithoutLimit).enabled) {
+        continue;
+      }
       if (auto error = writer->keeper().Open()) {
         RecordProblem(output, "serial numbers cannot be checked: " + *error + "; no step was run");
         return kExitRecord;
@@ -532,13 +572,19 @@ class RunCommand : public Command {
           output.InfoLine(line);
         }
       }
-      const SerialPlan plan = PlanSerialNumbers(station, channels, s);
+      const SerialPlan plan = PlanSerialNumbers(station, channels, s, partsWithoutLimit);
       plans.push_back(plan);
       const auto clash = FindSerialClash(store, plan);
       if (clash && (!first || clash->earlier.record.serialNumber.value_or(0) < firstSerial)) {
         first = SerialClashText(plan, *clash);
         firstSerial = clash->earlier.record.serialNumber.value_or(0);
       }
+    }
+    // No number goes to two parts of this run, whatever the records say.
+    if (const auto overlap = FindSerialOverlap(plans)) {
+      output.Problem(SerialOverlapText(*overlap) +
+                     "; no step was run (give each channel its own --serial-numbers value)");
+      return kExitUsage;
     }
     const auto acrossTheLine = [&] {
       return line ? line->ReserveSerialNumbers(plans, allowReusedSerials_,
@@ -568,6 +614,36 @@ class RunCommand : public Command {
       output.Problem(Format("adapter %s is bound to no channel and is not used",
                             DescribeAdapter(extra).c_str()));
     }
+  }
+
+  // Every port the device search opened without a programmer answering is named: a run that
+  // leaves a programmer out says so. A channel bound by --bind whose programmer did not answer
+  // fails the run as a missing adapter does; returns true when there is one.
+  bool ReportSilentPorts(StationSession& session, RunOutput& output) {
+    bool silentBound = false;
+    for (const ChannelReport& ch : session.Channels()) {
+      if (ch.connected) continue;
+      const ChannelBinding* binding = nullptr;
+      if (bindings_) {
+        for (const ChannelBinding& b : *bindings_) {
+          if (b.channel == ch.channel) binding = &b;
+        }
+      }
+      if (binding) {
+        silentBound = true;
+        const std::string text =
+            Format("channel %d: no programmer answered on %s (adapter %s, bind file line %d)",
+                   ch.channel, ch.port.c_str(), binding->adapter.c_str(), binding->line);
+        output.ChannelMissing(ch.channel, binding->adapter, text);
+        if (json_) std::cerr << "korvan-cli: " << text << '\n';
+        continue;
+      }
+      const std::string text = Format("channel %d: no programmer answered on %s; it is left out",
+                                      ch.channel, ch.port.c_str());
+      output.Problem(text);
+      if (json_) std::cerr << "korvan-cli: " << text << '\n';
+    }
+    return silentBound;
   }
 
   // The run was stopped by a signal: the parts left half done are recorded as interrupted, the

@@ -288,6 +288,19 @@ std::optional<std::string> StationSession::RecordFolderProblem() const {
   return std::nullopt;
 }
 
+std::optional<std::string> StationSession::RecordStoreProblem() {
+  for (auto& u : units_) {
+    if (!u->records) continue;
+    RecordKeeper& keeper = u->records->keeper();
+    if (auto error = keeper.Open()) return error;
+    const std::filesystem::path file = u->records->log().folder() / kRecordStoreFile;
+    if (::access(file.c_str(), W_OK) != 0) {
+      return "the record store " + file.string() + " is not writable: " + std::strerror(errno);
+    }
+  }
+  return std::nullopt;
+}
+
 bool StationSession::ChannelActive(int c) const {
   const ChannelSnapshot& ch = ChannelOf(c);
   return ch.busy != 0 || ch.upgrading != 0;
@@ -370,6 +383,14 @@ std::string StationSession::NoProgrammerText() const {
   if (!portProblems_.empty()) return "no programmer answered: no port could be used";
   return "no programmer answered: no serial port found (no USB serial adapter, and neither "
          "--ports nor KORVAN_PORTS names one)";
+}
+
+int StationSession::HighestPortChannel() const {
+  int highest = 0;
+  for (int c = 1; c <= ChannelCount(); ++c) {
+    if (!ChannelOf(c).portName.empty()) highest = c;
+  }
+  return highest;
 }
 
 int StationSession::ConnectedCount() const {

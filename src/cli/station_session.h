@@ -97,6 +97,9 @@ class StationSession : public StationListener {
   // Why no production record could be written into the record folder (it is missing, no folder,
   // or not writable); nullopt when it takes files. From Start on.
   std::optional<std::string> RecordFolderProblem() const;
+  // Why the record store in that folder cannot take records (it cannot be opened, is damaged,
+  // or its file is not writable); nullopt when every station's store is ready. From Start on.
+  std::optional<std::string> RecordStoreProblem();
 
   // First showing of the window: log folder, defaults, firmware image, port list and device
   // search. `ports` replaces KORVAN_PORTS (colon-separated paths) when given. Every port that
@@ -120,6 +123,8 @@ class StationSession : public StationListener {
   // The port lists of the stations, in channel order: the ports the last search bound.
   std::vector<std::string> ListedPorts() const;
   int ConnectedCount() const;
+  // The highest channel the search bound a port to (0: none).
+  int HighestPortChannel() const;
 
   // Runs `command` (one of the station's command handlers) and waits until every channel is
   // idle again; the report says how the operation ended on each channel it started.

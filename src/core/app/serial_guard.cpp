@@ -1,5 +1,6 @@
 #include "core/app/serial_guard.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "core/app/job_form.h"
@@ -18,7 +19,7 @@ std::vector<int> ConnectedChannels(const Station& station) {
 }
 
 SerialPlan PlanSerialNumbers(const Station& station, const std::vector<int>& channels,
-                             int stationNumber, std::uint32_t parts) {
+                             int stationNumber, std::uint32_t partsWithoutLimit) {
   SerialPlan plan;
   // The numbers as the next command assembles them from the form, without touching either.
   JobForm form = station.form();
@@ -28,6 +29,8 @@ SerialPlan PlanSerialNumbers(const Station& station, const std::vector<int>& cha
   plan.enabled = true;
   plan.chip = station.chip().chipName;
   plan.address = settings.snAddress;
+  const std::uint32_t parts =
+      settings.countEnable == kEnabled ? settings.countLimit : partsWithoutLimit;
   const std::uint64_t span =
       static_cast<std::uint64_t>(settings.snGain) * (parts > 0 ? parts - 1 : 0);
   for (int n : channels) {
@@ -42,6 +45,51 @@ SerialPlan PlanSerialNumbers(const Station& station, const std::vector<int>& cha
     plan.uses.push_back(use);
   }
   return plan;
+}
+
+std::optional<SerialOverlap> FindSerialOverlap(const std::vector<SerialPlan>& plans) {
+  // Channels of the same chip and address, ordered by their first number: an overlap shows
+  // between neighbours.
+  struct Entry {
+    const SerialPlan* plan;
+    SerialUse use;
+  };
+  std::vector<Entry> entries;
+  for (const SerialPlan& plan : plans) {
+    if (!plan.enabled) continue;
+    for (const SerialUse& use : plan.uses) entries.push_back({&plan, use});
+  }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    if (a.plan->chip != b.plan->chip) return a.plan->chip < b.plan->chip;
+    if (a.plan->address != b.plan->address) return a.plan->address < b.plan->address;
+    if (a.use.first != b.use.first) return a.use.first < b.use.first;
+    return a.use.channel < b.use.channel;
+  });
+  std::optional<SerialOverlap> found;
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    const Entry& a = entries[i - 1];
+    const Entry& b = entries[i];
+    if (a.plan->chip != b.plan->chip || a.plan->address != b.plan->address) continue;
+    if (b.use.first > a.use.last) continue;
+    if (!found || b.use.first < found->second.first) found = SerialOverlap{a.use, b.use};
+  }
+  return found;
+}
+
+std::string SerialOverlapText(const SerialOverlap& overlap) {
+  const SerialUse& a = overlap.first;
+  const SerialUse& b = overlap.second;
+  return Format(
+      "channels %d and %d would both number parts from %u (0x%08X): channel %d from 0x%08X to "
+      "0x%08X, channel %d from 0x%08X to 0x%08X",
+      a.channel, b.channel, b.first, b.first, a.channel, a.first, a.last, b.channel, b.first,
+      b.last);
+}
+
+std::uint32_t DefaultSerialStart(int channel, int channelCount) {
+  if (channelCount < 1 || channel < 1) return 0;
+  const std::uint64_t share = (std::uint64_t{1} << 32) / static_cast<std::uint64_t>(channelCount);
+  return static_cast<std::uint32_t>(share * static_cast<std::uint64_t>(channel - 1));
 }
 
 std::optional<SerialClash> FindSerialClash(const RecordStore& store, const SerialPlan& plan) {

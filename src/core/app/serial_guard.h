@@ -35,7 +35,9 @@ struct SerialClash {
 
 // What the station is about to write: serial numbers on or off, the chip and address, and per
 // channel the numbers (the form as the next command assembles it; `channels` are station-local
-// 1..4). `parts` is how many parts each channel programs before the station advances.
+// 1..4). Each channel's numbers run from its start value over the parts its programmer may
+// number after a download, a step apart: the job's count limit when one is set, else
+// `partsWithoutLimit`.
 struct SerialPlan {
   bool enabled = false;
   std::string chip;
@@ -43,7 +45,23 @@ struct SerialPlan {
   std::vector<SerialUse> uses;
 };
 SerialPlan PlanSerialNumbers(const Station& station, const std::vector<int>& channels,
-                             int stationNumber, std::uint32_t parts = 1);
+                             int stationNumber, std::uint32_t partsWithoutLimit = 1);
+
+// Two channels of one run whose numbers overlap: both would give the same number to a part.
+struct SerialOverlap {
+  SerialUse first;
+  SerialUse second;
+};
+// The first overlap (lowest number) among the enabled plans of one run, or nullopt.
+std::optional<SerialOverlap> FindSerialOverlap(const std::vector<SerialPlan>& plans);
+// "channels 2 and 6 would both number parts from 1073741824 (0x40000000): channel 2 from
+// 0x40000000 to 0x40000005, channel 6 from 0x40000000 to 0x40000005"
+std::string SerialOverlapText(const SerialOverlap& overlap);
+
+// The start value a channel without a number of its own gets in a run of `channelCount`
+// channels: the 32-bit range split evenly, as the window's four defaults split it in quarters
+// (channel c of N starts at (c - 1) * (2^32 / N)).
+std::uint32_t DefaultSerialStart(int channel, int channelCount);
 
 // The first clash (lowest serial number) of the plan, or nullopt.
 std::optional<SerialClash> FindSerialClash(const RecordStore& store, const SerialPlan& plan);
