@@ -717,6 +717,14 @@ void TKorvanNATxPrg::StartRecordsAndWatch() {
 void TKorvanNATxPrg::StartLineLink() {
   const auto url = LineDatabaseFromEnvironment();
   if (!url) return;
+  // A string that names no PostgreSQL database would only ever look like a server that is down.
+  if (const std::string problem = LineDatabaseUrlProblem(*url); !problem.empty()) {
+    const std::string text = "Production records are not forwarded: KORVAN_RECORDS_DB " +
+                             LineDatabaseName(*url) + " names no line database (" + problem + ")";
+    station_.AddInfoLine(text);
+    frontend_.Ask(MessageKind::Error, text, Buttons::Ok);
+    return;
+  }
   line_ = std::make_unique<LineLink>(station_, station_.logLocation().shutdownDir, *url);
   std::string error;
   if (!line_->Start(&error)) {

@@ -117,6 +117,34 @@ TEST_F(LineCli, TwoStationsShareOneLineAndItsSerialNumbers) {
   EXPECT_NE((r.out + r.err).find("(id " + idA + ")"), std::string::npos) << r.out << r.err;
 }
 
+TEST_F(LineCli, NumbersProgrammersWriteOnTheirOwnAreReservedAndHeldOnTheLine) {
+  SimProcess simA({"--count", "1", "--standalone-parts", "3"});
+  SimProcess simB({"--count", "1"});
+  ASSERT_FALSE(simA.ports().empty() || simB.ports().empty());
+
+  // Station A's programmer numbers three parts on its own: 40000..40002, reserved before the
+  // download (watch=3) and held by the parts' records once they are on the line.
+  Result r = Cli(Run("a", "--serial-numbers 40000 download watch=3"), simA.ports());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  std::vector<std::uint32_t> onLine;
+  for (const LineRecord& record : OnTheLine()) {
+    ASSERT_TRUE(record.record.serialNumber.has_value());
+    EXPECT_TRUE(record.record.serialNumberDerived);
+    onLine.push_back(*record.record.serialNumber);
+  }
+  EXPECT_EQ(onLine, (std::vector<std::uint32_t>{40000, 40001, 40002}));
+
+  // Station B, with a store of its own that knows none of them, is refused the middle one.
+  r = Cli(Run("b", "--serial-numbers 40001 download auto"), simB.ports());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_TRUE(Local("b").empty());
+  // A count limit reserves the whole range its programmer may write.
+  r = Cli(Run("b", "--serial-numbers 39998 --count-limit 3 download"), simB.ports());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  r = Cli(Run("b", "--serial-numbers 39997 --count-limit 3 download"), simB.ports());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
 TEST_F(LineCli, ARunRefusesSerialNumbersItCannotReserveUnlessToldToTrustItsOwnGuard) {
   SimProcess sim({"--count", "1"});
   ASSERT_FALSE(sim.ports().empty());
