@@ -11,8 +11,10 @@ namespace korvan::cli {
 
 void LineOptions::Add(CLI::App* sub) {
   sub->add_option("--records-db", url,
-                  "Line database (postgresql://user@host/db) the production records are "
-                  "forwarded to and serial numbers reserved in (default: KORVAN_RECORDS_DB)");
+                  "Line database (postgresql://user@host/db, postgres://..., or libpq's "
+                  "key=value pairs) the production records are forwarded to and serial numbers "
+                  "reserved in (default: KORVAN_RECORDS_DB); anything else is a usage error "
+                  "before anything is sent");
   sub->add_flag("--offline-serial-numbers", offlineSerialNumbers,
                 "Write serial numbers with only the station's own guard when the line database "
                 "cannot be reached");

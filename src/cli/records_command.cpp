@@ -57,7 +57,11 @@ class RecordsCommand : public Command {
         "day files are read (records_yyyy_MM_dd.jsonl); with one of them the record store "
         "(records.sqlite3 in the same folder). --export writes the day files of every day the "
         "store holds anew from it; --rebuild makes the store anew from the day files (the old "
-        "one is kept as records.sqlite3.old).\n"
+        "one is kept as records.sqlite3.old). A store on a read-only folder is read as it "
+        "stands. A good part a programmer made on its own carries the serial number its "
+        "downloaded settings gave it (start + step per good part since the download), with "
+        "\"serial_number_derived\": true (CSV: \"derived\" in the last column); --serial, "
+        "--duplicates and the serial-number guard count it as any other.\n"
         "Exit status: 0 printed (also when there are none), 2 usage error, 3 the --dir folder "
         "does not exist, a record file or the store could not be read or written, or the output "
         "could not be written.");

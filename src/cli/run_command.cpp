@@ -242,9 +242,12 @@ class RunCommand : public Command {
     sub->footer(std::string(StepHelp()) +
                 "\n\nExit status: 0 every step succeeded on every connected channel, 1 a step "
                 "failed or timed out on a channel, or an input was refused (line errors, no "
-                "data, data outside the part's flash), 2 usage error (an unknown part "
-                "included), 3 a file could not be read or written, or no port could be used or "
-                "no programmer answered, 4 a production record could not be written, 128+N "
+                "data, data outside the part's flash), 2 usage error (an unknown part, a "
+                "--records-db that names no PostgreSQL database, more serial numbers than "
+                "channels, or two channels whose serial numbers overlap included), 3 a file "
+                "could not be read or written, or no port could be used or no programmer "
+                "answered, 4 a production record could not be written, or the record store "
+                "cannot take records (checked before the first step), 128+N "
                 "stopped by signal N (SIGINT, SIGTERM, SIGHUP: the parts at work are recorded "
                 "NG, interrupted).");
     sub->add_option("--ports", ports_,
@@ -254,7 +257,9 @@ class RunCommand : public Command {
     sub->add_option("--bind", bindFile_,
                     "Binds channels to adapters: a text file of lines 'CHANNEL ADAPTER' (USB "
                     "serial number or /dev/serial/by-path name; '#' comments). A channel whose "
-                    "adapter is missing fails; adapters bound to no channel are not used");
+                    "adapter is missing, or whose programmer does not answer, fails; adapters "
+                    "bound to no channel are not used; a file that binds no channel is a usage "
+                    "error");
     input_.AddTo(*sub, kTexts);
     sub->add_flag("--allow-reused-serial-numbers", allowReusedSerials_,
                   "Program serial numbers that OK parts of the same chip already got at the same "
