@@ -478,25 +478,57 @@ TEST_F(ObjectFileFixture, EveryLineEndStyleReadsTheSameInMemoryAndInChunks) {
   }
 }
 
-// A line longer than any record is one line error, and the lines after it are read; in a file
-// it is skipped without being held in memory.
-TEST_F(ObjectFileFixture, AnOverLongLineIsALineErrorAndReadingGoesOn) {
-  const std::string text = HexRecord(4, 0, {0x08, 0x00}) + "\n" +
-                           std::string(kMaxObjectLineLength + 10, '0') + "\n" +
-                           HexRecord(0, 0x0010, {0x5A}) + "\n" +
-                           std::string(3 * kMaxObjectLineLength, 'x');  // last, no line end
-  const std::string path = Write("long.hex", text);
-  for (const std::size_t chunk : {std::size_t{4096}, kObjectFileChunk}) {
-    image.EraseAll();
-    testing::FakeFrontend asked;
-    ReadExtent extent;
-    const LoadResult result =
-        detail::LoadTextFileInChunks(path, true, Target(), asked, extent, chunk);
-    EXPECT_EQ(result.status, LoadStatus::Done);
-    EXPECT_EQ(result.lineErrors, 2);
-    EXPECT_EQ(asked.Texts(),
-              (std::vector<std::string>{"Line 2 Data Error : 4.", "Line 4 Data Error : 4."}));
-    EXPECT_EQ(image.flash[0x10], 0x5A);
+// What follows a record's checksum is not read, however long: a line longer than any record
+// keeps its record and skips its rest (in a file without holding it in memory), and a long line
+// that holds no record is one line error. Lines after it are read; in memory and in chunks alike.
+TEST_F(ObjectFileFixture, ALongLineIsCutAfterItsRecordAndReadingGoesOn) {
+  const std::string tail(kMaxObjectLineLength + 10, '0');
+  struct Case {
+    const char* name;
+    bool hex;
+    std::string text;
+    std::vector<std::string> questions;
+  } cases[] = {
+      {"HEX record with a long tail",
+       true,
+       HexRecord(4, 0, {0x08, 0x00}) + "\n" + HexRecord(0, 0x0004, {0xA5}) + tail + "\n" +
+           HexRecord(0, 0x0010, {0x5A}) + "\n",
+       {}},
+      {"HEX record with a long tail, last without line end",
+       true,
+       HexRecord(4, 0, {0x08, 0x00}) + "\r\n" + HexRecord(0, 0x0010, {0x5A}) + "\r\n" +
+           HexRecord(0, 0x0004, {0xA5}) + std::string(3 * kMaxObjectLineLength, 'x'),
+       {}},
+      {"S19 record with a long tail",
+       false,
+       SRecord('3', 0x08000004, {0xA5}) + tail + "\r" + SRecord('3', 0x08000010, {0x5A}) + "\r",
+       {}},
+      {"long lines without a record",
+       true,
+       HexRecord(4, 0, {0x08, 0x00}) + "\n" + tail + "\n" + HexRecord(0, 0x0004, {0xA5}) + "\n" +
+           HexRecord(0, 0x0010, {0x5A}) + "\n" + std::string(kMaxObjectLineLength, 'x'),
+       {"Line 2 Data Error : 1.", "Line 5 Data Error : 1."}},
+  };
+  for (const Case& c : cases) {
+    const std::string path = Write(c.hex ? "long.hex" : "long.s19", c.text);
+    for (const std::size_t chunk :
+         {std::size_t{0}, std::size_t{7}, std::size_t{4096}, kObjectFileChunk}) {
+      SCOPED_TRACE(std::string(c.name) + ", chunk " + std::to_string(chunk));
+      image.EraseAll();
+      testing::FakeFrontend asked;
+      ReadExtent extent;
+      const LoadResult result =
+          chunk == 0 ? (c.hex ? LoadHexText(c.text, Target(), asked, extent)
+                              : LoadS19Text(c.text, Target(), asked, extent))
+                     : detail::LoadTextFileInChunks(path, c.hex, Target(), asked, extent, chunk);
+      EXPECT_EQ(result.status, LoadStatus::Done);
+      EXPECT_EQ(asked.Texts(), c.questions);
+      EXPECT_EQ(result.lineErrors, static_cast<int>(c.questions.size()));
+      EXPECT_EQ(image.flash[0x04], 0xA5);
+      EXPECT_EQ(image.flash[0x10], 0x5A);
+      EXPECT_EQ(extent.lowest, 0x08000004u);
+      EXPECT_EQ(extent.highest, 0x08000010u);
+    }
   }
 }
 

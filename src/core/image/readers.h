@@ -81,8 +81,8 @@ struct ReadExtent {
   std::uint32_t lowest = 0xFFFFFFFF;
 };
 
-// No record is longer than about 520 characters; a line longer than this is a line error
-// (code 4), and a file reader never holds more of it in memory.
+// No record is longer than about 520 characters, and what follows a record's checksum is not
+// read: a line longer than this is cut here, and a file reader never holds more of it in memory.
 inline constexpr std::size_t kMaxObjectLineLength = 65536;
 // Text files are read in chunks of this size, so that memory stays bounded for any file.
 inline constexpr std::size_t kObjectFileChunk = 1 << 20;
