@@ -575,16 +575,32 @@ TEST_F(ObjectFileFixture, AHugeSparseTextFileIsReadInBoundedMemory) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-// Addresses never wrap: a binary placed so that it runs past 0xFFFFFFFF ends there and is
-// reported as outside the chip.
-TEST_F(ObjectFileFixture, ABinaryAtTheTopOfTheAddressSpaceDoesNotWrap) {
-  const std::string path = Write("top.bin", std::string(40, '\x5A'));
-  frontend.loadOffsets.push_back("0xFFFFFFF0");
-  const LoadResult result = LoadObjectFile(path, image, option, frontend, LoadMode::NewImage);
-  EXPECT_EQ(result.status, LoadStatus::Done);
-  EXPECT_EQ(image.lowest, 0xFFFFFFF0u);
-  EXPECT_EQ(image.highest, 0xFFFFFFFFu);
-  EXPECT_EQ(frontend.Texts(), std::vector<std::string>{kOutsideChipWarning});
+// The extent of a binary runs from the address entered over the file's length, wherever that
+// lies: below the flash start, inside it, or at the top of the address space, where it ends at
+// 0xFFFFFFFF rather than wrapping. Data outside the flash are reported.
+TEST_F(ObjectFileFixture, ABinaryExtentRunsFromTheEnteredAddressWithoutWrapping) {
+  const std::string path = Write("forty.bin", std::string(40, '\x5A'));
+  struct Case {
+    const char* address;
+    std::uint32_t lowest;
+    std::uint32_t highest;
+    bool outside;
+  } cases[] = {
+      {"0x07FFFFF8", 0x07FFFFF8, 0x0800001F, true},
+      {"0x08000010", 0x08000010, 0x08000037, false},
+      {"0xFFFFFFF0", 0xFFFFFFF0, 0xFFFFFFFF, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    testing::FakeFrontend asked;
+    asked.loadOffsets.push_back(c.address);
+    const LoadResult result = LoadObjectFile(path, image, option, asked, LoadMode::NewImage);
+    EXPECT_EQ(result.status, LoadStatus::Done);
+    EXPECT_EQ(image.lowest, c.lowest);
+    EXPECT_EQ(image.highest, c.highest);
+    EXPECT_EQ(asked.Texts(), c.outside ? std::vector<std::string>{kOutsideChipWarning}
+                                       : std::vector<std::string>{});
+  }
 }
 
 }  // namespace

@@ -700,9 +700,10 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
     case ObjectFileKind::Binary: {
       const std::string_view contents = binary.View();
       extent.fileChecksum = PlaceBinary(contents, image.flash, LoadOffsetIndex(loadOffset));
-      // Addresses never wrap: data that would run past 0xFFFFFFFF end there, outside the chip.
-      const std::uint64_t first =
-          static_cast<std::uint64_t>(w.flashStart) + static_cast<std::uint32_t>(loadOffset);
+      // The first address is the one entered (the offset wraps as 32-bit address arithmetic
+      // does); from there addresses never wrap: data that would run past 0xFFFFFFFF end there,
+      // outside the chip.
+      const std::uint64_t first = w.flashStart + static_cast<std::uint32_t>(loadOffset);
       const std::uint64_t last = first + contents.size() - 1;
       extent.lowest = static_cast<std::uint32_t>(first);
       extent.highest = static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF));
