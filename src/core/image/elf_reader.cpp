@@ -123,6 +123,8 @@ LoadResult LoadElfSegments(std::string_view file, const std::vector<ElfSegment>&
     }
   }
   extent.fileChecksum = cursor.fileChecksum;
+  result.lowest = cursor.lowest;
+  result.highest = cursor.highest;
   if (!segments.empty()) {
     extent.lowest = cursor.lowest;
     extent.highest = cursor.highest;

@@ -431,6 +431,8 @@ LoadResult LoadLines(Lines& lines, const ReadTarget& target, OperatorDialogs& fr
   // The caller's extent takes the running values after each parsed line; the values after the
   // last parsed line are the ones that stand.
   extent.fileChecksum = cursor.fileChecksum;
+  result.lowest = cursor.lowest;
+  result.highest = cursor.highest;
   if (parsedAny) {
     extent.lowest = cursor.lowest;
     extent.highest = cursor.highest;
@@ -707,6 +709,10 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
       const std::uint64_t last = first + contents.size() - 1;
       extent.lowest = static_cast<std::uint32_t>(first);
       extent.highest = static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF));
+      if (!contents.empty()) {
+        result.lowest = extent.lowest;
+        result.highest = extent.highest;
+      }
       break;
     }
     case ObjectFileKind::Elf:

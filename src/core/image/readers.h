@@ -71,6 +71,10 @@ struct LoadResult {
   LoadStatus status = LoadStatus::Done;
   int lineErrors = 0;   // lines that raised "Line %d Data Error : %d."
   std::string message;  // the file layer's error for IoError
+  // The extent of this file's own data, whatever the image held before (lowest > highest when
+  // it placed none).
+  std::uint32_t lowest = 0xFFFFFFFF;
+  std::uint32_t highest = 0;
 };
 
 // Out-values of a whole-file read. lowest/highest are written only once a line has been parsed,
