@@ -477,11 +477,12 @@ LoadResult Station::LoadObjectFileCommand(bool more, std::optional<ObjectFileKin
   const auto choice = frontend_.ChooseOpenFile(OpenDialog1());
   if (!choice) return refused;
   const std::string& path = choice->path;
-  info_.AddInfoLine(Format("File \"%s\" has been loaded!", path.c_str()));
-
-  const LoadResult result = LoadObjectFile(path, image_, optionBytes_, frontend_,
-                                           more ? LoadMode::Overlay : LoadMode::NewImage,
-                                           kind.value_or(ObjectFileKindOf(path)));
+  // Said once the file is open and its headers are accepted, before its records are read: a
+  // refused file is never announced as loaded.
+  const LoadResult result = LoadObjectFile(
+      path, image_, optionBytes_, frontend_, more ? LoadMode::Overlay : LoadMode::NewImage,
+      kind.value_or(ObjectFileKindOf(path)),
+      [&] { info_.AddInfoLine(Format("File \"%s\" has been loaded!", path.c_str())); });
   if (result.status == LoadStatus::IoError) ShowError(result.message);
   if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) {
     return result;

@@ -633,7 +633,8 @@ ObjectFileKind ObjectFileKindOf(std::string_view path) {
 
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                           std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
-                          LoadMode mode, ObjectFileKind kind) {
+                          LoadMode mode, ObjectFileKind kind,
+                          const std::function<void()>& accepted) {
   LoadResult result;
   const ImageWindows& w = image.windows;
   std::string error;
@@ -688,6 +689,7 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
     }
   }
 
+  if (accepted) accepted();
   if (mode == LoadMode::NewImage) image.EraseAll();
   image.dataLoaded = true;
   const ReadTarget target{image.flash, w.flashStart, &image, optionBytes};

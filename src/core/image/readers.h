@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -148,10 +149,13 @@ inline constexpr const char* kOutsideChipWarning = "文件数据超出芯片范�
 // checksum, and warns "文件数据超出芯片范围，请确认！" when the extent leaves the flash window.
 // Addresses never wrap: a binary placed near the top of the address space ends at 0xFFFFFFFF.
 // A text file is read line by line (bounded memory); when reading fails half-way, the image
-// and option bytes are put back as they were and the result is IoError.
+// and option bytes are put back as they were and the result is IoError. `accepted` is called
+// once the file has been opened (and an ELF file's headers accepted), just before reading
+// starts: never for a file that is refused or declined.
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                           std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
-                          LoadMode mode, ObjectFileKind kind);
+                          LoadMode mode, ObjectFileKind kind,
+                          const std::function<void()>& accepted = {});
 inline LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                                  std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
                                  LoadMode mode) {
