@@ -646,15 +646,15 @@ class RunCommand : public Command {
       }
     }
     if (op.argument == StepArgument::OutputFile && report.ok) {
-      // Each station's first channel reads; station 1's read goes to OUT, station s's to OUT
-      // with "-chN" before the extension, N that channel's number.
+      // Each station's first channel reads. With one station the read goes to OUT; with more,
+      // station s's goes to OUT with "-chN" before the extension, N that channel's number.
       for (int s = 1; s <= session.StationCount() && report.ok; ++s) {
         const int first = (s - 1) * kChannelCount + 1;
         bool read = false;
         for (const ChannelStepResult& r : report.channels) read = read || r.channel == first;
         if (!read) continue;
         std::string path = step.argument;
-        if (s > 1) {
+        if (session.StationCount() > 1) {
           const std::filesystem::path p(step.argument);
           path = (p.parent_path() /
                   (p.stem().string() + Format("-ch%d", first) + p.extension().string()))

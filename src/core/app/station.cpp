@@ -282,8 +282,8 @@ void Station::SpdBtnExitClick() {
 
 std::optional<fs::path> Station::FormClose() {
   if (info_.LineCount() <= kShutdownLogMinLines) return std::nullopt;
-  const fs::path file = logs_.shutdownDir / ShutdownLogName(clock_());
-  if (WriteLogFile(file, info_.Lines())) {
+  fs::path file;
+  if (WriteLogFile(logs_.shutdownDir / ShutdownLogName(clock_()), info_.Lines(), &file)) {
     frontend_.Ask(MessageKind::Plain, "Write Log File error!", Buttons::Ok);
     return std::nullopt;
   }
@@ -291,8 +291,9 @@ std::optional<fs::path> Station::FormClose() {
 }
 
 std::optional<fs::path> Station::WritePeriodicLog() {
-  const fs::path file = logs_.periodicDir / PeriodicLogName(clock_());
-  if (auto error = WriteLogFile(file, info_.Lines())) {
+  fs::path file;
+  if (auto error =
+          WriteLogFile(logs_.periodicDir / PeriodicLogName(clock_()), info_.Lines(), &file)) {
     ShowError(*error);
     return std::nullopt;
   }
