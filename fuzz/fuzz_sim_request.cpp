@@ -43,6 +43,19 @@ std::vector<std::uint8_t> SettingsDownload(std::span<const std::uint8_t> bytes,
   std::vector<std::uint8_t> block(kBlock, 0);
   std::copy_n(bytes.begin(), std::min(bytes.size(), kBlock), block.begin());
   std::copy(p::kSettingsBlockMagic.begin(), p::kSettingsBlockMagic.end(), block.begin());
+  // A consistent geometry (size in KiB, and its bytes-per-4 field) of up to 4 MiB is brought
+  // down to at most 64 KiB: every stand-alone part of a job is a fresh flash of that size, and
+  // megabytes per part would make each input cost milliseconds without reaching other code.
+  // Inconsistent or out-of-range geometries stay as they are, so their refusal is reached.
+  std::uint8_t* header = block.data() + 0x004;
+  const unsigned kb = header[20] | header[21] << 8;
+  const unsigned quarter = header[17] | header[18] << 8;
+  if (kb > 64 && kb <= 4096 && header[16] == 0 && header[19] == 0 &&
+      quarter == ((kb * 4) & 0xFFFF)) {
+    const unsigned small = 1 + kb % 64;
+    PutLe16(&header[20], static_cast<std::uint16_t>(small));
+    PutLe16(&header[17], static_cast<std::uint16_t>(small * 4));
+  }
   PutLe16(&block[0x1FC], p::PacketCrc(std::span(block).first(0x1FC)));
   std::uint16_t sum = 0;
   for (std::size_t i = 0; i < 0x1FE; ++i) sum = static_cast<std::uint16_t>(sum + block[i]);

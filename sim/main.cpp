@@ -23,6 +23,11 @@ int main(int argc, char** argv) {
       "Emulated Korvan200NAT programmers on pseudo-terminals.\n"
       "Prints KORVAN_PORTS=<slave paths, colon separated> and serves until SIGINT/SIGTERM.",
       "korvan-sim"};
+  app.footer(
+      "The programmers take firmware upgrades; after the restart that ends a complete upgrade "
+      "each reports the identity text \"Korvan200NAT V...\" found in the firmware it received, "
+      "so firmware packed with korvan-kfw for simulation should contain that text. A @CHANNEL "
+      "beyond --count is refused.");
   app.add_option("--count", options.count, "Number of programmers (channels)")
       ->check(CLI::Range(1, 64))
       ->capture_default_str();

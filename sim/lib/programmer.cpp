@@ -347,8 +347,8 @@ void Programmer::HandleDownloadSettings(std::span<const std::uint8_t> packet, Ti
   if (length > 2 * kSettingsBlockSize) {
     job.otp.assign(body.begin() + 2 * kSettingsBlockSize, body.end());
   }
-  const std::size_t imageSize = std::min<std::size_t>(job.FlashSizeKb() * 1024u, kMaxJobImage);
-  job.image.assign(imageSize, 0xFF);
+  // The image grows as its blocks come (0xFF where none came): a job of a large part costs
+  // nothing until its data arrive.
   job_ = std::move(job);
   partsOk_ = 0;
   partsNg_ = 0;

@@ -137,9 +137,6 @@ LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
       continue;
     }
     const ObjectFileKind kind = InputKindOf(in);
-    // The extent of this file alone: a file without a data record leaves it as set here.
-    station.image().lowest = 0xFFFFFFFF;
-    station.image().highest = 0;
     const int shownBefore = frontend.lineErrors;
     const LoadResult result = station.LoadObjectFileCommand(!firstObject, kind);
     if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) {
@@ -158,7 +155,9 @@ LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
     frontend.EndLineErrors(frontend.lineErrors - shownBefore);
     if (result.status == LoadStatus::Aborted) return summary;
     if (checks.allowOutside) continue;
-    const LoadedExtent extent = ExtentOfLoad(station.image(), kind, size);
+    // Each file is checked on its own data; the image keeps the extent the window's "Load More
+    // Data" leaves.
+    const LoadedExtent extent = ExtentOfLoad(result, kind, size);
     if (const auto problem =
             CheckLoadedFile(in, kind, extent, station.image().windows, station.chip().chipName)) {
       summary.outcome = LoadOutcome::Refused;

@@ -67,7 +67,7 @@ class PortsCommand : public Command {
                     "(default /dev)");
     sub->footer(
         "Exit status: 0 a programmer answered (with --watch: the watch ended), 2 usage error, "
-        "3 none answered.");
+        "3 none answered (with no port at all: \"无可用的串口\" on stderr).");
     return sub;
   }
 
@@ -89,7 +89,8 @@ class PortsCommand : public Command {
 
     const std::vector<std::string> ports = session.ListedPorts();
     if (ports.empty()) {
-      (json_ ? std::cerr : std::cout) << "无可用的串口\n";
+      // A failure: stdout stays empty, so a script reading the list finds no port in it.
+      std::cerr << "无可用的串口\n";
       return kExitIo;
     }
     // The details of each port, read again now that the search has its ports open.

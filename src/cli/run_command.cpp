@@ -240,6 +240,17 @@ class RunCommand : public Command {
         "Start as the window does, find the programmers, load the job and run each STEP on every "
         "connected programmer.");
     sub->footer(std::string(StepHelp()) +
+                "\n\nMore than four programmers: ports 1-4 are station 1, 5-8 station 2, and so "
+                "on, each working as the window's four channels do; channels are numbered 1..N "
+                "across them. With more than one station each panel line starts with "
+                "\"station S:\", read-memory=OUT saves each station's read as OUT with -chN "
+                "before the extension (N its first channel) and each station's log is "
+                "NAT_..._stationS.log.\n\nOn a terminal (TERM not dumb) one live line per working "
+                "channel shows step, bar, percent, KiB, rate and time left (coloured unless "
+                "NO_COLOR is set); piped, with --json or --quiet, none. The run stops at the "
+                "first failed step; a verify mismatch is answered Abort. A step after a restart "
+                "(download, upgrade, monitor) goes out once the programmers answered it (at most "
+                "3 s). Inputs are checked against the part's flash before anything is sent."
                 "\n\nExit status: 0 every step succeeded on every connected channel, 1 a step "
                 "failed or timed out on a channel, or an input was refused (line errors, no "
                 "data, data outside the part's flash), 2 usage error (an unknown part, a "
@@ -727,15 +738,15 @@ class RunCommand : public Command {
       }
     }
     if (op.argument == StepArgument::OutputFile && report.ok) {
-      // Each station's first channel reads; station 1's read goes to OUT, station s's to OUT
-      // with "-chN" before the extension, N that channel's number.
+      // Each station's first channel reads. With one station the read goes to OUT; with more,
+      // station s's goes to OUT with "-chN" before the extension, N that channel's number.
       for (int s = 1; s <= session.StationCount() && report.ok; ++s) {
         const int first = (s - 1) * kChannelCount + 1;
         bool read = false;
         for (const ChannelStepResult& r : report.channels) read = read || r.channel == first;
         if (!read) continue;
         std::string path = step.argument;
-        if (s > 1) {
+        if (session.StationCount() > 1) {
           const std::filesystem::path p(step.argument);
           path = (p.parent_path() /
                   (p.stem().string() + Format("-ch%d", first) + p.extension().string()))

@@ -560,15 +560,18 @@ void StationSession::Flush(std::chrono::milliseconds limit) {
 void StationSession::Close() {
   if (closed_) return;
   closed_ = true;
-  station().FormClose();
-  // The other stations' panels go to logs of their own: the same second's name with the
-  // station's number.
-  for (int s = 2; s <= StationCount(); ++s) {
+  if (StationCount() == 1) {
+    station().FormClose();
+    return;
+  }
+  // With more than one station each panel goes to a log of its own, station 1's included: the
+  // same second's name with the station's number.
+  const std::string name = ShutdownLogName(SystemLocalTime());
+  const std::string stem = name.substr(0, name.rfind('.'));
+  for (int s = 1; s <= StationCount(); ++s) {
     const InfoMemo& info = station(s).info();
     if (info.LineCount() <= kShutdownLogMinLines) continue;
     const std::filesystem::path dir = station(s).logLocation().shutdownDir;
-    const std::string name = ShutdownLogName(SystemLocalTime());
-    const std::string stem = name.substr(0, name.rfind('.'));
     if (WriteLogFile(dir / Format("%s_station%d.log", stem.c_str(), s), info.Lines())) {
       output_.Problem(Format("station %d: the log could not be written", s));
     }

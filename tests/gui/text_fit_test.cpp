@@ -1,8 +1,8 @@
 // Every text of the window and its dialogs fits its control: labels, status panels, check boxes,
 // radio buttons, push and tool buttons, group titles, read-only edits and every entry of every
-// combo box, measured with the controls' own fonts and styles. The program runs once at scale 1
-// and once with QT_SCALE_FACTOR=1.5 (a second test entry); each case leaves a screenshot whose
-// name carries the scale.
+// combo box, measured with the controls' own fonts and styles. The program runs once at scale 1,
+// once with QT_SCALE_FACTOR=1.5 and once on an X display (Xvfb), each its own test entry; each
+// case leaves a screenshot whose name carries the scale (and the platform, when not offscreen).
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -103,6 +103,9 @@ std::vector<Fit> Fits(QWidget& w) {
         check ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents, &option, button);
     fits.push_back(
         {button->text(), metrics.horizontalAdvance(Plain(button->text())), contents.width()});
+    // The whole control as the style lays it out (indicator, spacing, text and the margins
+    // around them) must fit too: a style that draws the text a few pixels further in clips it.
+    fits.push_back({button->text(), button->sizeHint().width(), button->width()});
   } else if (auto* push = qobject_cast<QPushButton*>(&w)) {
     if (push->text().isEmpty()) return fits;
     QStyleOptionButton option;
@@ -169,8 +172,12 @@ QStringList ClippedTexts(QWidget& top) {
 
 QString ScaleSuffix() {
   const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
-  return scale.isEmpty() || scale == "1" ? QStringLiteral("_scale1")
-                                         : QStringLiteral("_scale") + QString::fromLatin1(scale);
+  const QString platform = QGuiApplication::platformName() == QStringLiteral("offscreen")
+                               ? QString()
+                               : QStringLiteral("_") + QGuiApplication::platformName();
+  return platform + (scale.isEmpty() || scale == "1"
+                         ? QStringLiteral("_scale1")
+                         : QStringLiteral("_scale") + QString::fromLatin1(scale));
 }
 
 void ExpectWhole(QWidget& top, const QString& screenshot) {

@@ -62,4 +62,37 @@ TEST_F(CliRun, EightProgrammersAreTwoStationsAndAFailingOneHoldsUpNoOtherChannel
   }
 }
 
+// With more than one station every station's files carry its place, station 1's included:
+// its panel goes to NAT_..._station1.log and its read to OUT-ch1 (station 2's to OUT-ch5), so a
+// script globbing *_station*.log finds every station's log.
+TEST_F(CliRun, EveryStationOfAGangNamesItsLogAndItsRead) {
+  Write("app.hex", MakeFirmware(0x08000000, 64, 128).hex);
+  Options options;
+  options.count = 5;
+  auto emulator = StartEmulator(options);
+  // Outside the build tree the copy counts as installed: its logs go to the state folder.
+  fs::create_directories(dir / "bin");
+  fs::copy_file(KORVAN_CLI_PATH, dir / "bin/korvan-cli");
+  const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS= XDG_STATE_HOME='" +
+                              (dir / "state").string() + "' '" + (dir / "bin/korvan-cli").string() +
+                              "' run --chip N32G452CBL7 --ports " + Ports(*emulator) +
+                              " app.hex read-memory=back.bin >stdout.txt 2>stderr.txt";
+  const int raw = std::system(command.c_str());
+  ASSERT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0)
+      << Slurp(dir / "stdout.txt") << Slurp(dir / "stderr.txt");
+  EXPECT_FALSE(fs::exists(dir / "back.bin"));
+  EXPECT_EQ(fs::file_size(dir / "back-ch1.bin"), 128u * 1024);
+  EXPECT_EQ(fs::file_size(dir / "back-ch5.bin"), 128u * 1024);
+
+  std::vector<std::string> logs;
+  for (const auto& entry : fs::directory_iterator(dir / "state/korvan200nat/Log")) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with(".log")) logs.push_back(name);
+  }
+  std::sort(logs.begin(), logs.end());
+  ASSERT_EQ(logs.size(), 2u);
+  EXPECT_TRUE(logs[0].starts_with("NAT_") && logs[0].ends_with("_station1.log")) << logs[0];
+  EXPECT_TRUE(logs[1].starts_with("NAT_") && logs[1].ends_with("_station2.log")) << logs[1];
+}
+
 }  // namespace

@@ -34,7 +34,7 @@ namespace {
 
 using namespace korvan::testing::cli;
 
-// The other programs: --help and --version answer and end; nonsense is refused with a reason.
+// Every program answers --help and --version and ends with 0; nonsense is refused with a reason.
 TEST_F(CliRun, TheOtherProgramsAnswerHelpAndVersionAndRefuseNonsense) {
   const std::string sim = KORVAN_SIM_PATH;
   const std::string kfw = KORVAN_BINARY_DIR "/tools/kfw/korvan-kfw";
@@ -53,6 +53,12 @@ TEST_F(CliRun, TheOtherProgramsAnswerHelpAndVersionAndRefuseNonsense) {
        "korvan-sim: silent@3: there is no channel 3 with --count 2"},
       {sim, "--count 4 --chip-state protected@5", 2,
        "korvan-sim: protected@5: there is no channel 5 with --count 4"},
+      {kfw, "--version", 0, "korvan-kfw V"},
+      {kfw, "--help", 0, "Makes and inspects Korvan200NAT programmer firmware images"},
+      {kfw, "pack --help", 0, "Pack raw firmware into a firmware image"},
+      {kfw, "", 2, "A subcommand is required"},
+      {KORVAN_CLI_PATH, "--version", 0, "korvan-cli V"},
+      {KORVAN_CLI_PATH, "--help", 0, "Korvan200NAT programmer station, command line."},
       {kfw, "pack --version V3.0 empty.bin out.kfw", 1,
        "korvan-kfw: empty.bin is empty: no firmware to pack"},
       {nat, "--version", 0, "korvan-nat V"},

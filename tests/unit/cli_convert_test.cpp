@@ -117,6 +117,25 @@ TEST_F(Convert, OverlayOffsetAndOutsideTheChip) {
   EXPECT_FALSE(fs::exists(dir / "out.hex"));
 }
 
+// A further input that ends before its first record leaves the extent of what was loaded
+// before, as the window's "Load More Data" does; the file itself is still checked on its own.
+TEST_F(Convert, AFurtherInputWithoutRecordsKeepsTheExtentLoadedBefore) {
+  Write("a.hex", ":020000040800F2\n:0400100011111111A8\n:00000001FF\n");
+  Write("end.hex", ":00000001FF\n");
+  Result r = Run(std::string(kChip) + " --allow-outside a.hex end.hex out.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("0xFFFFFFFF"), std::string::npos) << r.out;
+  const auto second = r.out.find("File \"end.hex\" has been loaded!");
+  ASSERT_NE(second, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("目标文件首地址 = 0x8000010.", second), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("目标文件尾地址 = 0x8000013.", second), std::string::npos) << r.out;
+
+  r = Run(std::string(kChip) + " a.hex end.hex out2.bin");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("end.hex holds no data"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "out2.bin"));
+}
+
 TEST_F(Convert, UsageAndFileErrors) {
   Write("a.hex", ":020000040800F2\n:0400000011111111B8\n:00000001FF\n");
   EXPECT_EQ(Run("a.hex out.bin").status, 2);                        // no chip

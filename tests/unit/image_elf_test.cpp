@@ -218,6 +218,10 @@ TEST_F(ElfFixture, BrokenFilesAreRefusedAndChangeNothing) {
   std::string badOrder = good;
   badOrder[5] = 0;
   std::string pastTheEnd = good.substr(0, good.size() - 2);
+  std::string headerSize40 = good;  // e_phentsize at offset 42 of a 32-bit header
+  headerSize40[42] = 40;
+  std::string headerSize16 = good;
+  headerSize16[42] = 16;
   struct Row {
     const char* what;
     std::string bytes;
@@ -230,6 +234,8 @@ TEST_F(ElfFixture, BrokenFilesAreRefusedAndChangeNothing) {
       {"byte order", badOrder, "unknown byte order 0"},
       {"headers cut short", good.substr(0, 60), "program header"},
       {"segment past the end of the file", pastTheEnd, "lies beyond the end of the file"},
+      {"program headers longer than the class's", headerSize40, "program headers of 40 bytes"},
+      {"program headers shorter than the class's", headerSize16, "program headers of 16 bytes"},
       {"no loadable data", BuildElf(true, true, {{1, 0x20000000, 0, "", 0x40}}),
        "no loadable segment"},
       {"address beyond 32 bits", BuildElf(true, false, {{1, 0x1FFFFFFFEull, 0, "abcd"}}),
@@ -239,7 +245,10 @@ TEST_F(ElfFixture, BrokenFilesAreRefusedAndChangeNothing) {
     SCOPED_TRACE(row.what);
     elfImage.flash[0] = 0x42;
     const std::string path = Write("broken.elf", row.bytes);
-    const LoadResult result = Load(path, elfImage);
+    bool announced = false;
+    const LoadResult result = LoadObjectFile(path, elfImage, option, frontend, LoadMode::NewImage,
+                                             ObjectFileKind::Elf, [&] { announced = true; });
+    EXPECT_FALSE(announced);
     EXPECT_EQ(result.status, LoadStatus::IoError);
     EXPECT_NE(result.message.find(row.reason), std::string::npos) << result.message;
     EXPECT_NE(result.message.find("broken.elf"), std::string::npos) << result.message;

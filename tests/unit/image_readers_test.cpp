@@ -478,25 +478,57 @@ TEST_F(ObjectFileFixture, EveryLineEndStyleReadsTheSameInMemoryAndInChunks) {
   }
 }
 
-// A line longer than any record is one line error, and the lines after it are read; in a file
-// it is skipped without being held in memory.
-TEST_F(ObjectFileFixture, AnOverLongLineIsALineErrorAndReadingGoesOn) {
-  const std::string text = HexRecord(4, 0, {0x08, 0x00}) + "\n" +
-                           std::string(kMaxObjectLineLength + 10, '0') + "\n" +
-                           HexRecord(0, 0x0010, {0x5A}) + "\n" +
-                           std::string(3 * kMaxObjectLineLength, 'x');  // last, no line end
-  const std::string path = Write("long.hex", text);
-  for (const std::size_t chunk : {std::size_t{4096}, kObjectFileChunk}) {
-    image.EraseAll();
-    testing::FakeFrontend asked;
-    ReadExtent extent;
-    const LoadResult result =
-        detail::LoadTextFileInChunks(path, true, Target(), asked, extent, chunk);
-    EXPECT_EQ(result.status, LoadStatus::Done);
-    EXPECT_EQ(result.lineErrors, 2);
-    EXPECT_EQ(asked.Texts(),
-              (std::vector<std::string>{"Line 2 Data Error : 4.", "Line 4 Data Error : 4."}));
-    EXPECT_EQ(image.flash[0x10], 0x5A);
+// What follows a record's checksum is not read, however long: a line longer than any record
+// keeps its record and skips its rest (in a file without holding it in memory), and a long line
+// that holds no record is one line error. Lines after it are read; in memory and in chunks alike.
+TEST_F(ObjectFileFixture, ALongLineIsCutAfterItsRecordAndReadingGoesOn) {
+  const std::string tail(kMaxObjectLineLength + 10, '0');
+  struct Case {
+    const char* name;
+    bool hex;
+    std::string text;
+    std::vector<std::string> questions;
+  } cases[] = {
+      {"HEX record with a long tail",
+       true,
+       HexRecord(4, 0, {0x08, 0x00}) + "\n" + HexRecord(0, 0x0004, {0xA5}) + tail + "\n" +
+           HexRecord(0, 0x0010, {0x5A}) + "\n",
+       {}},
+      {"HEX record with a long tail, last without line end",
+       true,
+       HexRecord(4, 0, {0x08, 0x00}) + "\r\n" + HexRecord(0, 0x0010, {0x5A}) + "\r\n" +
+           HexRecord(0, 0x0004, {0xA5}) + std::string(3 * kMaxObjectLineLength, 'x'),
+       {}},
+      {"S19 record with a long tail",
+       false,
+       SRecord('3', 0x08000004, {0xA5}) + tail + "\r" + SRecord('3', 0x08000010, {0x5A}) + "\r",
+       {}},
+      {"long lines without a record",
+       true,
+       HexRecord(4, 0, {0x08, 0x00}) + "\n" + tail + "\n" + HexRecord(0, 0x0004, {0xA5}) + "\n" +
+           HexRecord(0, 0x0010, {0x5A}) + "\n" + std::string(kMaxObjectLineLength, 'x'),
+       {"Line 2 Data Error : 1.", "Line 5 Data Error : 1."}},
+  };
+  for (const Case& c : cases) {
+    const std::string path = Write(c.hex ? "long.hex" : "long.s19", c.text);
+    for (const std::size_t chunk :
+         {std::size_t{0}, std::size_t{7}, std::size_t{4096}, kObjectFileChunk}) {
+      SCOPED_TRACE(std::string(c.name) + ", chunk " + std::to_string(chunk));
+      image.EraseAll();
+      testing::FakeFrontend asked;
+      ReadExtent extent;
+      const LoadResult result =
+          chunk == 0 ? (c.hex ? LoadHexText(c.text, Target(), asked, extent)
+                              : LoadS19Text(c.text, Target(), asked, extent))
+                     : detail::LoadTextFileInChunks(path, c.hex, Target(), asked, extent, chunk);
+      EXPECT_EQ(result.status, LoadStatus::Done);
+      EXPECT_EQ(asked.Texts(), c.questions);
+      EXPECT_EQ(result.lineErrors, static_cast<int>(c.questions.size()));
+      EXPECT_EQ(image.flash[0x04], 0xA5);
+      EXPECT_EQ(image.flash[0x10], 0x5A);
+      EXPECT_EQ(extent.lowest, 0x08000004u);
+      EXPECT_EQ(extent.highest, 0x08000010u);
+    }
   }
 }
 
@@ -543,16 +575,32 @@ TEST_F(ObjectFileFixture, AHugeSparseTextFileIsReadInBoundedMemory) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-// Addresses never wrap: a binary placed so that it runs past 0xFFFFFFFF ends there and is
-// reported as outside the chip.
-TEST_F(ObjectFileFixture, ABinaryAtTheTopOfTheAddressSpaceDoesNotWrap) {
-  const std::string path = Write("top.bin", std::string(40, '\x5A'));
-  frontend.loadOffsets.push_back("0xFFFFFFF0");
-  const LoadResult result = LoadObjectFile(path, image, option, frontend, LoadMode::NewImage);
-  EXPECT_EQ(result.status, LoadStatus::Done);
-  EXPECT_EQ(image.lowest, 0xFFFFFFF0u);
-  EXPECT_EQ(image.highest, 0xFFFFFFFFu);
-  EXPECT_EQ(frontend.Texts(), std::vector<std::string>{kOutsideChipWarning});
+// The extent of a binary runs from the address entered over the file's length, wherever that
+// lies: below the flash start, inside it, or at the top of the address space, where it ends at
+// 0xFFFFFFFF rather than wrapping. Data outside the flash are reported.
+TEST_F(ObjectFileFixture, ABinaryExtentRunsFromTheEnteredAddressWithoutWrapping) {
+  const std::string path = Write("forty.bin", std::string(40, '\x5A'));
+  struct Case {
+    const char* address;
+    std::uint32_t lowest;
+    std::uint32_t highest;
+    bool outside;
+  } cases[] = {
+      {"0x07FFFFF8", 0x07FFFFF8, 0x0800001F, true},
+      {"0x08000010", 0x08000010, 0x08000037, false},
+      {"0xFFFFFFF0", 0xFFFFFFF0, 0xFFFFFFFF, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    testing::FakeFrontend asked;
+    asked.loadOffsets.push_back(c.address);
+    const LoadResult result = LoadObjectFile(path, image, option, asked, LoadMode::NewImage);
+    EXPECT_EQ(result.status, LoadStatus::Done);
+    EXPECT_EQ(image.lowest, c.lowest);
+    EXPECT_EQ(image.highest, c.highest);
+    EXPECT_EQ(asked.Texts(), c.outside ? std::vector<std::string>{kOutsideChipWarning}
+                                       : std::vector<std::string>{});
+  }
 }
 
 }  // namespace

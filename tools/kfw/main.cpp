@@ -12,6 +12,7 @@
 #include "core/image/firmware_image.h"
 #include "core/image/readers.h"
 #include "core/util/atomic_file.h"
+#include "core/util/version.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ int Info(const std::string& path) {
 int main(int argc, char** argv) {
   CLI::App app{"Makes and inspects Korvan200NAT programmer firmware images (KorvanNAT.KFW).",
                "korvan-kfw"};
+  app.set_version_flag("--version", std::string("korvan-kfw ") + korvan::kStationVersion);
   app.require_subcommand(1);
 
   std::string version, description, in, out, file;

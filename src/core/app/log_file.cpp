@@ -58,6 +58,22 @@ std::string Stamp(const LocalTime& t) {
                 t.second);
 }
 
+// Logs of one name (runs closed in the same second) before writing one more is given up.
+constexpr int kMaxLogsPerName = 1000;
+
+// Gives the complete temporary file `temp` the name `name` unless a file has that name: 0, or
+// the error (EEXIST when the name is taken). An existing log is never replaced.
+int TakeName(const std::string& temp, const fs::path& name) {
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) {
+    return 0;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without that rename: a hard link takes a name only while it is free.
+  if (::link(temp.c_str(), name.c_str()) != 0) return errno;
+  ::unlink(temp.c_str());
+  return 0;
+}
+
 std::string ErrorText(const fs::path& file, int error) {
   return file.string() + ": " + std::strerror(error);
 }
@@ -72,8 +88,8 @@ std::string PeriodicLogName(const LocalTime& t) {
   return "NATx_" + Stamp(t) + ".log";
 }
 
-std::optional<std::string> WriteLogFile(const fs::path& file,
-                                        const std::vector<std::string>& lines) {
+std::optional<std::string> WriteLogFile(const fs::path& file, const std::vector<std::string>& lines,
+                                        fs::path* written) {
   if (!file.has_parent_path()) return file.string() + ": no folder for log files";
   std::string text;
   for (const std::string& line : lines) {
@@ -97,11 +113,22 @@ std::optional<std::string> WriteLogFile(const fs::path& file,
   if (!error && ::fchmod(fd, 0644) != 0) error = errno;
   if (!error && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && !error) error = errno;
-  if (!error && std::rename(temp.c_str(), file.c_str()) != 0) error = errno;
+  fs::path name = file;
+  for (int k = 2; !error; ++k) {
+    const int taken = TakeName(temp, name);
+    if (taken == 0) break;
+    if (taken != EEXIST || k > kMaxLogsPerName) {
+      error = taken;
+      break;
+    }
+    name = file.parent_path() /
+           (file.stem().string() + "-" + std::to_string(k) + file.extension().string());
+  }
   if (error) {
     ::unlink(temp.c_str());
     return ErrorText(file, error);
   }
+  if (written) *written = name;
   return std::nullopt;
 }
 

@@ -46,11 +46,14 @@ std::string ShutdownLogName(const LocalTime& t);
 // "NATx_2024_01_05_14_03_22.log" for the periodic log.
 std::string PeriodicLogName(const LocalTime& t);
 
-// Writes `lines` with CR LF line ends to `file`, replacing an existing file. The text goes to
-// a temporary file in the same folder that is renamed over `file` only when complete, so a
-// failure leaves no partial log. Returns the error text on failure.
+// Writes `lines` with CR LF line ends to `file`, or, when a file of that name is there already
+// (another run closed in the same second), to the first free of NAME-2.log, NAME-3.log, ...: a
+// log is never overwritten. The text goes to a temporary file in the same folder that gets its
+// name only when complete, so a failure leaves no partial log. Returns the error text on
+// failure; the name written goes to `written` when given.
 std::optional<std::string> WriteLogFile(const std::filesystem::path& file,
-                                        const std::vector<std::string>& lines);
+                                        const std::vector<std::string>& lines,
+                                        std::filesystem::path* written = nullptr);
 
 // A panel with more lines than this is written at shutdown.
 inline constexpr std::size_t kShutdownLogMinLines = 6;

@@ -282,8 +282,8 @@ void Station::SpdBtnExitClick() {
 
 std::optional<fs::path> Station::FormClose() {
   if (info_.LineCount() <= kShutdownLogMinLines) return std::nullopt;
-  const fs::path file = logs_.shutdownDir / ShutdownLogName(clock_());
-  if (WriteLogFile(file, info_.Lines())) {
+  fs::path file;
+  if (WriteLogFile(logs_.shutdownDir / ShutdownLogName(clock_()), info_.Lines(), &file)) {
     frontend_.Ask(MessageKind::Plain, "Write Log File error!", Buttons::Ok);
     return std::nullopt;
   }
@@ -291,8 +291,9 @@ std::optional<fs::path> Station::FormClose() {
 }
 
 std::optional<fs::path> Station::WritePeriodicLog() {
-  const fs::path file = logs_.periodicDir / PeriodicLogName(clock_());
-  if (auto error = WriteLogFile(file, info_.Lines())) {
+  fs::path file;
+  if (auto error =
+          WriteLogFile(logs_.periodicDir / PeriodicLogName(clock_()), info_.Lines(), &file)) {
     ShowError(*error);
     return std::nullopt;
   }
@@ -477,11 +478,12 @@ LoadResult Station::LoadObjectFileCommand(bool more, std::optional<ObjectFileKin
   const auto choice = frontend_.ChooseOpenFile(OpenDialog1());
   if (!choice) return refused;
   const std::string& path = choice->path;
-  info_.AddInfoLine(Format("File \"%s\" has been loaded!", path.c_str()));
-
-  const LoadResult result = LoadObjectFile(path, image_, optionBytes_, frontend_,
-                                           more ? LoadMode::Overlay : LoadMode::NewImage,
-                                           kind.value_or(ObjectFileKindOf(path)));
+  // Said once the file is open and its headers are accepted, before its records are read: a
+  // refused file is never announced as loaded.
+  const LoadResult result = LoadObjectFile(
+      path, image_, optionBytes_, frontend_, more ? LoadMode::Overlay : LoadMode::NewImage,
+      kind.value_or(ObjectFileKindOf(path)),
+      [&] { info_.AddInfoLine(Format("File \"%s\" has been loaded!", path.c_str())); });
   if (result.status == LoadStatus::IoError) ShowError(result.message);
   if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) {
     return result;

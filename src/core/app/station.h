@@ -446,6 +446,7 @@ class Station : private LinkHost {
   void SetUpLink();
   bool LinksStalled() const override { return QuestionOpen(); }
   void FrameReceived(int n, std::span<const std::uint8_t> frame) override;
+  void StandAloneReportReceived(int n, std::span<const std::uint8_t> packet) override;
   const LinkOperation* AwaitedOperation(std::uint8_t pending) const override {
     return OperationAwaiting(pending);
   }

@@ -186,6 +186,12 @@ void Station::FrameReceived(int n, std::span<const std::uint8_t> frame) {
   }
 }
 
+void Station::StandAloneReportReceived(int n, std::span<const std::uint8_t> packet) {
+  // Whatever command waits for the restart's answer, this report is the programmer's own work.
+  // The link decoded it into the channel's packet buffer, where the report handler reads it.
+  HandleProgressReport(n, packet.size());
+}
+
 void Station::ReceiveError(int n) {
   if (n < 1 || n > kChannelCount) return;
   ChannelState& ch = Channel(n);

@@ -59,6 +59,12 @@ std::optional<std::string> ReadElfSegments(std::string_view file,
   if (gelf_getehdr(elf.get(), &fileHeader) == nullptr) {
     return "broken ELF header: " + LibelfError();
   }
+  // Program headers of another size than the class's would be read at the wrong places.
+  const std::size_t headerSize = gelf_fsize(elf.get(), ELF_T_PHDR, 1, EV_CURRENT);
+  if (count > 0 && fileHeader.e_phentsize != headerSize) {
+    return Format("program headers of %u bytes where this ELF class has %zu",
+                  static_cast<unsigned>(fileHeader.e_phentsize), headerSize);
+  }
   // libelf shortens a header table that runs past the end of the file; such a file is broken.
   const std::size_t declared = fileHeader.e_phnum == PN_XNUM ? count : fileHeader.e_phnum;
   if (declared != count || fileHeader.e_phoff > file.size() ||
@@ -123,6 +129,8 @@ LoadResult LoadElfSegments(std::string_view file, const std::vector<ElfSegment>&
     }
   }
   extent.fileChecksum = cursor.fileChecksum;
+  result.lowest = cursor.lowest;
+  result.highest = cursor.highest;
   if (!segments.empty()) {
     extent.lowest = cursor.lowest;
     extent.highest = cursor.highest;

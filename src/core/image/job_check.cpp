@@ -4,18 +4,18 @@
 
 namespace korvan {
 
-LoadedExtent ExtentOfLoad(const ImageBuffer& image, ObjectFileKind kind, std::uint64_t fileSize) {
+LoadedExtent ExtentOfLoad(const LoadResult& load, ObjectFileKind kind, std::uint64_t fileSize) {
   LoadedExtent extent;
   extent.fileSize = fileSize;
   if (kind == ObjectFileKind::Binary) {
     extent.empty = fileSize == 0;
-    extent.lowest = image.lowest;
+    extent.lowest = load.lowest;
     extent.highest = extent.lowest + (fileSize == 0 ? 0 : fileSize - 1);
     return extent;
   }
-  extent.empty = image.lowest > image.highest;
-  extent.lowest = image.lowest;
-  extent.highest = image.highest;
+  extent.empty = load.lowest > load.highest;
+  extent.lowest = load.lowest;
+  extent.highest = load.highest;
   return extent;
 }
 

@@ -23,10 +23,10 @@ struct LoadedExtent {
   std::uint64_t fileSize = 0;  // a binary's length on disk (only its first 1 MiB is read)
 };
 
-// The extent of the load just made, from the image's extent (which the caller set to
-// lowest 0xFFFFFFFF, highest 0 before the load, so a text file without data records shows as
-// empty) and, for a binary, the file's length.
-LoadedExtent ExtentOfLoad(const ImageBuffer& image, ObjectFileKind kind, std::uint64_t fileSize);
+// The extent of the load just made, from the file's own extent in its result (a text file
+// without data records shows as empty, whatever the image held before) and, for a binary, the
+// file's length.
+LoadedExtent ExtentOfLoad(const LoadResult& load, ObjectFileKind kind, std::uint64_t fileSize);
 
 enum class JobCheckFault {
   Empty,            // the file holds no data

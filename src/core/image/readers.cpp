@@ -252,16 +252,17 @@ const char* FindLineEnd(const char* p, const char* end) {
   return cr ? cr : stop;
 }
 
-// The lines of a text already in memory. CR, LF and CR LF all end a line.
+// The lines of a text already in memory. CR, LF and CR LF all end a line; a line longer than
+// kMaxObjectLineLength is cut there (no record is that long, and what follows a record's checksum
+// is not read).
 class TextLines {
  public:
   explicit TextLines(std::string_view text) : p_(text.data()), end_(p_ + text.size()) {}
   // The next line without its line end; false at the end of the text.
-  bool Next(std::string_view& line, bool& overLong) {
+  bool Next(std::string_view& line) {
     if (p_ >= end_) return false;
     const char* eol = FindLineEnd(p_, end_);
-    line = std::string_view(p_, static_cast<std::size_t>(eol - p_));
-    overLong = line.size() > kMaxObjectLineLength;
+    line = std::string_view(p_, std::min(static_cast<std::size_t>(eol - p_), kMaxObjectLineLength));
     p_ = eol < end_ ? PastLineEnd(eol, end_) : end_;
     return true;
   }
@@ -273,7 +274,8 @@ class TextLines {
 };
 
 // The lines of a file read in chunks, so that memory stays bounded whatever the file's size:
-// a line longer than kMaxObjectLineLength is reported as over-long and its rest skipped.
+// a line longer than kMaxObjectLineLength is cut there as in memory, and its rest is skipped
+// without being held.
 class FileLines {
  public:
   FileLines(int fd, std::string path, std::size_t chunk)
@@ -282,8 +284,8 @@ class FileLines {
         chunk_(std::max<std::size_t>(chunk, 1)),
         buffer_(chunk_ + kMaxObjectLineLength + 2) {}
 
-  bool Next(std::string_view& line, bool& overLong) {
-    overLong = false;
+  // The next line without its line end; the view stays valid until the next call.
+  bool Next(std::string_view& line) {
     for (;;) {
       if (pendingCr_) {
         // The last line ended in a CR at the end of what had been read: an LF that follows
@@ -306,23 +308,30 @@ class FileLines {
             pendingCr_ = true;
           }
         }
-        if (skipping_) {
-          skipping_ = false;
-          line = std::string_view();
-          overLong = true;
-        } else {
-          line = std::string_view(data + begin_, static_cast<std::size_t>(eol - (data + begin_)));
-          overLong = line.size() > kMaxObjectLineLength;
-        }
+        const bool skipped = skipping_;
+        skipping_ = false;
+        const std::size_t first = begin_;
         begin_ = next;
+        if (skipped) continue;  // the end of a line already handed out cut
+        line = std::string_view(
+            data + first,
+            std::min(static_cast<std::size_t>(eol - (data + first)), kMaxObjectLineLength));
         return true;
       }
-      if (eof_) return Finish(line, overLong);
-      if (end_ - begin_ > kMaxObjectLineLength) {
-        // No line end within the limit: the line is over-long; drop what has been read of it.
-        skipping_ = true;
+      if (skipping_) {
+        // Still inside the rest of a cut line: drop what has been read of it.
         begin_ = end_ = 0;
+        if (!Fill()) return false;
+        continue;
       }
+      if (end_ - begin_ >= kMaxObjectLineLength) {
+        // No line end within the limit: hand out the line's start and skip the rest.
+        line = std::string_view(data + begin_, kMaxObjectLineLength);
+        begin_ += kMaxObjectLineLength;
+        skipping_ = true;
+        return true;
+      }
+      if (eof_) return Finish(line);
       Fill();
     }
   }
@@ -343,7 +352,7 @@ class FileLines {
 
  private:
   // Moves the unread tail to the front and reads more behind it; false at the end of the file
-  // or on a read error. There is always room: the unread tail never exceeds the line limit.
+  // or on a read error. There is always room: the unread tail is shorter than the line limit.
   bool Fill() {
     if (eof_) return false;
     if (begin_ > 0) {
@@ -370,16 +379,9 @@ class FileLines {
   }
 
   // The last line, which has no line end.
-  bool Finish(std::string_view& line, bool& overLong) {
-    if (begin_ >= end_ && !skipping_) return false;
-    if (skipping_) {
-      line = std::string_view();
-      overLong = true;
-    } else {
-      line = std::string_view(buffer_.data() + begin_, end_ - begin_);
-      overLong = line.size() > kMaxObjectLineLength;
-    }
-    skipping_ = false;
+  bool Finish(std::string_view& line) {
+    if (begin_ >= end_) return false;
+    line = std::string_view(buffer_.data() + begin_, end_ - begin_);
     begin_ = end_;
     return true;
   }
@@ -391,7 +393,7 @@ class FileLines {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool eof_ = false;
-  bool skipping_ = false;
+  bool skipping_ = false;  // inside the rest of a line handed out cut
   bool pendingCr_ = false;
   std::string error_;
 };
@@ -405,22 +407,15 @@ LoadResult LoadLines(Lines& lines, const ReadTarget& target, OperatorDialogs& fr
   bool parsedAny = false;
   std::uint32_t lineNumber = 0;  // 32-bit for both formats: no wrap after 65535
   std::string_view line;
-  bool overLong = false;
-  while (lines.Next(line, overLong)) {
+  while (lines.Next(line)) {
     ++lineNumber;
-    int code = kRecordOk;
-    if (overLong) {
-      // No record is that long: the line is broken, and is not kept in memory whole.
-      code = kRecordBadChecksum;
-    } else {
-      if (line.size() < 3) continue;
-      if constexpr (kFormat == TextFormat::Hex) {
-        if (line.size() == 11 && (line == ":00000001FF" || line == ":00FFFF0101")) break;
-      }
-      code = kFormat == TextFormat::Hex ? ParseHexLine(line, target, cursor)
-                                        : ParseS19Line(line, target, cursor);
-      parsedAny = true;
+    if (line.size() < 3) continue;
+    if constexpr (kFormat == TextFormat::Hex) {
+      if (line.size() == 11 && (line == ":00000001FF" || line == ":00FFFF0101")) break;
     }
+    const int code = kFormat == TextFormat::Hex ? ParseHexLine(line, target, cursor)
+                                                : ParseS19Line(line, target, cursor);
+    parsedAny = true;
     if (code != kRecordOk) {
       ++result.lineErrors;
       const Answer answer = frontend.Ask(
@@ -436,6 +431,8 @@ LoadResult LoadLines(Lines& lines, const ReadTarget& target, OperatorDialogs& fr
   // The caller's extent takes the running values after each parsed line; the values after the
   // last parsed line are the ones that stand.
   extent.fileChecksum = cursor.fileChecksum;
+  result.lowest = cursor.lowest;
+  result.highest = cursor.highest;
   if (parsedAny) {
     extent.lowest = cursor.lowest;
     extent.highest = cursor.highest;
@@ -636,7 +633,8 @@ ObjectFileKind ObjectFileKindOf(std::string_view path) {
 
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                           std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
-                          LoadMode mode, ObjectFileKind kind) {
+                          LoadMode mode, ObjectFileKind kind,
+                          const std::function<void()>& accepted) {
   LoadResult result;
   const ImageWindows& w = image.windows;
   std::string error;
@@ -691,6 +689,7 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
     }
   }
 
+  if (accepted) accepted();
   if (mode == LoadMode::NewImage) image.EraseAll();
   image.dataLoaded = true;
   const ReadTarget target{image.flash, w.flashStart, &image, optionBytes};
@@ -705,12 +704,17 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
     case ObjectFileKind::Binary: {
       const std::string_view contents = binary.View();
       extent.fileChecksum = PlaceBinary(contents, image.flash, LoadOffsetIndex(loadOffset));
-      // Addresses never wrap: data that would run past 0xFFFFFFFF end there, outside the chip.
-      const std::uint64_t first =
-          static_cast<std::uint64_t>(w.flashStart) + static_cast<std::uint32_t>(loadOffset);
+      // The first address is the one entered (the offset wraps as 32-bit address arithmetic
+      // does); from there addresses never wrap: data that would run past 0xFFFFFFFF end there,
+      // outside the chip.
+      const std::uint64_t first = w.flashStart + static_cast<std::uint32_t>(loadOffset);
       const std::uint64_t last = first + contents.size() - 1;
       extent.lowest = static_cast<std::uint32_t>(first);
       extent.highest = static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF));
+      if (!contents.empty()) {
+        result.lowest = extent.lowest;
+        result.highest = extent.highest;
+      }
       break;
     }
     case ObjectFileKind::Elf:

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -71,6 +72,10 @@ struct LoadResult {
   LoadStatus status = LoadStatus::Done;
   int lineErrors = 0;   // lines that raised "Line %d Data Error : %d."
   std::string message;  // the file layer's error for IoError
+  // The extent of this file's own data, whatever the image held before (lowest > highest when
+  // it placed none).
+  std::uint32_t lowest = 0xFFFFFFFF;
+  std::uint32_t highest = 0;
 };
 
 // Out-values of a whole-file read. lowest/highest are written only once a line has been parsed,
@@ -81,8 +86,8 @@ struct ReadExtent {
   std::uint32_t lowest = 0xFFFFFFFF;
 };
 
-// No record is longer than about 520 characters; a line longer than this is a line error
-// (code 4), and a file reader never holds more of it in memory.
+// No record is longer than about 520 characters, and what follows a record's checksum is not
+// read: a line longer than this is cut here, and a file reader never holds more of it in memory.
 inline constexpr std::size_t kMaxObjectLineLength = 65536;
 // Text files are read in chunks of this size, so that memory stays bounded for any file.
 inline constexpr std::size_t kObjectFileChunk = 1 << 20;
@@ -144,10 +149,13 @@ inline constexpr const char* kOutsideChipWarning = "文件数据超出芯片范�
 // checksum, and warns "文件数据超出芯片范围，请确认！" when the extent leaves the flash window.
 // Addresses never wrap: a binary placed near the top of the address space ends at 0xFFFFFFFF.
 // A text file is read line by line (bounded memory); when reading fails half-way, the image
-// and option bytes are put back as they were and the result is IoError.
+// and option bytes are put back as they were and the result is IoError. `accepted` is called
+// once the file has been opened (and an ELF file's headers accepted), just before reading
+// starts: never for a file that is refused or declined.
 LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                           std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
-                          LoadMode mode, ObjectFileKind kind);
+                          LoadMode mode, ObjectFileKind kind,
+                          const std::function<void()>& accepted = {});
 inline LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
                                  std::span<std::uint8_t> optionBytes, OperatorDialogs& frontend,
                                  LoadMode mode) {

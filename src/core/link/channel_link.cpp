@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "core/protocol/replies.h"
 #include "core/protocol/requests.h"
 
 namespace korvan {
@@ -44,6 +45,15 @@ void ChannelLink::Receive(std::span<const std::uint8_t> block) {
 
 void ChannelLink::HandleFrame(std::span<const std::uint8_t> frame) {
   if (state_.restartAnswerDue > 0) {
+    // A valid progress report is never the answer (the answer echoes the restart request,
+    // whose bytes do not add up as a report's do): the programmer reports stand-alone work
+    // while the answer is still due.
+    const p::DecodeResult decoded = p::DecodeFrame(frame, buffers_.packet);
+    const std::span<const std::uint8_t> packet(buffers_.packet.data(), decoded.length);
+    if (decoded.code == p::kStatusOk && p::ReadProgressReport(packet)) {
+      host_.StandAloneReportReceived(number_, packet);
+      return;
+    }
     // The programmer's answer to the restart that closed the last operation: it is no reply
     // to whatever command was started since, which may go out now.
     state_.restartAnswerDue = 0;

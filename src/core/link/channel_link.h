@@ -30,6 +30,9 @@ class LinkHost {
   // A complete frame for channel `channel` that is not the answer to a restart: an identity
   // reply or a reply to the channel's operation.
   virtual void FrameReceived(int channel, std::span<const std::uint8_t> frame) = 0;
+  // A progress report of stand-alone work (decoded: `packet`) that came while a restart's
+  // answer was awaited: the programmer is already at work on its own, and the wait goes on.
+  virtual void StandAloneReportReceived(int channel, std::span<const std::uint8_t> packet) = 0;
   // The operation whose replies come under `pending`; nullptr when none awaits them.
   virtual const LinkOperation* AwaitedOperation(std::uint8_t pending) const = 0;
 };

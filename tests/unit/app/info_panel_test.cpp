@@ -58,14 +58,25 @@ TEST(LogFile, NamesCarryTheMomentWithUnderscores) {
   EXPECT_EQ(PeriodicLogName(t), "NATx_2024_01_05_14_03_22.log");
 }
 
-TEST(LogFile, WritesEveryLineWithCrLfAndReplacesAnOldFile) {
+// Runs that close in the same second each keep their log: a later one takes the next free
+// suffix, and an older log is never overwritten.
+TEST(LogFile, WritesEveryLineWithCrLfAndNeverOverwritesALogOfTheSameName) {
   TempDir dir;
   const fs::path file = dir.path() / "NAT_2024_01_05_14_03_22.log";
-  { std::ofstream(file) << "an older and much longer log of the same second\n"; }
-  ASSERT_FALSE(WriteLogFile(file, {"> 14:03:22 一", "", "two"}));
-  EXPECT_EQ(ReadAll(file), "> 14:03:22 一\r\n\r\ntwo\r\n");
-  // Nothing but the log itself is left in the folder.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  const std::vector<std::pair<std::string, std::string>> runs = {
+      {"NAT_2024_01_05_14_03_22.log", "> 14:03:22 一"},
+      {"NAT_2024_01_05_14_03_22-2.log", "second run"},
+      {"NAT_2024_01_05_14_03_22-3.log", "third run"},
+  };
+  for (const auto& [name, line] : runs) {
+    fs::path written;
+    ASSERT_FALSE(WriteLogFile(file, {line, "", "two"}, &written));
+    EXPECT_EQ(written, dir.path() / name);
+  }
+  for (const auto& [name, line] : runs)
+    EXPECT_EQ(ReadAll(dir.path() / name), line + "\r\n\r\ntwo\r\n");
+  // Nothing but the logs themselves is left in the folder.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
 }
 
 TEST(LogFile, AFailedWriteLeavesNothingBehindAndSaysWhy) {

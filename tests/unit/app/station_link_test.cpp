@@ -616,6 +616,27 @@ TEST_F(RestartAnswerTest, AnAnswerArrivingAroundTheNextCommandIsSetAsideWhole) {
   EXPECT_EQ(station.channel(1).lastOutcome->status, 0x15);
 }
 
+// A programmer that starts its stand-alone work before answering the off-line monitor's
+// restart: its progress report is no answer. It shows as any report does, and the answer is
+// still awaited (a command pressed meanwhile still waits for it).
+TEST_F(RestartAnswerTest, AProgressReportDuringTheWaitIsShownAndTheWaitGoesOn) {
+  Connect(1);
+  station.EnterOffLineMonitor1Click();
+  station.Timer1Timer();
+  Receive(1, Frame({0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0}));
+  EXPECT_EQ(Lines().back(), "Channel 1 : Initial Programming Interface ....");
+  EXPECT_EQ(station.channel(1).gauge.progress, 5);
+  EXPECT_EQ(station.channel(1).restartAnswerDue, kRestartAnswerWait - 1);
+
+  station.SpdBtnBlankChkClick();
+  Receive(1, restartAnswer);
+  EXPECT_EQ(station.channel(1).restartAnswerDue, 0);
+  EXPECT_TRUE(station.channel(1).busy);
+  Receive(1, notBlank);
+  EXPECT_EQ(Lines().back(), "芯片1 ：当前芯片不为空!");
+  EXPECT_EQ(station.channel(1).lastOutcome->status, 0x15);
+}
+
 TEST_F(RestartAnswerTest, NoAnswerIsExpectedAfterItsWaitOrANewSearch) {
   EndDownload();
   for (int i = 1; i < kRestartAnswerWait; ++i) station.Timer1Timer();

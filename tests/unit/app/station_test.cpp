@@ -172,6 +172,37 @@ TEST_F(StationTest, LoadingAnObjectFileReportsRangesChecksumsAndFillsTheFlashVie
   EXPECT_EQ(view.CellText(0x1FFF, 0), "0x0801FFF0");
 }
 
+// A file that is refused (broken headers, unreadable) or whose load offset is declined is never
+// announced as loaded; the panel shows nothing of it.
+TEST_F(StationTest, ARefusedFileIsNotAnnouncedAsLoaded) {
+  ChooseChip("N32G452CBL7");
+  std::string elf =
+      "\x7F"
+      "ELF";
+  elf.resize(64, '\0');
+  struct Case {
+    const char* what;
+    std::string path;
+    std::optional<std::string> offset;
+  } cases[] = {
+      {"broken ELF", dir.Write("broken.elf", elf), std::nullopt},
+      {"missing file", (dir.path() / "missing.hex").string(), std::nullopt},
+      {"declined offset", dir.Write("app.bin", "abcd"), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    station.ClearInformation1Click();
+    fe.loadOffsets.push_back(c.offset);
+    Open(c.path);
+    station.FileOpenBtnClick();
+    for (const std::string& line : Lines()) {
+      EXPECT_EQ(line.find("has been loaded"), std::string::npos) << line;
+    }
+    EXPECT_FALSE(station.dataLoaded());
+    fe.loadOffsets.clear();
+  }
+}
+
 TEST_F(StationTest, TheShortN32G003LeavesItsLast512BytesOutOfViewAndChecksums) {
   ChooseChip("N32G003F5Q7");
   ASSERT_EQ(station.chip().flashSizeKB, 30);
