@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "lib/emulator.h"
 #include "support/cli_runner.h"
 
@@ -31,6 +33,20 @@ inline std::string Slurp(const fs::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// The JSON objects of a text of JSON Lines (events of run --json, records); a line that is not
+// JSON fails the test.
+inline std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> objects;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+    EXPECT_FALSE(object.is_discarded()) << "not JSON: " << line;
+    if (!object.is_discarded()) objects.push_back(std::move(object));
+  }
+  return objects;
 }
 
 inline std::string Join(const std::vector<std::string>& paths) {

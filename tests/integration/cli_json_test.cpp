@@ -8,17 +8,6 @@ namespace {
 using namespace korvan::testing::cli;
 using Json = nlohmann::json;
 
-std::vector<Json> JsonLines(const std::string& text) {
-  std::vector<Json> events;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    Json event = Json::parse(line, nullptr, false);
-    EXPECT_FALSE(event.is_discarded()) << "not JSON: " << line;
-    if (!event.is_discarded()) events.push_back(std::move(event));
-  }
-  return events;
-}
-
 std::size_t Count(const std::vector<Json>& events, const std::string& kind) {
   return static_cast<std::size_t>(std::count_if(events.begin(), events.end(),
                                                 [&](const Json& e) { return e["event"] == kind; }));

@@ -12,15 +12,6 @@ namespace {
 using namespace korvan::testing::cli;
 using Json = nlohmann::json;
 
-std::vector<Json> JsonLines(const std::string& text) {
-  std::vector<Json> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) lines.push_back(Json::parse(line));
-  }
-  return lines;
-}
-
 // Requests the emulated programmers received, identity requests included.
 unsigned Requests(const Emulator& emulator, int count) {
   unsigned sent = 0;

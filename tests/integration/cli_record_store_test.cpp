@@ -10,17 +10,6 @@ namespace {
 using namespace korvan::testing::cli;
 using Json = nlohmann::json;
 
-// The records a JSON Lines text holds.
-std::vector<Json> JsonLines(const std::string& text) {
-  std::vector<Json> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty()) lines.push_back(Json::parse(line));
-  }
-  return lines;
-}
-
 TEST_F(CliRun, SerialNumbersOfOkPartsAreRefusedUntilContinuedOrAllowed) {
   Options options;
   options.count = 2;
