@@ -12,6 +12,8 @@
 #include "core/app/station.h"
 #include "core/serial/low_latency.h"
 #include "core/serial/tcomm.h"
+#include "core/trace/tracing_port.h"
+#include "core/trace/wire_trace.h"
 #include "support/fake_frontend.h"
 #include "support/fake_serial_tree.h"
 #include "unit/app/app_test_support.h"
@@ -146,13 +148,27 @@ TEST(LowLatency, APortOpensWhateverItsLatency) {
   EXPECT_EQ(flag.flags & ASYNC_LOW_LATENCY, ASYNC_LOW_LATENCY);
 }
 
-TEST(LowLatency, TheStationSaysOncePerPortWhichLatencyItKeeps) {
+// Plain, and with every port wrapped by the wire trace (the note must not get lost in the
+// wrapper).
+class StationLatency : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(LowLatency, StationLatency, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Traced" : "Plain"; });
+
+TEST_P(StationLatency, TheStationSaysOncePerPortWhichLatencyItKeeps) {
   FakeSerialTree tree;
   tree.Add({"ttyUSB0", "ftdi_sio", "0403:6001", "A1", 16, "", "", true});
   tree.Add({"ttyUSB1", "ftdi_sio", "0403:6001", "A2", 1, "", "", true});
   testing::FakeFrontend fe;
   testing::TempDir dir;
-  Station station(fe);
+  PortProvider ports = SystemPortProvider();
+  if (GetParam()) {
+    ports =
+        trace::TracingPortProvider(std::move(ports),
+                                   std::make_shared<trace::WireTrace>(
+                                       (dir.path() / "wire.trace").string(), trace::TraceOptions{}),
+                                   1);
+  }
+  Station station(fe, SystemLocalTime, std::move(ports));
   station.SetPortSources(testing::NoPorts(dir.path()));
   station.FormShow({dir.path(), "", ""});
   FakeDriver driver{false};

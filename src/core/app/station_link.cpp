@@ -84,12 +84,11 @@ bool Station::OpenChannelPort(int n, const std::string& portName) {
   ch.identity.clear();
   port(n).SetCommName(portName);
   // A serial device asks its driver for low latency as it opens (ports of an emulator in the
-  // same process have no latency to lower).
-  auto* serial = dynamic_cast<TComm*>(&port(n));
-  if (serial) {
+  // same process have no latency to lower and ignore it; a tracing port passes it on).
+  {
     LowLatencyAccess access = lowLatencyAccess_;
     access.sysfsRoot = portSources_.sysfsRoot;
-    serial->SetLowLatencyAccess(std::move(access));
+    port(n).SetLowLatencyAccess(std::move(access));
   }
   try {
     port(n).OpenPort();
@@ -98,7 +97,8 @@ bool Station::OpenChannelPort(int n, const std::string& portName) {
     return false;
   }
   // A port without low latency works, only slower: the panel says so once per port.
-  const std::string note = serial ? KeptLatencyNote(portName, serial->Latency()) : "";
+  const LatencyResult* latency = port(n).LineLatency();
+  const std::string note = latency ? KeptLatencyNote(portName, *latency) : "";
   if (!note.empty() && latencyNoted_.insert(portName).second) info_.AddInfoLine(note);
   return true;
 }

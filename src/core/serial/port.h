@@ -26,6 +26,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/serial/low_latency.h"
+
 namespace korvan {
 
 class EventQueue;
@@ -70,6 +72,13 @@ class Port {
 
   // Replaces the handlers; call before OpenPort.
   virtual void SetHandlers(PortHandlers handlers) = 0;
+
+  // How the next OpenPort reaches the driver and sysfs to ask for low latency. A port with no
+  // latency to lower (an emulator's in the same process) ignores it; a port wrapping another
+  // passes it on.
+  virtual void SetLowLatencyAccess(LowLatencyAccess access) { (void)access; }
+  // What the last OpenPort did about the line's latency; nullptr for a port without one.
+  virtual const LatencyResult* LineLatency() const { return nullptr; }
 };
 
 // Makes the port of channel `channel` (1..4); its events are raised through `events`, the queue

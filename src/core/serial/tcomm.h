@@ -103,7 +103,10 @@ class TComm final : public Port, private EventReceiver {
   void OpenPort() override;
 
   // How OpenPort reaches the driver and sysfs for low latency; tests put their own in place.
-  void SetLowLatencyAccess(LowLatencyAccess access) { lowLatencyAccess_ = std::move(access); }
+  void SetLowLatencyAccess(LowLatencyAccess access) override {
+    lowLatencyAccess_ = std::move(access);
+  }
+  const LatencyResult* LineLatency() const override { return &latency_; }
   // What the last successful OpenPort got (NotAnAdapter before any).
   const LatencyResult& Latency() const { return latency_; }
 

@@ -28,6 +28,11 @@ class TracingPort : public Port {
   bool SendBlock(const void* buffer, std::uint16_t length) override;
   bool SendQueueEmpty() const override { return inner_->SendQueueEmpty(); }
   void SetHandlers(PortHandlers handlers) override;
+  // The line's latency is the wrapped port's.
+  void SetLowLatencyAccess(LowLatencyAccess access) override {
+    inner_->SetLowLatencyAccess(std::move(access));
+  }
+  const LatencyResult* LineLatency() const override { return inner_->LineLatency(); }
 
   Port& inner() { return *inner_; }
 
