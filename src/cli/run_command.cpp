@@ -654,10 +654,8 @@ class RunCommand : public Command {
         if (json_) std::cerr << "korvan-cli: " << text << '\n';
         continue;
       }
-      const std::string text = Format("channel %d: no programmer answered on %s; it is left out",
-                                      ch.channel, ch.port.c_str());
-      output.Problem(text);
-      if (json_) std::cerr << "korvan-cli: " << text << '\n';
+      OperatorProblem(output, Format("channel %d: no programmer answered on %s; it is left out",
+                                     ch.channel, ch.port.c_str()));
     }
     return silentBound;
   }
@@ -684,7 +682,9 @@ class RunCommand : public Command {
   }
 
   // A lost record is told even with --quiet, and on stderr even with --json.
-  void RecordProblem(RunOutput& output, const std::string& text) {
+  void RecordProblem(RunOutput& output, const std::string& text) { OperatorProblem(output, text); }
+  // A problem an operator must see: with --json it goes to stderr as well as into the events.
+  void OperatorProblem(RunOutput& output, const std::string& text) {
     output.Problem(text);
     if (json_) std::cerr << "korvan-cli: " << text << '\n' << std::flush;
   }
