@@ -30,8 +30,8 @@
 #include "cli/station_session.h"
 #include "cli/terminal_output.h"
 #include "core/app/serial_guard.h"
-#include "core/app/serial_numbers.h"
 #include "core/chips/catalogue.h"
+#include "core/job/serial_numbers.h"
 #include "core/serial/port_binding.h"
 #include "core/trace/tracing_port.h"
 #include "core/util/format.h"
@@ -447,6 +447,8 @@ class RunCommand : public Command {
       }
     }
 
+    // The panel lines of choosing the part and loading the job, for the further stations.
+    const std::size_t panelBefore = station.info().LineCount();
     if (input_.part) {
       station.DevButtonClick();
       if (!station.chip().chipConfirmed) {
@@ -455,6 +457,9 @@ class RunCommand : public Command {
       }
     }
     const LoadSummary loaded = LoadInputs(station, frontend, inputs, input_.Checks());
+    const std::vector<std::string> loadLines(
+        station.info().Lines().begin() + static_cast<std::ptrdiff_t>(panelBefore),
+        station.info().Lines().end());
     if (loaded.outcome == LoadOutcome::Failed) {
       if (!loaded.problem.empty()) output.Problem(loaded.problem);
       return kExitIo;
@@ -479,20 +484,13 @@ class RunCommand : public Command {
       session.Close();
       return kExitUsage;
     }
-    // Further stations of four take the same job, loaded as the first one loaded it.
-    bool sameJob = true;
-    session.ForEachFurtherStation([&](Station& further, CliFrontend& asks, int s) {
-      if (input_.part) further.DevButtonClick();
-      const LoadSummary again = LoadInputs(further, asks, inputs, input_.Checks());
-      sameJob = sameJob && again.outcome == LoadOutcome::Loaded &&
-                further.chip().chipConfirmed == station.chip().chipConfirmed;
+    // Further stations of four take the job the first one loaded, image and all (one copy of
+    // the image for the whole gang, never read from disk again), and its panel lines of it.
+    session.ForEachFurtherStation([&](Station& further, CliFrontend&, int s) {
+      further.AdoptJob(station);
+      for (const std::string& line : loadLines) further.info().AddLine(line);
       job_.Apply(further, s, session.ChannelCount());
     });
-    if (!sameJob) {
-      output.Problem("the job could not be loaded into every station of four; no step was run");
-      session.Close();
-      return kExitIo;
-    }
 
     session.AwaitSearch();
     if (const int signalNumber = StationSession::StopSignal()) {

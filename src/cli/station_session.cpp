@@ -154,6 +154,9 @@ void StationSession::AddStations(int count) {
     unit->err = std::make_unique<std::ostream>(frontend_.err().rdbuf());
     unit->frontend = std::make_unique<CliFrontend>(*unit->out, *unit->err);
     unit->station = std::make_unique<Station>(*unit->frontend, SystemLocalTime, SessionPorts(s));
+    // The gang runs one job: a further station shares the first one's image from the start,
+    // so that it never holds a picture of its own.
+    unit->station->AdoptJob(station());
     unit->tap = std::make_unique<Tap>(*this, s);
     unit->station->SetListener(unit->tap.get());
     loop_.AddQueue(unit->station->serialEvents());

@@ -40,6 +40,15 @@ class HexView {
     return data_.subspan(16 * row).first<16>();
   }
 
+  // The image the view shows was copied from `from` to `to` (same size): the view shows the
+  // same rows of the copy. A view of other data stays as it is.
+  void Move(std::span<const std::uint8_t> from, std::span<const std::uint8_t> to) {
+    if (data_.empty() || data_.data() < from.data() || data_.data() >= from.data() + from.size()) {
+      return;
+    }
+    data_ = to.subspan(static_cast<std::size_t>(data_.data() - from.data()), data_.size());
+  }
+
   // The text of one cell; row < RowCount(), 0 <= column < kColumns.
   std::string CellText(std::size_t row, int column) const;
 

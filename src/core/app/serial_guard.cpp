@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/app/job_form.h"
+#include "core/job/job_form.h"
 #include "core/app/record_writer.h"
-#include "core/app/serial_numbers.h"
+#include "core/job/serial_numbers.h"
 #include "core/util/format.h"
 
 namespace korvan {

@@ -8,7 +8,6 @@
 #include <ctime>
 #include <memory>
 
-#include "core/app/serial_numbers.h"
 #include "core/chips/catalogue.h"
 #include "core/chips/chip_select_form.h"
 #include "core/chips/n32g430x_opt_form.h"
@@ -18,6 +17,7 @@
 #include "core/image/project_file.h"
 #include "core/image/readers.h"
 #include "core/image/writers.h"
+#include "core/job/serial_numbers.h"
 #include "core/util/format.h"
 
 namespace korvan {
@@ -163,14 +163,60 @@ void Station::Notify(ViewPart part) {
 }
 
 ChipControlBytes Station::ControlBytes() {
-  return {settings_.linkCtrl, settings_.eraseCtrl, settings_.checkCtrl, settings_.familyCtrl};
+  return {job_.settings.linkCtrl, job_.settings.eraseCtrl, job_.settings.checkCtrl,
+          job_.settings.familyCtrl};
 }
 
 void Station::SyncWindows() {
-  image_.windows.flashStart = chip_.flashStart;
-  image_.windows.flashEnd = chip_.flashEnd;
-  image_.windows.eepStart = chip_.eepStart;
-  image_.windows.eepEnd = chip_.eepEnd;
+  ImageWindows windows = job_.Image().windows;
+  windows.flashStart = job_.chip.flashStart;
+  windows.flashEnd = job_.chip.flashEnd;
+  windows.eepStart = job_.chip.eepStart;
+  windows.eepEnd = job_.chip.eepEnd;
+  SetImageWindows(windows);
+}
+
+void Station::AdoptJob(const Station& other) {
+  job_ = other.job_;
+  flashView_ = other.flashView_;
+  otpView_ = other.otpView_;
+  const WindowState& shown = other.window_;
+  window_.TabSheetEEPVisible = shown.TabSheetEEPVisible;
+  window_.TabSheetEEPCaption = shown.TabSheetEEPCaption;
+  window_.LoadOTPDataFile1 = shown.LoadOTPDataFile1;
+  window_.SaveOTPDatatoFile1 = shown.SaveOTPDatatoFile1;
+  window_.WriteOTPDataMemory1 = shown.WriteOTPDataMemory1;
+  window_.ReadOTPMemory1 = shown.ReadOTPMemory1;
+  window_.WriteOptionByte1 = shown.WriteOptionByte1;
+  window_.ReadOptionByte1 = shown.ReadOptionByte1;
+  // File checksum, chip checksum and file name; the counter panel stays the station's own.
+  std::copy_n(shown.StatusBar1.begin(), 3, window_.StatusBar1.begin());
+  window_.DateEdit = shown.DateEdit;
+  for (ViewPart part : {ViewPart::Form, ViewPart::Window, ViewPart::StatusBar, ViewPart::FlashView,
+                        ViewPart::OtpView}) {
+    Notify(part);
+  }
+}
+
+void Station::SetImageWindows(const ImageWindows& windows) {
+  if (job_.Image().windows != windows) OwnImage().windows = windows;
+}
+
+ImageBuffer& Station::OwnImage() {
+  const ImageBuffer& before = job_.Image();
+  const std::span<const std::uint8_t> flash(before.flash), otp(before.otp);
+  ImageBuffer& image = job_.MutableImage();
+  if (image.flash.data() != flash.data()) {
+    flashView_.Move(flash, image.flash);
+    otpView_.Move(flash, image.flash);
+    flashView_.Move(otp, image.otp);
+    otpView_.Move(otp, image.otp);
+  }
+  return image;
+}
+
+void Station::SetDataLoaded(bool loaded) {
+  if (job_.Image().dataLoaded != loaded) OwnImage().dataLoaded = loaded;
 }
 
 void Station::ShowError(const std::string& text) {
@@ -178,7 +224,7 @@ void Station::ShowError(const std::string& text) {
 }
 
 bool Station::RequireChip() {
-  if (chip_.chipConfirmed) return true;
+  if (job_.chip.chipConfirmed) return true;
   frontend_.Inform("请先选择芯片型号！");
   return false;
 }
@@ -194,7 +240,7 @@ void Station::SetTotalCounter(std::int32_t value) {
 
 void Station::FormShow(const StationEnvironment& environment) {
   exeDir_ = environment.exeDir;
-  form_.PageControlSet = SettingsTab::SerialNumbers;
+  job_.form.PageControlSet = SettingsTab::SerialNumbers;
   info_.AddInfoLine("Hello! Korvan200NAT User!");
   info_.AddLine("");
 
@@ -218,7 +264,7 @@ void Station::FormShow(const StationEnvironment& environment) {
     ch.blockIndex = 0;
   }
   InitView();
-  SetOptionByteDefaults(optionBytes_, chip_);
+  SetOptionByteDefaults(job_.optionBytes, job_.chip);
   SyncWindows();
 
   // The firmware image: beside the executable, else in the user's data folder, else in the
@@ -255,22 +301,24 @@ void Station::FormShow(const StationEnvironment& environment) {
 
 void Station::InitView() {
   window_.ViewPageCtrl = MainTab::ChipSetting;
-  chip_.chipConfirmed = 0;
-  image_.dataLoaded = false;
-  fileLoaded_ = false;
+  job_.chip.chipConfirmed = 0;
+  SetDataLoaded(false);
+  job_.fileLoaded = false;
 
-  chip_.flashSizeKB = 128;
-  chip_.blockSize = 1024;
-  chip_.blockCount = 128;
-  chip_.familyCode = 0;
-  chip_.partIndex = 0;
-  chip_.chipGroup = kChipGroup;
-  chip_.otpSize = 0;
-  settings_ = JobSettings{};
-  image_.windows.otpStart = kWindowUnset;
-  image_.windows.optionStart = kWindowUnset;
+  job_.chip.flashSizeKB = 128;
+  job_.chip.blockSize = 1024;
+  job_.chip.blockCount = 128;
+  job_.chip.familyCode = 0;
+  job_.chip.partIndex = 0;
+  job_.chip.chipGroup = kChipGroup;
+  job_.chip.otpSize = 0;
+  job_.settings = JobSettings{};
+  ImageWindows windows = job_.Image().windows;
+  windows.otpStart = kWindowUnset;
+  windows.optionStart = kWindowUnset;
+  SetImageWindows(windows);
 
-  form_.MCUNameEdit.text = kNoChipText;
+  job_.form.MCUNameEdit.text = kNoChipText;
   window_.TabSheetEEPVisible = false;
   Notify(ViewPart::Window);
   Notify(ViewPart::Form);
@@ -305,46 +353,46 @@ std::optional<fs::path> Station::WritePeriodicLog() {
 
 void Station::DevButtonClick() {
   {
-    TNChipSelectForm dialog(chip_, ControlBytes());
+    TNChipSelectForm dialog(job_.chip, ControlBytes());
     dialog.FormShow();
     frontend_.ShowChipDialog(dialog);
   }
-  SetMCUNameEdit(chip_.chipName);
-  form_.CheckBoxOpt.checked = false;
-  form_.lbFlashSize.caption = Format("%dK", chip_.flashSizeKB);
-  form_.lbEEPSize.caption = chip_.otpSize ? Format("%dByte", chip_.otpSize) : "NILL";
+  SetMCUNameEdit(job_.chip.chipName);
+  job_.form.CheckBoxOpt.checked = false;
+  job_.form.lbFlashSize.caption = Format("%dK", job_.chip.flashSizeKB);
+  job_.form.lbEEPSize.caption = job_.chip.otpSize ? Format("%dByte", job_.chip.otpSize) : "NILL";
   Notify(ViewPart::Form);
 }
 
 void Station::SetMCUNameEdit(const std::string& text) {
-  form_.MCUNameEdit.text = text;
+  job_.form.MCUNameEdit.text = text;
   MCUNameEditChange();
 }
 
 void Station::MCUNameEditChange() {
-  if (chip_.chipConfirmed) {
-    image_.dataLoaded = false;
+  if (job_.chip.chipConfirmed) {
+    SetDataLoaded(false);
     flashView_.Clear();
-    info_.AddInfoLine("Chip \"" + chip_.chipName + "\" is Selected!");
-    SetOptionByteDefaults(optionBytes_, chip_);
-    ApplyChip(chip_, ControlBytes(), form_);
+    info_.AddInfoLine("Chip \"" + job_.chip.chipName + "\" is Selected!");
+    SetOptionByteDefaults(job_.optionBytes, job_.chip);
+    ApplyChip(job_.chip, ControlBytes(), job_.form);
     SyncWindows();
     window_.TabSheetEEPVisible = false;
-    form_.CheckBoxOpt.enabled = !chip_.isN32G020;
-    form_.ButtonOpt.enabled = !chip_.isN32G020;
-    const bool otp = chip_.otpPresent != 0;
+    job_.form.CheckBoxOpt.enabled = !job_.chip.isN32G020;
+    job_.form.ButtonOpt.enabled = !job_.chip.isN32G020;
+    const bool otp = job_.chip.otpPresent != 0;
     window_.ReadOTPMemory1 = otp;
     window_.WriteOTPDataMemory1 = otp;
     window_.SaveOTPDatatoFile1 = otp;
     window_.LoadOTPDataFile1 = otp;
     Notify(ViewPart::FlashView);
   }
-  const bool optionBytes = chip_.optionByteLength != 0;
-  form_.CheckBoxOpt.visible = optionBytes;
-  form_.CheckBoxOpt.checked = optionBytes;
+  const bool optionBytes = job_.chip.optionByteLength != 0;
+  job_.form.CheckBoxOpt.visible = optionBytes;
+  job_.form.CheckBoxOpt.checked = optionBytes;
   window_.WriteOptionByte1 = optionBytes;
   window_.ReadOptionByte1 = optionBytes;
-  form_.ButtonOpt.visible = chip_.chipConfirmed && optionBytes;
+  job_.form.ButtonOpt.visible = job_.chip.chipConfirmed && optionBytes;
   Notify(ViewPart::Window);
   Notify(ViewPart::Form);
 }
@@ -353,37 +401,37 @@ void Station::MCUNameEditChange() {
 // Job settings and serial numbers
 
 bool Station::AssembleJobSettings() {
-  if (auto error = korvan::AssembleJobSettings(form_, chip_, settings_)) {
+  if (auto error = korvan::AssembleJobSettings(job_.form, job_.chip, job_.settings)) {
     ShowError(*error);
     return false;
   }
-  info_.AddLine(ControlSettingLine(chip_, settings_));
+  info_.AddLine(ControlSettingLine(job_.chip, job_.settings));
   Notify(ViewPart::Form);
   return true;
 }
 
 void Station::ChkBoxAutoClick() {
-  korvan::ChkBoxAutoClick(form_);
+  korvan::ChkBoxAutoClick(job_.form);
   Notify(ViewPart::Form);
 }
 
 void Station::CheckBoxCtrlClick() {
-  korvan::CheckBoxCtrlClick(form_, settings_);
+  korvan::CheckBoxCtrlClick(job_.form, job_.settings);
   Notify(ViewPart::Form);
 }
 
 void Station::CheckBoxSNClick() {
-  korvan::CheckBoxSNClick(form_, settings_);
+  korvan::CheckBoxSNClick(job_.form, job_.settings);
   Notify(ViewPart::Form);
 }
 
 void Station::ChkBoxSNDPClick() {
-  if (auto error = korvan::ChkBoxSNDPClick(form_)) ShowError(*error);
+  if (auto error = korvan::ChkBoxSNDPClick(job_.form)) ShowError(*error);
   Notify(ViewPart::Form);
 }
 
 void Station::AdvanceSerialNumbers() {
-  korvan::AdvanceSerialNumbers(form_, settings_);
+  korvan::AdvanceSerialNumbers(job_.form, job_.settings);
   Notify(ViewPart::Form);
 }
 
@@ -391,7 +439,8 @@ void Station::AdvanceSerialNumbers() {
 // Information panel and views
 
 void Station::ShowImageSummary() {
-  const ImageSummary summary = SummarizeImage(image_, chip_, settings_.checkCtrl, fileLoaded_);
+  const ImageSummary summary =
+      SummarizeImage(job_.Image(), job_.chip, job_.settings.checkCtrl, job_.fileLoaded);
   for (const ImageSummary::Line& line : summary.lines) {
     if (line.timed) {
       info_.AddInfoLine(line.text);
@@ -399,9 +448,11 @@ void Station::ShowImageSummary() {
       info_.AddLine(line.text);
     }
   }
-  settings_.fileCrc = summary.fileCrc;
-  settings_.fileSum = summary.fileSum;
-  image_.fileChecksum = summary.fileChecksum;
+  job_.settings.fileCrc = summary.fileCrc;
+  job_.settings.fileSum = summary.fileSum;
+  if (job_.Image().fileChecksum != summary.fileChecksum) {
+    OwnImage().fileChecksum = summary.fileChecksum;
+  }
   window_.StatusBar1[0] = summary.panel0;
   window_.StatusBar1[1] = summary.panel1;
   Notify(ViewPart::StatusBar);
@@ -409,10 +460,10 @@ void Station::ShowImageSummary() {
 
 void Station::FillFlashView(std::uint32_t from, std::uint32_t to) {
   const std::uint64_t length = std::uint64_t{to} - from + 1;
-  const std::uint64_t firstRow = (from - chip_.flashStart) / 16u;
+  const std::uint64_t firstRow = (from - job_.chip.flashStart) / 16u;
   std::int64_t rows = static_cast<std::int64_t>(length / 16 + (length % 16 ? 1 : 0));
-  if (settings_.checkCtrl & kCheckShortFlash) rows -= 32;
-  const std::span<const std::uint8_t> flash(image_.flash);
+  if (job_.settings.checkCtrl & kCheckShortFlash) rows -= 32;
+  const std::span<const std::uint8_t> flash(job_.Image().flash);
   if (rows <= 0 || firstRow * 16 >= flash.size()) {
     flashView_.Clear();
   } else {
@@ -422,14 +473,14 @@ void Station::FillFlashView(std::uint32_t from, std::uint32_t to) {
 }
 
 void Station::FillOtpView() {
-  if (chip_.otpPresent) {
+  if (job_.chip.otpPresent) {
     ShowOtpData();
     return;
   }
-  if (chip_.otpSize != 0) {
+  if (job_.chip.otpSize != 0) {
     window_.TabSheetEEPVisible = true;
     window_.TabSheetEEPCaption = "OTP Data";
-    otpView_.Show(image_.otp, chip_.eepStart, chip_.otpSize / 16u);
+    otpView_.Show(job_.Image().otp, job_.chip.eepStart, job_.chip.otpSize / 16u);
   } else {
     window_.TabSheetEEPVisible = false;
   }
@@ -440,12 +491,12 @@ void Station::FillOtpView() {
 void Station::ShowOtpData() {
   window_.TabSheetEEPVisible = true;
   window_.TabSheetEEPCaption = "OTP Data";
-  const std::uint32_t last = std::uint32_t{chip_.otpSize} - 1;
-  settings_.otpCrc = CRC(image_.otp, 0, last);
-  settings_.otpSum = static_cast<std::uint16_t>(ACC(image_.otp, 0, last));
-  info_.AddInfoLine(Format("OTP Data CRC  Sum = 0x%.4X", settings_.otpCrc));
-  info_.AddInfoLine(Format("OTP Data CheckSum = 0x%.4X", settings_.otpSum));
-  otpView_.Show(image_.otp, image_.windows.otpStart, chip_.otpSize / 16u);
+  const std::uint32_t last = std::uint32_t{job_.chip.otpSize} - 1;
+  job_.settings.otpCrc = CRC(job_.Image().otp, 0, last);
+  job_.settings.otpSum = static_cast<std::uint16_t>(ACC(job_.Image().otp, 0, last));
+  info_.AddInfoLine(Format("OTP Data CRC  Sum = 0x%.4X", job_.settings.otpCrc));
+  info_.AddInfoLine(Format("OTP Data CheckSum = 0x%.4X", job_.settings.otpSum));
+  otpView_.Show(job_.Image().otp, job_.Image().windows.otpStart, job_.chip.otpSize / 16u);
   Notify(ViewPart::Window);
   Notify(ViewPart::OtpView);
 }
@@ -453,7 +504,7 @@ void Station::ShowOtpData() {
 void Station::RefreshView(bool withViews) {
   ShowImageSummary();
   if (withViews) {
-    FillFlashView(chip_.flashStart, chip_.flashEnd);
+    FillFlashView(job_.chip.flashStart, job_.chip.flashEnd);
     FillOtpView();
   }
   window_.ViewPageCtrl = MainTab::ChipSetting;
@@ -481,7 +532,7 @@ LoadResult Station::LoadObjectFileCommand(bool more, std::optional<ObjectFileKin
   // Said once the file is open and its headers are accepted, before its records are read: a
   // refused file is never announced as loaded.
   const LoadResult result = LoadObjectFile(
-      path, image_, optionBytes_, frontend_, more ? LoadMode::Overlay : LoadMode::NewImage,
+      path, OwnImage(), job_.optionBytes, frontend_, more ? LoadMode::Overlay : LoadMode::NewImage,
       kind.value_or(ObjectFileKindOf(path)),
       [&] { info_.AddInfoLine(Format("File \"%s\" has been loaded!", path.c_str())); });
   if (result.status == LoadStatus::IoError) ShowError(result.message);
@@ -491,11 +542,11 @@ LoadResult Station::LoadObjectFileCommand(bool more, std::optional<ObjectFileKin
 
   if (!more) {
     window_.DateEdit = ModificationText(path);
-    settings_.loadedFileName = fs::path(path).filename().string();
-    settings_.loadedFileNameGbk.clear();
+    job_.settings.loadedFileName = fs::path(path).filename().string();
+    job_.settings.loadedFileNameGbk.clear();
     window_.StatusBar1[2] = path;
   }
-  fileLoaded_ = true;
+  job_.fileLoaded = true;
   RefreshView(true);
   UpdateProgramOptionByteBox();
   return result;
@@ -515,23 +566,23 @@ void Station::LoadOptionByteFile1Click() {
     ShowError(error);
     return;
   }
-  optionBytes_.fill(0xFF);
+  job_.optionBytes.fill(0xFF);
   if (text) {
     // The option-byte window lies at the option bytes' own address while an option-byte file
     // is read, so that its records land in the image rather than outside every window.
-    const std::uint32_t savedStart = image_.windows.optionStart;
-    image_.windows.optionStart = kOptionByteAddress;
-    const ReadTarget target{optionBytes_, kOptionByteAddress, &image_, optionBytes_};
+    const std::uint32_t savedStart = OwnImage().windows.optionStart;
+    OwnImage().windows.optionStart = kOptionByteAddress;
+    const ReadTarget target{job_.optionBytes, kOptionByteAddress, &OwnImage(), job_.optionBytes};
     ReadExtent extent;
     if (ext == "HEX") {
       LoadHexText(contents, target, frontend_, extent);
     } else {
       LoadS19Text(contents, target, frontend_, extent);
     }
-    image_.windows.optionStart = savedStart;
+    OwnImage().windows.optionStart = savedStart;
   } else if (ext == "BIN") {
-    const std::size_t n = std::min(contents.size(), optionBytes_.size());
-    std::copy_n(contents.begin(), n, optionBytes_.begin());
+    const std::size_t n = std::min(contents.size(), job_.optionBytes.size());
+    std::copy_n(contents.begin(), n, job_.optionBytes.begin());
   }
   ShowOptionBytes();
 }
@@ -560,28 +611,29 @@ void Station::SaveOptionByte1Click() {
   const auto choice = frontend_.ChooseSaveFile(SaveDialog1());
   if (!choice) return;
   std::string error;
-  if (!SaveByFilter(*choice, optionBytes_, kOptionByteAddress, kOptionByteImageSize, error)) {
+  if (!SaveByFilter(*choice, job_.optionBytes, kOptionByteAddress, kOptionByteImageSize, error)) {
     ShowError(error);
   }
 }
 
 bool Station::FileSaveBtnClick() {
-  if (!image_.dataLoaded) return false;
+  if (!job_.Image().dataLoaded) return false;
   const auto choice = frontend_.ChooseSaveFile(SaveDialog1());
   if (!choice) return false;
   std::string error;
   bool ok = true;
   switch (choice->filterIndex) {
     case 2:
-      ok = SaveHexFile(choice->path, image_.flash, chip_.flashStart, chip_.flashStart,
-                       chip_.flashEnd, error);
+      ok = SaveHexFile(choice->path, job_.Image().flash, job_.chip.flashStart, job_.chip.flashStart,
+                       job_.chip.flashEnd, error);
       break;
     case 3:
-      ok = SaveS19File(choice->path, image_.flash, chip_.flashStart, chip_.flashStart,
-                       chip_.flashEnd, error);
+      ok = SaveS19File(choice->path, job_.Image().flash, job_.chip.flashStart, job_.chip.flashStart,
+                       job_.chip.flashEnd, error);
       break;
     default:
-      ok = SaveBinFile(choice->path, image_.flash, 0, chip_.flashEnd - chip_.flashStart, error);
+      ok = SaveBinFile(choice->path, job_.Image().flash, 0,
+                       job_.chip.flashEnd - job_.chip.flashStart, error);
       break;
   }
   if (!ok) ShowError(error);
@@ -589,27 +641,28 @@ bool Station::FileSaveBtnClick() {
 }
 
 bool Station::SavetoProjectFile1Click() {
-  if (!chip_.chipConfirmed) {
+  if (!job_.chip.chipConfirmed) {
     frontend_.Inform("未选择芯片型号！");
     return false;
   }
-  if (!image_.dataLoaded) {
+  if (!job_.Image().dataLoaded) {
     frontend_.Inform("未加载目标文件！");
     return false;
   }
   const auto choice = frontend_.ChooseSaveFile(SaveDialogPrj());
   if (!choice) return false;
-  settings_.snDisplayFlags =
-      (form_.ChkBoxSNDP.checked ? 0x01 : 0) | (form_.SNOrderChk.checked ? 0x04 : 0);
-  const OptionChecksum sum = OptionSum(optionBytes_);
-  settings_.optionSum = sum.optionSum;
-  settings_.optionSumInv = sum.optionSumInv;
+  job_.settings.snDisplayFlags =
+      (job_.form.ChkBoxSNDP.checked ? 0x01 : 0) | (job_.form.SNOrderChk.checked ? 0x04 : 0);
+  const OptionChecksum sum = OptionSum(job_.optionBytes);
+  job_.settings.optionSum = sum.optionSum;
+  job_.settings.optionSumInv = sum.optionSumInv;
   if (!AssembleJobSettings()) return false;
 
   ProjectContent content;
   std::string error;
-  if (!MakeProjectContent(image_, chip_, settings_, optionBytes_, chip_.chipGroup, projectMode_,
-                          DefaultRandomBytes(), content, error) ||
+  if (!MakeProjectContent(job_.Image(), job_.chip, job_.settings, job_.optionBytes,
+                          job_.chip.chipGroup, job_.projectMode, DefaultRandomBytes(), content,
+                          error) ||
       !WriteProjectFile(choice->path, content, frontend_, error)) {
     ShowError(error);
     return false;
@@ -621,7 +674,7 @@ bool Station::SavetoProjectFile1Click() {
 bool Station::SpdBtnLdPrjClick() {
   const auto choice = frontend_.ChooseOpenFile(OpenDialogPrj());
   if (!choice) return false;
-  fileLoaded_ = false;
+  job_.fileLoaded = false;
   info_.AddInfoLine(Format("Load Tobrin Project file of \"%s\" at ", choice->path.c_str()) +
                     DateText(clock_()));
   ProjectContent content;
@@ -630,27 +683,28 @@ bool Station::SpdBtnLdPrjClick() {
   if (result == kProjectIoError) ShowError(error);
   if (result != kProjectOk) return false;
 
-  projectMode_ = RestoreProject(content, image_, chip_, settings_, optionBytes_);
+  job_.projectMode =
+      RestoreProject(content, OwnImage(), job_.chip, job_.settings, job_.optionBytes);
   // The part-name change resets option bytes, flash window and control bytes for a newly
   // chosen part; a project brings its own, so they are taken from the project once more.
-  const ChipRecord chip = chip_;
-  const JobSettings settings = settings_;
-  const OptionByteImage optionBytes = optionBytes_;
-  const ImageWindows windows = image_.windows;
-  SetMCUNameEdit(chip_.chipName);
+  const ChipRecord chip = job_.chip;
+  const JobSettings settings = job_.settings;
+  const OptionByteImage optionBytes = job_.optionBytes;
+  const ImageWindows windows = OwnImage().windows;
+  SetMCUNameEdit(job_.chip.chipName);
   window_.StatusBar1[2] = content.objectFileName;
-  chip_ = chip;
-  settings_ = settings;
-  optionBytes_ = optionBytes;
-  image_.windows = windows;
+  job_.chip = chip;
+  job_.settings = settings;
+  job_.optionBytes = optionBytes;
+  OwnImage().windows = windows;
 
   RefreshView(true);
-  image_.dataLoaded = true;
-  chip_.chipConfirmed = 1;
-  SetFormFromSettings(form_, settings_);
+  OwnImage().dataLoaded = true;
+  job_.chip.chipConfirmed = 1;
+  SetFormFromSettings(job_.form, job_.settings);
   ShowOptionBytes();
-  chip_.isN32G020 = (settings_.familyCtrl & 0x01) ? 1 : 0;
-  chip_.isN32G430G401 = (settings_.familyCtrl & 0x04) ? 1 : 0;
+  job_.chip.isN32G020 = (job_.settings.familyCtrl & 0x01) ? 1 : 0;
+  job_.chip.isN32G430G401 = (job_.settings.familyCtrl & 0x04) ? 1 : 0;
   Notify(ViewPart::Form);
   Notify(ViewPart::StatusBar);
   return true;
@@ -672,18 +726,20 @@ void Station::LoadOTPDataFile1Click() {
     ShowError(error);
     return;
   }
-  image_.otp.fill(0xFF);
+  OwnImage().otp.fill(0xFF);
   const LocalTime now = clock_();
   info_.AddLine(Format("> Load OTP Data file of \"%s\" at ", path.c_str()) + DateText(now) + "," +
                 TimeText(now));
-  const ReadTarget target{image_.otp, image_.windows.otpStart, &image_, optionBytes_};
+  const ReadTarget target{OwnImage().otp, OwnImage().windows.otpStart, &OwnImage(),
+                          job_.optionBytes};
   ReadExtent extent;
   if (ext == "HEX") {
     LoadHexText(contents, target, frontend_, extent);
   } else if (ext == "S19") {
     LoadS19Text(contents, target, frontend_, extent);
   } else {
-    std::copy_n(contents.begin(), std::min(contents.size(), image_.otp.size()), image_.otp.begin());
+    std::copy_n(contents.begin(), std::min(contents.size(), OwnImage().otp.size()),
+                OwnImage().otp.begin());
   }
   ShowOtpData();
 }
@@ -692,24 +748,25 @@ void Station::SaveOTPDatatoFile1Click() {
   const auto choice = frontend_.ChooseSaveFile(SaveDialog1());
   if (!choice) return;
   std::string error;
-  if (!SaveByFilter(*choice, image_.otp, chip_.eepStart, chip_.otpSize, error)) ShowError(error);
+  if (!SaveByFilter(*choice, job_.Image().otp, job_.chip.eepStart, job_.chip.otpSize, error))
+    ShowError(error);
 }
 
 void Station::ShowOptionBytes() {
-  if (chip_.isN32G020) return;
-  for (const std::string& line : DumpOptionBytes(optionBytes_, chip_.optionByteLength)) {
+  if (job_.chip.isN32G020) return;
+  for (const std::string& line : DumpOptionBytes(job_.optionBytes, job_.chip.optionByteLength)) {
     info_.AddInfoLine(line);
   }
 }
 
 void Station::ButtonOptClick() {
   std::unique_ptr<OptionByteEditor> editor;
-  if (chip_.familyCode == kFamilyM0) {
-    editor = std::make_unique<TNxM0OptBForm>(optionBytes_, chip_, frontend_);
-  } else if (chip_.isN32G430G401) {
-    editor = std::make_unique<TN32G430xOptBForm>(optionBytes_, chip_, frontend_);
+  if (job_.chip.familyCode == kFamilyM0) {
+    editor = std::make_unique<TNxM0OptBForm>(job_.optionBytes, job_.chip, frontend_);
+  } else if (job_.chip.isN32G430G401) {
+    editor = std::make_unique<TN32G430xOptBForm>(job_.optionBytes, job_.chip, frontend_);
   } else {
-    editor = std::make_unique<TN32xOptBForm>(optionBytes_, chip_, frontend_);
+    editor = std::make_unique<TN32xOptBForm>(job_.optionBytes, job_.chip, frontend_);
   }
   editor->FormShow();
   frontend_.ShowOptionByteEditor(*editor);
@@ -718,7 +775,7 @@ void Station::ButtonOptClick() {
 }
 
 void Station::UpdateProgramOptionByteBox() {
-  form_.CheckBoxOpt.checked = OptionBytesChanged(optionBytes_);
+  job_.form.CheckBoxOpt.checked = OptionBytesChanged(job_.optionBytes);
   Notify(ViewPart::Form);
 }
 

@@ -22,7 +22,6 @@
 #include "core/app/frontend.h"
 #include "core/app/hex_view.h"
 #include "core/app/info_panel.h"
-#include "core/app/job_form.h"
 #include "core/app/log_file.h"
 #include "core/app/places.h"
 #include "core/chips/option_bytes.h"
@@ -30,6 +29,8 @@
 #include "core/image/image_buffer.h"
 #include "core/image/project.h"
 #include "core/image/readers.h"
+#include "core/job/job.h"
+#include "core/job/job_form.h"
 #include "core/link/channel.h"
 #include "core/link/channel_link.h"
 #include "core/model/chip_record.h"
@@ -304,16 +305,24 @@ class Station : private LinkHost {
   void UpdateProgramOptionByteBox();
 
   // --- State, for the window and the commands ---
-  JobForm& form() { return form_; }
-  const JobForm& form() const { return form_; }
-  const JobSettings& settings() const { return settings_; }
-  JobSettings& settings() { return settings_; }
-  const ChipRecord& chip() const { return chip_; }
-  ChipRecord& chip() { return chip_; }
-  const OptionByteImage& optionBytes() const { return optionBytes_; }
-  OptionByteImage& optionBytes() { return optionBytes_; }
-  const ImageBuffer& image() const { return image_; }
-  ImageBuffer& image() { return image_; }
+  // The job: part, image, option bytes, settings and the form's values.
+  const Job& job() const { return job_; }
+  JobForm& form() { return job_.form; }
+  const JobForm& form() const { return job_.form; }
+  const JobSettings& settings() const { return job_.settings; }
+  JobSettings& settings() { return job_.settings; }
+  const ChipRecord& chip() const { return job_.chip; }
+  ChipRecord& chip() { return job_.chip; }
+  const OptionByteImage& optionBytes() const { return job_.optionBytes; }
+  OptionByteImage& optionBytes() { return job_.optionBytes; }
+  const ImageBuffer& image() const { return job_.Image(); }
+  // The image to change (the station's own: copied first while another station shares it).
+  ImageBuffer& image() { return OwnImage(); }
+  // Takes `other`'s job as it stands (part, image, option bytes, settings, form, the views
+  // and status-bar panels of the loaded file) without reading a file or adding a panel line:
+  // the stations of a gang run one job, loaded once. The image is shared until either
+  // station changes it.
+  void AdoptJob(const Station& other);
   const InfoMemo& info() const { return info_; }
   InfoMemo& info() { return info_; }
   const WindowState& window() const { return window_; }
@@ -329,11 +338,11 @@ class Station : private LinkHost {
   ChannelState& ChannelStateForTest(int number) { return Channel(number); }
   const FirmwareImage& firmware() const { return firmware_; }
   bool firmwarePresent() const { return firmwarePresent_; }
-  bool fileLoaded() const { return fileLoaded_; }
-  bool dataLoaded() const { return image_.dataLoaded; }
+  bool fileLoaded() const { return job_.fileLoaded; }
+  bool dataLoaded() const { return job_.Image().dataLoaded; }
   std::int32_t totalCounter() const { return totalCounter_; }
   const LogLocation& logLocation() const { return logs_; }
-  const ProjectMode& projectMode() const { return projectMode_; }
+  const ProjectMode& projectMode() const { return job_.projectMode; }
   const std::filesystem::path& exeDir() const { return exeDir_; }
 
   // Sets the total counter and its status-bar panel "计数器：%d".
@@ -437,6 +446,13 @@ class Station : private LinkHost {
   ChipControlBytes ControlBytes();
   // The image buffer's flash and EEP windows follow the chip record's.
   void SyncWindows();
+  // The image's windows and its loaded flag, changed only where they differ: a station that
+  // shares its job's image with others gets its own copy only when the image really changes.
+  void SetImageWindows(const ImageWindows& windows);
+  void SetDataLoaded(bool loaded);
+  // The job's image to change: the station's own, copied first (views and all) while another
+  // station shares it.
+  ImageBuffer& OwnImage();
   void Notify(ViewPart part);
   // "请先选择芯片型号！" when no part is confirmed; true when one is.
   bool RequireChip();
@@ -548,11 +564,7 @@ class Station : private LinkHost {
     void InfoCleared() override;
   } infoFanOut_;
 
-  ChipRecord chip_;
-  OptionByteImage optionBytes_{};
-  ImageBuffer image_;
-  JobSettings settings_;
-  JobForm form_;
+  Job job_;
   InfoMemo info_;
   HexView flashView_;
   HexView otpView_;
@@ -561,9 +573,7 @@ class Station : private LinkHost {
 
   std::filesystem::path exeDir_;
   LogLocation logs_;
-  bool fileLoaded_ = false;
   bool firmwarePresent_ = false;
-  ProjectMode projectMode_;
   std::int32_t totalCounter_ = 0;
 
   // The link: the channels' links (port, buffers, state), the port sources, the random bytes.

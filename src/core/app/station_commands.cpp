@@ -15,11 +15,11 @@ constexpr int kReadAddressGaugeProgress = 250;
 }  // namespace
 
 bool Station::OperationAllowed(bool needsImage) {
-  if (!chip_.chipConfirmed) {
+  if (!job_.chip.chipConfirmed) {
     frontend_.Inform("请选择并确认芯片型号！");
     return false;
   }
-  if (needsImage && !image_.dataLoaded) {
+  if (needsImage && !job_.Image().dataLoaded) {
     frontend_.Inform("请加载目标文件！");
     return false;
   }
@@ -56,10 +56,10 @@ void Station::StartOperation(const StationOperation& op) {
 }
 
 void Station::StartOn(int n, const StationOperation& op) {
-  Link(n).BeginOperation(op, chip_);
+  Link(n).BeginOperation(op, job_.chip);
   if (op.message) info_.AddInfoLine(Format(op.message, n));
   Notify(ViewPart::Gauges);
-  Link(n).SendFirstRequest(op, chip_, [this, n, &op] { (this->*op.send)(n); });
+  Link(n).SendFirstRequest(op, job_.chip, [this, n, &op] { (this->*op.send)(n); });
 }
 
 void Station::FormKeyPress(char key) {
@@ -68,14 +68,14 @@ void Station::FormKeyPress(char key) {
 
 void Station::PrepareAuto() {
   info_.AddSeparator();
-  if (chip_.optionByteLength) ShowOptionBytes();
+  if (job_.chip.optionByteLength) ShowOptionBytes();
 }
 
 void Station::PrepareDownload() {
   PrepareAuto();
-  const OptionChecksum sum = OptionSum(optionBytes_);
-  settings_.optionSum = sum.optionSum;
-  settings_.optionSumInv = sum.optionSumInv;
+  const OptionChecksum sum = OptionSum(job_.optionBytes);
+  job_.settings.optionSum = sum.optionSum;
+  job_.settings.optionSumInv = sum.optionSumInv;
 }
 
 void Station::SpdBtnDownLoadClick() {
@@ -128,20 +128,20 @@ void Station::ReadOTPMemory1Click() {
 
 void Station::ReadAddress1Click() {
   const StationOperation& op = OperationStartedBy(&Station::ReadAddress1Click);
-  const auto entry =
-      frontend_.AskReadAddress(ReadAddressShownText(settings_.readAddress), settings_.readLength);
+  const auto entry = frontend_.AskReadAddress(ReadAddressShownText(job_.settings.readAddress),
+                                              job_.settings.readLength);
   if (entry) {
     if (const auto address = ReadAddressFromText(entry->addressText)) {
-      settings_.readAddress = *address;
+      job_.settings.readAddress = *address;
     } else {
       ShowError(NotAnIntegerMessage(entry->addressText));
     }
-    settings_.readLength = ReadLengthFromSpin(entry->length);
+    job_.settings.readLength = ReadLengthFromSpin(entry->length);
   }
-  Link(1).BeginOperation(op, chip_);
+  Link(1).BeginOperation(op, job_.chip);
   Notify(ViewPart::Gauges);
   Channel(1).gauge.progress = kReadAddressGaugeProgress;
-  Link(1).SendFirstRequest(op, chip_, [this, &op] { (this->*op.send)(1); });
+  Link(1).SendFirstRequest(op, job_.chip, [this, &op] { (this->*op.send)(1); });
 }
 
 void Station::EnterOffLineMonitor1Click() {

@@ -204,7 +204,7 @@ void Station::ReceiveError(int n) {
     outcome.result = OperationResult::Failed;
     outcome.status = p::kStatusSerialLinkError;
     outcome.message = p::StatusText(p::kStatusSerialLinkError);
-    outcome.chipName = chip_.chipName;
+    outcome.chipName = job_.chip.chipName;
     outcome.totalCounter = totalCounter_;
     outcome.okCount = ch.okCount;
     outcome.ngCount = ch.ngCount;
@@ -300,33 +300,34 @@ void Station::Timer1Timer() {
 
 std::array<std::uint8_t, p::kSettingsHeaderSize> Station::SettingsHeader(int n) {
   std::array<std::uint8_t, p::kSettingsHeaderSize> header{};
-  p::BuildSettingsHeader(header, chip_, settings_, n, random_);
+  p::BuildSettingsHeader(header, job_.chip, job_.settings, n, random_);
   return header;
 }
 
 void Station::SendBlankCheck(int n) {
-  SendRequest(n, p::BlankCheckRequest{chip_, SettingsHeader(n)});
+  SendRequest(n, p::BlankCheckRequest{job_.chip, SettingsHeader(n)});
 }
 
 void Station::SendErase(int n) {
-  SendRequest(n, p::EraseRequest{chip_, SettingsHeader(n)});
+  SendRequest(n, p::EraseRequest{job_.chip, SettingsHeader(n)});
 }
 
 void Station::SendReadOptionBytes(int n) {
-  SendRequest(n, p::ReadOptionBytesRequest{chip_, SettingsHeader(n)});
+  SendRequest(n, p::ReadOptionBytesRequest{job_.chip, SettingsHeader(n)});
 }
 
 void Station::SendReadChipId(int n) {
-  SendRequest(n, p::ReadChipIdRequest{chip_, SettingsHeader(n)});
+  SendRequest(n, p::ReadChipIdRequest{job_.chip, SettingsHeader(n)});
 }
 
 void Station::SendReadOtp(int n) {
-  SendRequest(n, p::ReadOtpRequest{chip_, SettingsHeader(n)});
+  SendRequest(n, p::ReadOtpRequest{job_.chip, SettingsHeader(n)});
 }
 
 void Station::SendReadBack(int n) {
   ChannelState& ch = Channel(n);
-  SendRequest(n, p::ReadBackRequest{chip_, SettingsHeader(n), ch.dataPhase != 0, ch.blockIndex});
+  SendRequest(n,
+              p::ReadBackRequest{job_.chip, SettingsHeader(n), ch.dataPhase != 0, ch.blockIndex});
   ch.timeout = kReadBackTimeout;
 }
 
@@ -334,34 +335,34 @@ void Station::SendDownload(int n) {
   ChannelState& ch = Channel(n);
   if (ch.dataPhase == 0) {
     std::array<std::uint8_t, p::kSettingsBlockSize> block{};
-    p::BuildSettingsBlock(block, chip_, settings_, optionBytes_, n, random_);
-    const std::span<const std::uint8_t> otp = chip_.otpPresent
-                                                  ? std::span<const std::uint8_t>(image_.otp)
+    p::BuildSettingsBlock(block, job_.chip, job_.settings, job_.optionBytes, n, random_);
+    const std::span<const std::uint8_t> otp = job_.chip.otpPresent
+                                                  ? std::span<const std::uint8_t>(job_.Image().otp)
                                                   : std::span<const std::uint8_t>();
-    SendRequest(n, p::DownloadSettingsRequest{chip_, block, otp});
+    SendRequest(n, p::DownloadSettingsRequest{job_.chip, block, otp});
   } else {
-    SendRequest(n, p::DownloadImageRequest{chip_, image_.flash, ch.blockIndex});
+    SendRequest(n, p::DownloadImageRequest{job_.chip, job_.Image().flash, ch.blockIndex});
   }
   ch.timeout = kReadBackTimeout;
 }
 
 void Station::SendProgramBlock(int n) {
   const ChannelState& ch = Channel(n);
-  SendRequest(
-      n, p::ProgramRequest{chip_, SettingsHeader(n), image_.flash, ch.blockIndex, ch.blockCount});
+  SendRequest(n, p::ProgramRequest{job_.chip, SettingsHeader(n), job_.Image().flash, ch.blockIndex,
+                                   ch.blockCount});
 }
 
 void Station::SendWriteOptionBytes(int n) {
-  SendRequest(n, p::WriteOptionBytesRequest{chip_, SettingsHeader(n), optionBytes_});
+  SendRequest(n, p::WriteOptionBytesRequest{job_.chip, SettingsHeader(n), job_.optionBytes});
 }
 
 void Station::SendWriteOtp(int n) {
-  SendRequest(n, p::WriteOtpRequest{chip_, SettingsHeader(n), image_.otp});
+  SendRequest(n, p::WriteOtpRequest{job_.chip, SettingsHeader(n), job_.Image().otp});
 }
 
 void Station::SendReadAddress(int n) {
-  SendRequest(n, p::ReadAddressRequest{chip_, SettingsHeader(n), settings_.readAddress,
-                                       settings_.readLength});
+  SendRequest(n, p::ReadAddressRequest{job_.chip, SettingsHeader(n), job_.settings.readAddress,
+                                       job_.settings.readLength});
 }
 
 void Station::SendRestart(int n) {

@@ -41,10 +41,10 @@ void Station::FinishOperation(int n, OperationResult result, std::uint8_t status
   outcome.autoCycle = ch.autoFlag != 0 && IsAutoStep(ch.pendingCommand);
   outcome.result = result;
   outcome.status = status;
-  outcome.chipName = chip_.chipName;
+  outcome.chipName = job_.chip.chipName;
   outcome.chipUid = std::move(chipUid);
-  if (outcome.autoCycle && result == OperationResult::Ok && settings_.snEnable) {
-    outcome.serialNumber = settings_.snStart[static_cast<std::size_t>(n - 1)];
+  if (outcome.autoCycle && result == OperationResult::Ok && job_.settings.snEnable) {
+    outcome.serialNumber = job_.settings.snStart[static_cast<std::size_t>(n - 1)];
   }
   ch.EndOperation(result != OperationResult::Ok);
   // Every end of an upgrade (its last block, a refusal, a time-out, a bad reply, a lost port)
@@ -145,10 +145,10 @@ void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
 bool Station::ContinueAuto(int n, AutoOutcome outcome) {
   const ChannelState& ch = Channel(n);
   if (!ch.autoFlag) return false;
-  const AutoTransition* move = NextAutoMove(ch.pendingCommand, outcome, settings_);
+  const AutoTransition* move = NextAutoMove(ch.pendingCommand, outcome, job_.settings);
   if (!move) return false;
   info_.AddInfoLine(Format(move->line, n));
-  Link(n).ContinueAuto(*move, chip_);
+  Link(n).ContinueAuto(*move, job_.chip);
   Notify(ViewPart::Gauges);
   (this->*OperationAwaiting(move->next)->send)(n);
   return true;
@@ -206,19 +206,20 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
   ChannelState& ch = Channel(n);
   const std::uint8_t* data = block->data();
 
-  std::uint32_t limit = chip_.flashEnd & 0x3FFFFF;
-  if (settings_.checkCtrl & kCheckShortFlash) limit -= std::min<std::uint32_t>(limit, 0x200);
+  std::uint32_t limit = job_.chip.flashEnd & 0x3FFFFF;
+  if (job_.settings.checkCtrl & kCheckShortFlash) limit -= std::min<std::uint32_t>(limit, 0x200);
   const std::size_t base = std::size_t{ch.blockIndex} * 64;  // in 16-byte lines
   bool error = false;
   for (std::size_t i = 0; i < 256 && !error && (base + i) * 16 < limit; ++i) {
     const std::size_t at = (base + i) * 16;
-    for (std::size_t j = 0; j < 16 && at + j < image_.flash.size(); ++j) {
-      const std::uint8_t want = image_.flash[at + j];
+    for (std::size_t j = 0; j < 16 && at + j < job_.Image().flash.size(); ++j) {
+      const std::uint8_t want = job_.Image().flash[at + j];
       const std::uint8_t got = data[16 * i + j];
       if (want == got) continue;
       error = true;
-      const std::string text = Format("Chip %d ：Buffer Address 0x%08X = 0x%02X, Chip = 0x%02X", n,
-                                      static_cast<unsigned>(at + chip_.flashStart + j), want, got);
+      const std::string text =
+          Format("Chip %d ：Buffer Address 0x%08X = 0x%02X, Chip = 0x%02X", n,
+                 static_cast<unsigned>(at + job_.chip.flashStart + j), want, got);
       // Yes goes on with the rest of the line; Abort stops comparing it.
       if (frontend_.Ask(MessageKind::Error, text, Buttons::YesAbort) != Answer::Yes) break;
     }
@@ -250,9 +251,10 @@ void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
   if (!block) return FailOperation(n, p::kStatusBadPacket);
   ChannelState& ch = Channel(n);
   const std::size_t at = std::size_t{ch.blockIndex} * 1024;
-  if (at < image_.flash.size()) {
-    std::copy_n(block->begin(), std::min(kBlockBytes, image_.flash.size() - at),
-                image_.flash.begin() + static_cast<std::ptrdiff_t>(at));
+  if (at < job_.Image().flash.size()) {
+    ImageBuffer& image = OwnImage();
+    std::copy_n(block->begin(), std::min(kBlockBytes, image.flash.size() - at),
+                image.flash.begin() + static_cast<std::ptrdiff_t>(at));
   }
   ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
   ch.gauge.progress = ch.blockIndex + 1;
@@ -262,8 +264,8 @@ void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
     return;
   }
   FinishOperation(n, OperationResult::Ok, s, "芯片 ：Main Flash读取成功!");
-  image_.dataLoaded = true;
-  FillFlashView(chip_.flashStart, chip_.flashEnd);
+  SetDataLoaded(true);
+  FillFlashView(job_.chip.flashStart, job_.chip.flashEnd);
   ShowImageSummary();
 }
 
@@ -282,7 +284,7 @@ void Station::WriteOptionBytesResult(int n, std::uint8_t s, std::size_t /*length
 void Station::ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length) {
   if (!Accepted(s)) return FailOperation(n, s);
   const auto packet = p::ReadOptionBytesRequest::ReadReply(Packet(n, length));
-  const std::string dump = DumpReadOptionBytes(n, packet, chip_.optionByteLength);
+  const std::string dump = DumpReadOptionBytes(n, packet, job_.chip.optionByteLength);
   FinishOperation(n, OperationResult::Ok, s, dump);
 }
 
@@ -300,10 +302,11 @@ void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadAddress), false);
   // One line per 16 bytes read, as far as the reply carries them.
   const auto carried = p::ReadAddressRequest::ReadReply(Packet(n, length));
-  const std::size_t lines = std::min<std::size_t>(settings_.readLength, carried.size()) / 16;
+  const std::size_t lines = std::min<std::size_t>(job_.settings.readLength, carried.size()) / 16;
   const std::uint8_t* data = carried.data();
   for (std::size_t b = 0; b < lines; ++b) {
-    std::string line = Format("0x%08X : ", static_cast<unsigned>(settings_.readAddress + 16 * b));
+    std::string line =
+        Format("0x%08X : ", static_cast<unsigned>(job_.settings.readAddress + 16 * b));
     for (std::size_t j = 0; j < 16; ++j) line += Format("%02X ", data[16 * b + j]);
     info_.AddLine(line);
   }
@@ -316,10 +319,10 @@ void Station::WriteOtpResult(int n, std::uint8_t s, std::size_t /*length*/) {
 
 void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
   if (s != p::kStatusOk) return FailOperation(n, s);
-  const std::size_t size = std::min<std::size_t>(chip_.otpSize, image_.otp.size());
+  const std::size_t size = std::min<std::size_t>(job_.chip.otpSize, job_.Image().otp.size());
   const auto otp = p::ReadOtpRequest::ReadReply(Packet(n, length), size);
   if (!otp) return FailOperation(n, p::kStatusBadPacket);
-  std::copy(otp->begin(), otp->end(), image_.otp.begin());
+  std::copy(otp->begin(), otp->end(), OwnImage().otp.begin());
   FinishOperation(n, OperationResult::Ok, s, StatusLine(n, s, kPendingReadOtp));
   if (size != 0) ShowOtpData();
 }

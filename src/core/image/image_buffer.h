@@ -65,6 +65,8 @@ struct ImageWindows {
   // window is empty even when the start is 0 and the end wrapped to 0xFFFFFFFF.
   bool eepEmpty = false;
 
+  bool operator==(const ImageWindows&) const = default;
+
   bool InFlash(std::uint32_t a) const { return a >= flashStart && a <= flashEnd; }
   bool InEep(std::uint32_t a) const { return !eepEmpty && a >= eepStart && a <= eepEnd; }
   // [start, start + length) in 32-bit arithmetic: a start whose window would wrap past the top

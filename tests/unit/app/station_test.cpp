@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/chips/catalogue.h"
@@ -170,6 +171,46 @@ TEST_F(StationTest, LoadingAnObjectFileReportsRangesChecksumsAndFillsTheFlashVie
   EXPECT_EQ(view.CellText(0, 16), "0F");
   EXPECT_EQ(view.CellText(1, 1), "FF");
   EXPECT_EQ(view.CellText(0x1FFF, 0), "0x0801FFF0");
+}
+
+// The stations of a gang run one job: a station that takes another's job shows the same part,
+// image, checksums and views without reading the file or adding a panel line, and holds no
+// image of its own until one of them changes theirs; then the other keeps what it had.
+TEST_F(StationTest, AStationTakesAnothersJobAndSharesItsImageUntilOneChangesIt) {
+  ChooseChip("N32G452CBL7");
+  const std::string first = dir.Write("app.hex", kHexAt08000000);
+  Open(first);
+  station.FileOpenBtnClick();
+
+  FakeFrontend otherFe;
+  Station other{otherFe, [this] { return now; }};
+  other.SetPortSources(testing::NoPorts(dir.path()));
+  other.FormShow({dir.path(), "", ""});
+  other.ClearInformation1Click();
+  other.AdoptJob(station);
+
+  EXPECT_TRUE(other.info().Lines().empty());
+  EXPECT_TRUE(otherFe.openDialogs.empty());
+  EXPECT_EQ(other.chip().chipName, "N32G452CBL7");
+  EXPECT_TRUE(other.dataLoaded());
+  EXPECT_TRUE(other.fileLoaded());
+  EXPECT_EQ(other.settings().fileCrc, 0x02D0);
+  EXPECT_EQ(other.window().StatusBar1[2], first);
+  EXPECT_EQ(&std::as_const(other).image(), &std::as_const(station).image());
+  EXPECT_TRUE(other.job().ImageShared());
+  EXPECT_EQ(other.HexViewer().CellText(0, 16), "0F");
+
+  // Load More Data on the first station: its own copy changes, the other's job does not.
+  const std::string more = dir.Write("more.hex", kHexAt08000100);
+  Open(more);
+  station.SpdBtnLoadMoreClick();
+  EXPECT_NE(&std::as_const(other).image(), &std::as_const(station).image());
+  EXPECT_FALSE(other.job().ImageShared());
+  EXPECT_EQ(std::as_const(station).image().flash[0x100], 'm');
+  EXPECT_EQ(std::as_const(other).image().flash[0x100], 0xFF);
+  EXPECT_EQ(station.HexViewer().CellText(0x10, 1), "6D");
+  EXPECT_EQ(other.HexViewer().CellText(0x10, 1), "FF");
+  EXPECT_EQ(other.HexViewer().CellText(0, 16), "0F");
 }
 
 // A file that is refused (broken headers, unreadable) or whose load offset is declined is never

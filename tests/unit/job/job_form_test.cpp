@@ -1,11 +1,11 @@
-#include "core/app/job_form.h"
+#include "core/job/job_form.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "core/app/serial_numbers.h"
+#include "core/job/serial_numbers.h"
 
 namespace korvan {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/app/serial_numbers.h"
+#include "core/job/serial_numbers.h"
 
 #include <array>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "core/app/job_form.h"
+#include "core/job/job_form.h"
 
 #include <array>
 #include <cstdint>
 
-#include "core/app/serial_numbers.h"
+#include "core/job/serial_numbers.h"
 #include "core/util/format.h"
 
 namespace korvan {

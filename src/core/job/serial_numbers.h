@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/app/job_form.h"
+#include "core/job/job_form.h"
 #include "core/model/job_settings.h"
 
 namespace korvan {
