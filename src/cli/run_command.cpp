@@ -456,7 +456,11 @@ class RunCommand : public Command {
         return kExitUsage;
       }
     }
+    // The further stations share the first one's image from their start and take its job
+    // once loaded: the load changes that one image rather than making a second.
+    station.LeadJob(true);
     const LoadSummary loaded = LoadInputs(station, frontend, inputs, input_.Checks());
+    station.LeadJob(false);
     const std::vector<std::string> loadLines(
         station.info().Lines().begin() + static_cast<std::ptrdiff_t>(panelBefore),
         station.info().Lines().end());

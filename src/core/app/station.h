@@ -323,6 +323,9 @@ class Station : private LinkHost {
   // the stations of a gang run one job, loaded once. The image is shared until either
   // station changes it.
   void AdoptJob(const Station& other);
+  // While set, the stations that took this one's job follow its image as it changes (see
+  // Job::SetLeading); they take the job again afterwards.
+  void LeadJob(bool leading) { job_.SetLeading(leading); }
   const InfoMemo& info() const { return info_; }
   InfoMemo& info() { return info_; }
   const WindowState& window() const { return window_; }

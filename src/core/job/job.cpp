@@ -3,7 +3,7 @@
 namespace korvan {
 
 ImageBuffer& Job::MutableImage() {
-  if (image_.use_count() > 1) image_ = std::make_shared<ImageBuffer>(*image_);
+  if (image_.use_count() > 1 && !leading_) image_ = std::make_shared<ImageBuffer>(*image_);
   return *image_;
 }
 

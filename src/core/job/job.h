@@ -34,13 +34,19 @@ class Job {
   ProjectMode projectMode;
 
   const ImageBuffer& Image() const { return *image_; }
-  // The buffer to change: this job's own, copied first while another job shares it.
+  // The buffer to change: this job's own, copied first while another job shares it (unless
+  // this job leads).
   ImageBuffer& MutableImage();
   // True while another job shares this one's image buffer.
   bool ImageShared() const { return image_.use_count() > 1; }
+  // While a job leads, its changes go into the shared buffer itself and the jobs sharing it
+  // follow: a gang's further stations while the first loads the job they take next, so that
+  // the load makes no second picture.
+  void SetLeading(bool leading) { leading_ = leading; }
 
  private:
   std::shared_ptr<ImageBuffer> image_;
+  bool leading_ = false;
 };
 
 }  // namespace korvan
