@@ -150,6 +150,7 @@ LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
     if (result.lineErrors > 0 && summary.lineErrors == 0) {
       summary.lineErrorFile = in;
       summary.firstLineError = frontend.firstLineError;
+      summary.firstLineErrorCode = result.firstErrorCode;
     }
     summary.lineErrors += result.lineErrors;
     frontend.EndLineErrors(frontend.lineErrors - shownBefore);
@@ -169,12 +170,8 @@ LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
 }
 
 std::string LineErrorProblem(const LoadSummary& summary) {
-  // "Line %d Data Error : %d." ends in the reader's result code.
-  const auto colon = summary.firstLineError.rfind(':');
-  const int code =
-      colon == std::string::npos ? 0 : std::atoi(summary.firstLineError.c_str() + colon + 1);
   const char* meaning = "";
-  switch (code) {
+  switch (summary.firstLineErrorCode) {
     case kRecordBadStart:
       meaning = " (not a record)";
       break;

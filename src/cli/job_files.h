@@ -39,6 +39,7 @@ struct LoadSummary {
   int lineErrors = 0;
   std::string lineErrorFile;   // the file of the first line error
   std::string firstLineError;  // its text ("Line 3 Data Error : 16.")
+  int firstLineErrorCode = 0;  // its record's result code (16)
   std::string problem;         // why a file failed or was refused, naming it
 };
 

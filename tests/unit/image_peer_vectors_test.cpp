@@ -301,6 +301,10 @@ TEST(PeerVectors, EveryVectorLoadsAsTheStationReads) {
                                   : LoadS19File(path, target, frontend, extent);
     EXPECT_EQ(result.status, LoadStatus::Done);
     EXPECT_EQ(result.lineErrors, static_cast<int>(row.errors.size()));
+    if (!row.errors.empty()) {  // the first error, as numbers rather than the box's text
+      EXPECT_EQ(result.firstErrorLine, static_cast<std::uint32_t>(row.errors.front().first));
+      EXPECT_EQ(result.firstErrorCode, static_cast<int>(row.errors.front().second));
+    }
 
     std::vector<std::string> expectedBoxes;
     for (auto [line, code] : row.errors) {

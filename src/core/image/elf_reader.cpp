@@ -118,7 +118,10 @@ LoadResult LoadElfSegments(std::string_view file, const std::vector<ElfSegment>&
       done += piece;
     }
     if (code != kRecordOk) {
-      ++result.lineErrors;
+      if (result.lineErrors++ == 0) {
+        result.firstErrorLine = segment.index;
+        result.firstErrorCode = code;
+      }
       const Answer answer = frontend.Ask(MessageKind::Error,
                                          Format("Segment %u Data Error : %d.", segment.index, code),
                                          Buttons::OkAbort);

@@ -417,7 +417,10 @@ LoadResult LoadLines(Lines& lines, const ReadTarget& target, OperatorDialogs& fr
                                                 : ParseS19Line(line, target, cursor);
     parsedAny = true;
     if (code != kRecordOk) {
-      ++result.lineErrors;
+      if (result.lineErrors++ == 0) {
+        result.firstErrorLine = lineNumber;
+        result.firstErrorCode = code;
+      }
       const Answer answer = frontend.Ask(
           MessageKind::Error, korvan::Format("Line %u Data Error : %d.", lineNumber, code),
           Buttons::OkAbort);

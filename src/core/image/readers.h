@@ -70,7 +70,10 @@ enum class LoadStatus {
 
 struct LoadResult {
   LoadStatus status = LoadStatus::Done;
-  int lineErrors = 0;   // lines that raised "Line %d Data Error : %d."
+  int lineErrors = 0;  // lines that raised "Line %d Data Error : %d."
+  // The first of them: its line (an ELF file's segment) and the record's result code.
+  std::uint32_t firstErrorLine = 0;
+  int firstErrorCode = 0;
   std::string message;  // the file layer's error for IoError
   // The extent of this file's own data, whatever the image held before (lowest > highest when
   // it placed none).
