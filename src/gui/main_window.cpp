@@ -232,6 +232,9 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
   setFixedSize(855, 571 + ui.MainMenu1->sizeHint().height());
 
   station_.SetListener(this);
+  // Download, Auto and Program, from any menu entry, button or key: the record store (and the
+  // line database) are asked first.
+  station_.SetSerialNumberCheck([this] { return SerialNumbersConfirmed(); });
   qApp->installEventFilter(this);
   RenderForm();
   RenderWindow();
@@ -242,6 +245,7 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
 TKorvanNATxPrg::~TKorvanNATxPrg() {
   qApp->removeEventFilter(this);
   station_.SetListener(nullptr);
+  station_.SetSerialNumberCheck(nullptr);
   // The station, its queue and the models go before the widgets do: nothing may reach them
   // from here on.
   timer1_->stop();
@@ -427,18 +431,6 @@ void TKorvanNATxPrg::WireCommands() {
       if (!control) continue;
       QObject* sender = findChild<QObject*>(QString::fromLatin1(control));
       Q_ASSERT(sender);
-      if (op.start == &Station::AutoSpdBtnClick || op.start == &Station::SpdBtnDownLoadClick) {
-        // Parts get serial numbers from these two: the record store is asked first.
-        const auto guarded = [this, start = op.start] {
-          if (SerialNumbersConfirmed()) (station_.*start)();
-        };
-        if (auto* action = qobject_cast<QAction*>(sender)) {
-          connect(action, &QAction::triggered, this, guarded);
-        } else if (auto* button = qobject_cast<QAbstractButton*>(sender)) {
-          connect(button, &QAbstractButton::clicked, this, guarded);
-        }
-        continue;
-      }
       on(sender, op.start);
     }
   }
@@ -450,8 +442,6 @@ void TKorvanNATxPrg::WireCommands() {
 }
 
 void TKorvanNATxPrg::FormKeyPress(char key) {
-  const bool startsAuto = key == ' ' || key == '\r' || key == '\n';
-  if (startsAuto && !SerialNumbersConfirmed()) return;
   station_.FormKeyPress(key);
 }
 

@@ -154,6 +154,8 @@ struct OperationFlags {
   OperationChannels channels;
   bool needsImage;  // refused unless data are loaded
   bool assembles;   // reads the job form into the job settings first
+  // Parts get serial numbers from it: the station's serial-number check comes first.
+  bool numbersParts = false;
 };
 
 // One operation the front ends offer: what its channel's link runs (LinkOperation: pending
@@ -430,6 +432,13 @@ class Station : private LinkHost {
   std::uint32_t totalNg() const { return totalNg_; }
   std::uint32_t resultCount() const { return resultCount_; }
 
+  // The precondition of every command whose parts get serial numbers (Download, Auto,
+  // Program), however it is started (menu, button, key): false refuses the command before
+  // anything is shown or sent. The window asks its record store and line database here; unset,
+  // nothing is asked.
+  using SerialNumberCheck = std::function<bool()>;
+  void SetSerialNumberCheck(SerialNumberCheck check) { serialNumberCheck_ = std::move(check); }
+
   // The generator of the random bytes (0..254) in requests; tests give a fixed one.
   void SetRandom(protocol::RandomByte random) { random_ = std::move(random); }
 
@@ -588,6 +597,7 @@ class Station : private LinkHost {
   // Ports whose kept latency the panel has told of: once per port.
   std::set<std::string> latencyNoted_;
   protocol::RandomByte random_;
+  SerialNumberCheck serialNumberCheck_;
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;
   std::uint32_t resultCount_ = 0;

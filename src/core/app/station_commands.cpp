@@ -36,6 +36,7 @@ bool Station::FirstChannelReady() {
 }
 
 void Station::StartOperation(const StationOperation& op) {
+  if (op.flags.numbersParts && serialNumberCheck_ && !serialNumberCheck_()) return;
   if (op.prepare) (this->*op.prepare)();
   if (op.flags.channels == OperationChannels::First) {
     if (FirstChannelReady()) StartOn(1, op);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -379,6 +380,55 @@ TEST_F(StationLinkTest, TheBlankKeyOrEnterStartsAuto) {
   fe.questions.clear();
   station.FormKeyPress('a');
   EXPECT_TRUE(fe.questions.empty());
+}
+
+// The serial-number check guards exactly the commands whose parts get numbers, however they
+// are started; a refusal leaves the panel and the channels as they were.
+TEST_F(StationLinkTest, TheSerialNumberCheckComesBeforeEveryCommandThatNumbersParts) {
+  station.chip().chipConfirmed = 1;
+  station.image().dataLoaded = true;
+  Connect(1);
+  int asked = 0;
+  station.SetSerialNumberCheck([&asked] {
+    ++asked;
+    return false;
+  });
+  struct Case {
+    const char* name;
+    std::function<void()> start;
+    bool checked;
+  };
+  const std::vector<Case> cases = {
+      {"Download", [&] { station.SpdBtnDownLoadClick(); }, true},
+      {"Auto", [&] { station.AutoSpdBtnClick(); }, true},
+      {"blank key", [&] { station.FormKeyPress(' '); }, true},
+      {"Enter", [&] { station.FormKeyPress('\r'); }, true},
+      {"Program", [&] { station.SpdBtnProgClick(); }, true},
+      {"Verify", [&] { station.SpdBtnVerifyClick(); }, false},
+      {"Blank check", [&] { station.SpdBtnBlankChkClick(); }, false},
+      {"Erase", [&] { station.SpdBtnEraseClick(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    asked = 0;
+    station.ClearInformation1Click();
+    station.ChannelStateForTest(1).EndOperation(false);
+    Connect(1);
+    c.start();
+    EXPECT_EQ(asked, c.checked ? 1 : 0);
+    if (c.checked) {
+      EXPECT_TRUE(Lines().empty());
+      EXPECT_EQ(station.channel(1).busy, 0);
+      EXPECT_EQ(station.channel(1).pendingCommand, kPendingIdle);
+    } else {
+      EXPECT_EQ(station.channel(1).busy, 1);
+    }
+  }
+  station.SetSerialNumberCheck([] { return true; });
+  station.ChannelStateForTest(1).EndOperation(false);
+  Connect(1);
+  station.SpdBtnProgClick();
+  EXPECT_EQ(station.channel(1).pendingCommand, kPendingProgram);
 }
 
 TEST_F(StationLinkTest, ALineErrorDropsTheReceivedBytesAndLeavesTheChannelIdle) {
