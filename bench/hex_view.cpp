@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/hex_view.h"
+#include "core/job/hex_view.h"
 
 namespace {
 

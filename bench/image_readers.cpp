@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 #include "core/image/readers.h"
 #include "core/util/format.h"
 

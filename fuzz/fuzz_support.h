@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 
 namespace korvan::fuzz {
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 
 namespace korvan::cli {
 

@@ -3,9 +3,10 @@
 // and saves the flash window, or a project, by the output's extension.
 //   korvan-cli convert --chip PART [--series I] [--offset ADDR] [--abort-on-error] IN... OUT
 // The first IN is loaded as "Load Object File" (image erased first), each further IN as "Load
-// More Data"; an IN ending in .kvn is loaded as a project. Everything runs through the station's
-// own handlers, as the window's commands do: the information panel's lines go to stdout; reader
-// line errors, the out-of-chip warning and file errors go to stderr.
+// More Data"; an IN ending in .kvn is loaded as a project. Everything runs through the job desk's
+// handlers, as the window's commands do, with no station and no programmer: the information
+// panel's lines go to stdout; reader line errors, the out-of-chip warning and file errors go to
+// stderr.
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -16,8 +17,9 @@
 #include "cli/cli_frontend.h"
 #include "cli/command.h"
 #include "cli/job_files.h"
-#include "core/app/station.h"
 #include "core/image/readers.h"
+#include "core/job/job.h"
+#include "core/job/job_desk.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
@@ -75,13 +77,16 @@ class ConvertCommand : public Command {
 
     CliFrontend frontend(std::cout, std::cerr);
     input_.ApplyTo(frontend);
-    Station station(frontend);
+    // The job alone: no station, no programmer, no port.
+    Job job;
+    InfoMemo panel;
     PanelPrinter printer;
-    station.SetListener(&printer);
-    station.InitView();
-    if (input_.part) station.DevButtonClick();
+    panel.SetListener(&printer);
+    JobDesk desk(job, panel, frontend, SystemLocalTime);
+    desk.InitView();
+    if (input_.part) desk.DevButtonClick();
 
-    const LoadSummary loaded = LoadInputs(station, frontend, inputs, input_.Checks());
+    const LoadSummary loaded = LoadInputs(desk, frontend, inputs, input_.Checks());
     if (loaded.outcome == LoadOutcome::Failed) {
       std::cerr << "convert: " << loaded.problem << '\n';
       return kExitIo;
@@ -96,17 +101,18 @@ class ConvertCommand : public Command {
       return kExitFailed;
     }
 
-    const bool saved = outKind == OutputKind::Project ? SaveProject(station, frontend, output)
-                                                      : SaveMemory(station, frontend, output);
+    const bool saved = outKind == OutputKind::Project ? SaveProject(desk, frontend, output)
+                                                      : SaveMemory(desk, frontend, output);
     if (!saved) return kExitIo;
     return kExitOk;
   }
 
  private:
   // Every line of the information panel goes to stdout as it is added.
-  class PanelPrinter : public StationListener {
+  class PanelPrinter : public InfoMemoListener {
    public:
     void InfoLineAdded(const std::string& line) override { std::cout << line << '\n'; }
+    void InfoCleared() override {}
   };
 
   static constexpr JobInputOptions::Texts kTexts{

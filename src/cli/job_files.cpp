@@ -115,8 +115,8 @@ std::string InputProblem(const std::string& path, std::uint64_t& size) {
 
 }  // namespace
 
-LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
-                       const std::vector<std::string>& inputs, const LoadChecks& checks) {
+LoadSummary LoadInputs(JobDesk& desk, CliFrontend& frontend, const std::vector<std::string>& inputs,
+                       const LoadChecks& checks) {
   LoadSummary summary;
   bool firstObject = true;
   for (const auto& in : inputs) {
@@ -129,7 +129,7 @@ LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
     frontend.openPaths.clear();
     frontend.openPaths.push_back(in);
     if (IsProjectFile(in)) {
-      if (!station.SpdBtnLdPrjClick()) {
+      if (!desk.SpdBtnLdPrjClick()) {
         summary.outcome = LoadOutcome::Failed;
         summary.problem = "the project " + in + " could not be loaded";
         return summary;
@@ -138,7 +138,7 @@ LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
     }
     const ObjectFileKind kind = InputKindOf(in);
     const int shownBefore = frontend.lineErrors;
-    const LoadResult result = station.LoadObjectFileCommand(!firstObject, kind);
+    const LoadResult result = desk.LoadObjectFileCommand(!firstObject, kind);
     if (result.status == LoadStatus::IoError || result.status == LoadStatus::Cancelled) {
       summary.outcome = LoadOutcome::Failed;
       summary.problem = result.status == LoadStatus::IoError
@@ -159,8 +159,8 @@ LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
     // Each file is checked on its own data; the image keeps the extent the window's "Load More
     // Data" leaves.
     const LoadedExtent extent = ExtentOfLoad(result, kind, size);
-    if (const auto problem =
-            CheckLoadedFile(in, kind, extent, station.image().windows, station.chip().chipName)) {
+    if (const auto problem = CheckLoadedFile(in, kind, extent, desk.job().Image().windows,
+                                             desk.job().chip.chipName)) {
       summary.outcome = LoadOutcome::Refused;
       summary.problem = problem->text;
       return summary;
@@ -206,7 +206,7 @@ OutputKind OutputKindOf(const std::string& path) {
   return OutputKind::Unknown;
 }
 
-bool SaveMemory(Station& station, CliFrontend& frontend, const std::string& path) {
+bool SaveMemory(JobDesk& desk, CliFrontend& frontend, const std::string& path) {
   // The entries of the save dialog: 1 binary, 2 Intel HEX, 3 S-record.
   int filter = 0;
   switch (OutputKindOf(path)) {
@@ -224,12 +224,12 @@ bool SaveMemory(Station& station, CliFrontend& frontend, const std::string& path
       return false;
   }
   frontend.saveChoice = FileChoice{path, filter};
-  return station.FileSaveBtnClick();
+  return desk.FileSaveBtnClick();
 }
 
-bool SaveProject(Station& station, CliFrontend& frontend, const std::string& path) {
+bool SaveProject(JobDesk& desk, CliFrontend& frontend, const std::string& path) {
   frontend.saveChoice = FileChoice{path, 1};
-  return station.SavetoProjectFile1Click();
+  return desk.SavetoProjectFile1Click();
 }
 
 }  // namespace korvan::cli

@@ -1,4 +1,4 @@
-// Object files and projects given on korvan-cli's command line, loaded through the station's own
+// Object files and projects given on korvan-cli's command line, loaded through the job desk's
 // file commands exactly as the window's "Load Object File", "Load More Data" and "Load From
 // Project File" load them. Shared by every sub-command that takes IN... files.
 #pragma once
@@ -10,8 +10,8 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/cli_frontend.h"
-#include "core/app/station.h"
 #include "core/image/readers.h"
+#include "core/job/job_desk.h"
 
 namespace korvan::cli {
 
@@ -83,13 +83,14 @@ struct JobInputOptions {
 };
 
 // Loads `inputs` in order: a .kvn as a project, the first object file as "Load Object File"
-// (image erased first), each further one as "Load More Data". The station's questions go to
-// `frontend`, which must be the station's. The chip must already be chosen unless the first input
-// is a project. An input that cannot be read is named before the station is asked to load it;
+// (image erased first), each further one as "Load More Data". The desk's questions go to
+// `frontend`, which must be the one it asks through. The chip must already be chosen unless the
+// first input is a project. An input that cannot be read is named before the desk is asked to
+// load it;
 // each object file loaded is checked against the part's flash window (CheckLoadedFile). Loading
 // stops at the first failed or refused input, and at a line error answered Abort.
-LoadSummary LoadInputs(Station& station, CliFrontend& frontend,
-                       const std::vector<std::string>& inputs, const LoadChecks& checks = {});
+LoadSummary LoadInputs(JobDesk& desk, CliFrontend& frontend, const std::vector<std::string>& inputs,
+                       const LoadChecks& checks = {});
 
 // The one line that tells why line errors stop the job: the file, how many, the first one.
 std::string LineErrorProblem(const LoadSummary& summary);
@@ -101,10 +102,10 @@ OutputKind OutputKindOf(const std::string& path);
 
 // "Save Memory to File" of the flash window to `path`, in the format its extension names (binary,
 // Intel HEX or S-record). False when the extension names none of them or the save failed (the
-// station has then reported why).
-bool SaveMemory(Station& station, CliFrontend& frontend, const std::string& path);
+// desk has then reported why).
+bool SaveMemory(JobDesk& desk, CliFrontend& frontend, const std::string& path);
 
 // "Save to Project File" to `path`. False when refused or failed.
-bool SaveProject(Station& station, CliFrontend& frontend, const std::string& path);
+bool SaveProject(JobDesk& desk, CliFrontend& frontend, const std::string& path);
 
 }  // namespace korvan::cli

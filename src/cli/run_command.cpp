@@ -459,7 +459,7 @@ class RunCommand : public Command {
     // The further stations share the first one's image from their start and take its job
     // once loaded: the load changes that one image rather than making a second.
     station.LeadJob(true);
-    const LoadSummary loaded = LoadInputs(station, frontend, inputs, input_.Checks());
+    const LoadSummary loaded = LoadInputs(station.desk(), frontend, inputs, input_.Checks());
     station.LeadJob(false);
     const std::vector<std::string> loadLines(
         station.info().Lines().begin() + static_cast<std::ptrdiff_t>(panelBefore),
@@ -754,7 +754,7 @@ class RunCommand : public Command {
                   (p.stem().string() + Format("-ch%d", first) + p.extension().string()))
                      .string();
         }
-        if (!SaveMemory(session.station(s), session.FrontendOf(s), path)) {
+        if (!SaveMemory(session.station(s).desk(), session.FrontendOf(s), path)) {
           report.ok = false;
           report.note = "the memory read could not be saved to " + path;
         }

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 #include "core/chips/chip_select_form.h"
 #include "ui_about_form.h"
 #include "ui_chip_select_form.h"

@@ -6,7 +6,7 @@
 #include <QAbstractTableModel>
 #include <QFont>
 
-#include "core/app/hex_view.h"
+#include "core/job/hex_view.h"
 
 namespace korvan::gui {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 
 namespace korvan::gui {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 
 namespace korvan::testing {
 

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 #include "core/app/serial_guard.h"
 #include "core/app/station.h"
 #include "core/line/line_database.h"

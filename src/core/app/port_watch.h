@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 #include "core/app/station.h"
 #include "core/serial/hotplug.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/frontend.h"
+#include "core/job/frontend.h"
 #include "core/app/station.h"
 #include "core/records/record_store.h"
 

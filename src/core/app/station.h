@@ -19,9 +19,6 @@
 #include <string_view>
 #include <vector>
 
-#include "core/app/frontend.h"
-#include "core/app/hex_view.h"
-#include "core/app/info_panel.h"
 #include "core/app/log_file.h"
 #include "core/app/places.h"
 #include "core/chips/option_bytes.h"
@@ -29,7 +26,9 @@
 #include "core/image/image_buffer.h"
 #include "core/image/project.h"
 #include "core/image/readers.h"
+#include "core/job/frontend.h"
 #include "core/job/job.h"
+#include "core/job/job_desk.h"
 #include "core/job/job_form.h"
 #include "core/link/channel.h"
 #include "core/link/channel_link.h"
@@ -44,19 +43,6 @@
 #include "core/util/event_queue.h"
 
 namespace korvan {
-
-// The pages of ViewPageCtrl.
-enum class MainTab { ChipSetting, MainFlash, OtpData };
-
-// The parts of the window a listener is told to redraw.
-enum class ViewPart {
-  Form,       // the job form (every setting control, MCUNameEdit, lbFlashSize)
-  Window,     // tabs, menu entries, DateEdit, device panel, port list
-  StatusBar,  // StatusBar1 panels
-  Gauges,     // the channels' gauges
-  FlashView,  // HexViewer's rows
-  OtpView,    // EEPDataView's rows
-};
 
 class StationListener : public InfoMemoListener {
  public:
@@ -83,34 +69,6 @@ class StationListener : public InfoMemoListener {
   virtual void ChannelsChanged() {}
 };
 
-// The window's state beyond the job form.
-struct WindowState {
-  MainTab ViewPageCtrl = MainTab::ChipSetting;
-  // The "OTP Data" tab, shown only while OTP data are displayed.
-  bool TabSheetEEPVisible = false;
-  std::string TabSheetEEPCaption = "OTP Data";
-
-  // Menu entries that come and go with the part.
-  bool LoadOTPDataFile1 = false;     // "Load OTP Data File"
-  bool SaveOTPDatatoFile1 = false;   // "Save OTP Data to File"
-  bool WriteOTPDataMemory1 = false;  // "Write OTP Memory"
-  bool ReadOTPMemory1 = false;       // "Read OTP Memory"
-  bool WriteOptionByte1 = true;      // "Write &Option Byte" and its tool button
-  bool ReadOptionByte1 = true;       // "Read  Option Byte"
-
-  // StatusBar1: file checksum, chip checksum, file name, counter.
-  std::array<std::string, 4> StatusBar1 = {"文件校验和：", "芯片校验和：", "", "计数器：0"};
-
-  // Hidden: the last object file's modification time.
-  std::string DateEdit;
-
-  // The red device panel, rewritten by the device search.
-  std::string InfoPanel = "Device = ??????";
-  // The sorted port list of group "通讯配置" and its text.
-  std::vector<std::string> ComboBoxCOMItems;
-  std::string ComboBoxCOMText = "请选择通讯口......";
-};
-
 // Where the station finds its executable folder and environment; tests give their own.
 struct StationEnvironment {
   StationEnvironment() = default;
@@ -128,13 +86,6 @@ struct StationEnvironment {
 
   static StationEnvironment Current();
 };
-
-// The file dialogs of the file commands.
-FileDialog OpenDialog1();
-FileDialog SaveDialog1();
-FileDialog OpenDialogPrj();
-FileDialog SaveDialogPrj();
-FileDialog OpenDialogOTP();
 
 class Station;
 
@@ -242,7 +193,7 @@ class Station : private LinkHost {
   // programmers' firmware image, the port list and a device search (set the port sources
   // before).
   void FormShow(const StationEnvironment& environment = StationEnvironment::Current());
-  void InitView();
+  void InitView() { desk_.InitView(); }
   // "退出": asks the window to close.
   void SpdBtnExitClick();
   // The window closes: a panel of more than six lines is written as this run's log. Returns
@@ -255,20 +206,20 @@ class Station : private LinkHost {
 
   // --- Chip ---
   // "..." beside the part name: the chip selection dialog, then the part-name change.
-  void DevButtonClick();
+  void DevButtonClick() { desk_.DevButtonClick(); }
   // Sets MCUNameEdit's text, which always runs MCUNameEditChange.
-  void SetMCUNameEdit(const std::string& text);
-  void MCUNameEditChange();
+  void SetMCUNameEdit(const std::string& text) { desk_.SetMCUNameEdit(text); }
+  void MCUNameEditChange() { desk_.MCUNameEditChange(); }
 
   // --- Job settings and serial numbers ---
   // Reads the form into the job settings and adds the control line. When a number text is no
   // number, shows the conversion error and returns false: the caller sends nothing.
-  bool AssembleJobSettings();
-  void ChkBoxAutoClick();
-  void CheckBoxCtrlClick();
-  void CheckBoxSNClick();
-  void ChkBoxSNDPClick();
-  void AdvanceSerialNumbers();
+  bool AssembleJobSettings() { return desk_.AssembleJobSettings(); }
+  void ChkBoxAutoClick() { desk_.ChkBoxAutoClick(); }
+  void CheckBoxCtrlClick() { desk_.CheckBoxCtrlClick(); }
+  void CheckBoxSNClick() { desk_.CheckBoxSNClick(); }
+  void ChkBoxSNDPClick() { desk_.ChkBoxSNDPClick(); }
+  void AdvanceSerialNumbers() { desk_.AdvanceSerialNumbers(); }
 
   // --- Information panel and views ---
   void AddInfoLine(std::string_view text) { info_.AddInfoLine(text); }
@@ -278,33 +229,35 @@ class Station : private LinkHost {
   }
   // Ranges and checksums of the flash window after a load; the checksums feed the job settings
   // and the status bar.
-  void ShowImageSummary();
-  void FillFlashView(std::uint32_t from, std::uint32_t to);
-  void FillOtpView();
-  void ShowOtpData();
-  void RefreshView(bool withViews);
+  void ShowImageSummary() { desk_.ShowImageSummary(); }
+  void FillFlashView(std::uint32_t from, std::uint32_t to) { desk_.FillFlashView(from, to); }
+  void FillOtpView() { desk_.FillOtpView(); }
+  void ShowOtpData() { desk_.ShowOtpData(); }
+  void RefreshView(bool withViews) { desk_.RefreshView(withViews); }
 
   // --- File commands ---
-  void FileOpenBtnClick();
-  void SpdBtnLoadMoreClick();
+  void FileOpenBtnClick() { desk_.FileOpenBtnClick(); }
+  void SpdBtnLoadMoreClick() { desk_.SpdBtnLoadMoreClick(); }
   // Load Object File (`more` false) or Load More Data (true) with the reader chosen by `kind`,
   // by the file's extension when not given. Returns the reader's result; Cancelled when the
   // command was refused or the dialog cancelled.
-  LoadResult LoadObjectFileCommand(bool more, std::optional<ObjectFileKind> kind = std::nullopt);
-  void LoadOptionByteFile1Click();
-  void SaveOptionByte1Click();
+  LoadResult LoadObjectFileCommand(bool more, std::optional<ObjectFileKind> kind = std::nullopt) {
+    return desk_.LoadObjectFileCommand(more, kind);
+  }
+  void LoadOptionByteFile1Click() { desk_.LoadOptionByteFile1Click(); }
+  void SaveOptionByte1Click() { desk_.SaveOptionByte1Click(); }
   // The save and project commands return false when they were refused, cancelled or failed.
-  bool FileSaveBtnClick();
-  bool SavetoProjectFile1Click();
-  bool SpdBtnLdPrjClick();
+  bool FileSaveBtnClick() { return desk_.FileSaveBtnClick(); }
+  bool SavetoProjectFile1Click() { return desk_.SavetoProjectFile1Click(); }
+  bool SpdBtnLdPrjClick() { return desk_.SpdBtnLdPrjClick(); }
 
   // --- OTP data and option bytes ---
-  void LoadOTPDataFile1Click();
-  void SaveOTPDatatoFile1Click();
+  void LoadOTPDataFile1Click() { desk_.LoadOTPDataFile1Click(); }
+  void SaveOTPDatatoFile1Click() { desk_.SaveOTPDatatoFile1Click(); }
   void ShowOptionByte1Click() { ShowOptionBytes(); }
-  void ShowOptionBytes();
-  void ButtonOptClick();
-  void UpdateProgramOptionByteBox();
+  void ShowOptionBytes() { desk_.ShowOptionBytes(); }
+  void ButtonOptClick() { desk_.ButtonOptClick(); }
+  void UpdateProgramOptionByteBox() { desk_.UpdateProgramOptionByteBox(); }
 
   // --- State, for the window and the commands ---
   // The job: part, image, option bytes, settings and the form's values.
@@ -324,7 +277,9 @@ class Station : private LinkHost {
   // and status-bar panels of the loaded file) without reading a file or adding a panel line:
   // the stations of a gang run one job, loaded once. The image is shared until either
   // station changes it.
-  void AdoptJob(const Station& other);
+  void AdoptJob(const Station& other) { desk_.AdoptJob(other.desk_); }
+  // The job's commands, for a caller that runs them directly (the command line's inputs).
+  JobDesk& desk() { return desk_; }
   // While set, the stations that took this one's job follow its image as it changes (see
   // Job::SetLeading); they take the job again afterwards.
   void LeadJob(bool leading) { job_.SetLeading(leading); }
@@ -455,20 +410,14 @@ class Station : private LinkHost {
   }
   // Hands the deferred blocks of every channel to its receive path once no question is open.
   void ReceiveDeferred();
-  ChipControlBytes ControlBytes();
-  // The image buffer's flash and EEP windows follow the chip record's.
-  void SyncWindows();
-  // The image's windows and its loaded flag, changed only where they differ: a station that
-  // shares its job's image with others gets its own copy only when the image really changes.
-  void SetImageWindows(const ImageWindows& windows);
-  void SetDataLoaded(bool loaded);
-  // The job's image to change: the station's own, copied first (views and all) while another
-  // station shares it.
-  ImageBuffer& OwnImage();
+  ChipControlBytes ControlBytes() const { return desk_.ControlBytes(); }
+  void SyncWindows() { desk_.SyncWindows(); }
+  void SetImageWindows(const ImageWindows& windows) { desk_.SetImageWindows(windows); }
+  void SetDataLoaded(bool loaded) { desk_.SetDataLoaded(loaded); }
+  ImageBuffer& OwnImage() { return desk_.OwnImage(); }
   void Notify(ViewPart part);
-  // "请先选择芯片型号！" when no part is confirmed; true when one is.
-  bool RequireChip();
-  void ShowError(const std::string& text);
+  bool RequireChip() { return desk_.RequireChip(); }
+  void ShowError(const std::string& text) { desk_.ShowError(text); }
 
   // The link (station_link.cpp and friends): the channels' links serve the station.
   void SetUpLink();
@@ -578,9 +527,11 @@ class Station : private LinkHost {
 
   Job job_;
   InfoMemo info_;
-  HexView flashView_;
-  HexView otpView_;
-  WindowState window_;
+  // The job's commands and what they show; the window state and views are the desk's.
+  JobDesk desk_;
+  WindowState& window_ = desk_.window();
+  HexView& flashView_ = desk_.flashView();
+  HexView& otpView_ = desk_.otpView();
   FirmwareImage firmware_;
 
   std::filesystem::path exeDir_;

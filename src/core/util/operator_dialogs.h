@@ -1,7 +1,7 @@
 // The plain dialogs through which the core asks the operator something: message boxes, file
 // choices and the two address dialogs. Rooms below the station (image readers, project files,
 // option-byte editors) ask through this interface; the station's `Frontend`
-// (core/app/frontend.h) adds the dialogs that show models of the core.
+// (core/job/frontend.h) adds the dialogs that show models of the core.
 //
 // Threading: called only on the front end's thread (the thread that runs the station), and it
 // may block there; a blocked question stalls every channel, as a modal box does.

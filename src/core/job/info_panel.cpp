@@ -1,4 +1,4 @@
-#include "core/app/info_panel.h"
+#include "core/job/info_panel.h"
 
 namespace korvan {
 

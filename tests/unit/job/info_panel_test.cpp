@@ -1,4 +1,4 @@
-#include "core/app/info_panel.h"
+#include "core/job/info_panel.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/hex_view.h"
+#include "core/job/hex_view.h"
 #include "core/app/log_file.h"
 #include "unit/app/app_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "core/app/hex_view.h"
+#include "core/job/hex_view.h"
 
 namespace korvan {
 
