@@ -11,8 +11,8 @@
 
 #include "cli/run_output.h"
 #include "cli/station_session.h"
-#include "core/app/line_link.h"
-#include "core/app/serial_guard.h"
+#include "core/host/line_link.h"
+#include "core/host/serial_guard.h"
 
 namespace korvan::cli {
 

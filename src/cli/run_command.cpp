@@ -29,8 +29,8 @@
 #include "cli/run_steps.h"
 #include "cli/station_session.h"
 #include "cli/terminal_output.h"
-#include "core/app/serial_guard.h"
 #include "core/chips/catalogue.h"
+#include "core/host/serial_guard.h"
 #include "core/job/serial_numbers.h"
 #include "core/serial/port_binding.h"
 #include "core/trace/tracing_port.h"
@@ -375,15 +375,11 @@ class RunCommand : public Command {
     std::shared_ptr<trace::WireTrace> wireTrace;
     StationSession::PortWrap tracePorts;
     if (traceFile_) {
-      trace::TraceOptions options;
-      options.full = traceFull_;
-      options.program = "korvan-cli run";
-      options.problem = [](const std::string& text) {
-        std::cerr << "korvan-cli: " << text << '\n';
-      };
-      wireTrace = std::make_shared<trace::WireTrace>(*traceFile_, std::move(options));
+      wireTrace = OpenWireTrace(
+          *traceFile_, "korvan-cli run", traceFull_,
+          [](const std::string& text) { std::cerr << "korvan-cli: " << text << '\n'; });
       tracePorts = [wireTrace](PortProvider ports, int firstChannel) {
-        return trace::TracingPortProvider(std::move(ports), wireTrace, firstChannel);
+        return TracedPorts(std::move(ports), wireTrace, firstChannel);
       };
     }
     StationSession session(frontend, output, std::move(tracePorts));
@@ -513,6 +509,7 @@ class RunCommand : public Command {
       session.Close();
       return refused;
     }
+    session.SetNumbersChecked(true);
 
     int status = kExitOk;
     for (const Step& step : steps) {

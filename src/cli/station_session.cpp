@@ -80,8 +80,8 @@ std::vector<int> StationSession::Interrupt(int signalNumber) {
                         ch.pendingCommand != kPendingDownload &&
                         ch.pendingCommand != kPendingFirmwareUpgrade;
     const Unit& unit = *units_[static_cast<std::size_t>((c - 1) / kChannelCount)];
-    if (unit.records && onPart) {
-      unit.records->Interrupted((c - 1) % kChannelCount + 1, signalNumber);
+    if (unit.host->records() && onPart) {
+      unit.host->records()->Interrupted((c - 1) % kChannelCount + 1, signalNumber);
     }
   }
   for (int c = 1; c <= ChannelCount(); ++c) PortOf(c).ClosePort();
@@ -92,6 +92,8 @@ StationSession::StationSession(CliFrontend& frontend, RunOutput& output, PortWra
     : frontend_(frontend), output_(output), wrapPorts_(std::move(wrapPorts)) {
   auto unit = std::make_unique<Unit>();
   unit->station = std::make_unique<Station>(frontend, SystemLocalTime, SessionPorts(1));
+  unit->host = std::make_unique<StationHost>(*unit->station);
+  unit->host->NumberOnlyWhenChecked();
   unit->station->SetListener(this);
   loop_.AddQueue(unit->station->serialEvents());
   units_.push_back(std::move(unit));
@@ -154,6 +156,8 @@ void StationSession::AddStations(int count) {
     unit->err = std::make_unique<std::ostream>(frontend_.err().rdbuf());
     unit->frontend = std::make_unique<CliFrontend>(*unit->out, *unit->err);
     unit->station = std::make_unique<Station>(*unit->frontend, SystemLocalTime, SessionPorts(s));
+    unit->host = std::make_unique<StationHost>(*unit->station);
+    unit->host->NumberOnlyWhenChecked();
     // The gang runs one job: a further station shares the first one's image from the start,
     // so that it never holds a picture of its own.
     unit->station->AdoptJob(station());
@@ -258,21 +262,20 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   }
   for (int s = 1; s <= StationCount(); ++s) {
     Unit& unit = *units_[static_cast<std::size_t>(s - 1)];
-    unit.records = std::make_unique<RecordWriter>(
-        *unit.station, recordFolder.value_or(station().logLocation().shutdownDir));
-    unit.records->SetStationNumber(s);
+    unit.host->StartRecords(recordFolder.value_or(station().logLocation().shutdownDir), s);
   }
 }
 
 std::size_t StationSession::RecordsLost() const {
   std::size_t lost = 0;
-  for (const auto& u : units_) lost += u->records ? u->records->failed() : 0;
+  for (const auto& u : units_) lost += u->host->records() ? u->host->records()->failed() : 0;
   return lost;
 }
 
 std::optional<std::string> StationSession::LastRecordError() const {
   for (const auto& u : units_) {
-    if (u->records && u->records->lastError()) return u->records->lastError();
+    const RecordWriter* records = u->host->records();
+    if (records && records->lastError()) return records->lastError();
   }
   return std::nullopt;
 }
@@ -293,10 +296,11 @@ std::optional<std::string> StationSession::RecordFolderProblem() const {
 
 std::optional<std::string> StationSession::RecordStoreProblem() {
   for (auto& u : units_) {
-    if (!u->records) continue;
-    RecordKeeper& keeper = u->records->keeper();
+    RecordWriter* records = u->host->records();
+    if (!records) continue;
+    RecordKeeper& keeper = records->keeper();
     if (auto error = keeper.Open()) return error;
-    const std::filesystem::path file = u->records->log().folder() / kRecordStoreFile;
+    const std::filesystem::path file = records->log().folder() / kRecordStoreFile;
     if (::access(file.c_str(), W_OK) != 0) {
       return "the record store " + file.string() + " is not writable: " + std::strerror(errno);
     }
@@ -407,7 +411,7 @@ void StationSession::OperationEndedOn(int s, int channel, const OperationOutcome
   const int c = (s - 1) * kChannelCount + channel;
   const auto i = static_cast<std::size_t>(c - 1);
   if (i >= outcomes_.size()) return;
-  RecordWriter* records = units_[static_cast<std::size_t>(s - 1)]->records.get();
+  RecordWriter* records = units_[static_cast<std::size_t>(s - 1)]->host->records();
   const std::size_t lostBefore = RecordsLost();
   if (records) records->OperationEnded(channel, outcome);
   if (RecordsLost() > lostBefore) recordLost_[i] = true;
@@ -422,7 +426,7 @@ void StationSession::OperationEndedOn(int s, int channel, const OperationOutcome
 void StationSession::StandAloneResultOn(int s, int channel, std::uint8_t code) {
   const int c = (s - 1) * kChannelCount + channel;
   standAlone_.emplace_back(c, code);
-  RecordWriter* records = units_[static_cast<std::size_t>(s - 1)]->records.get();
+  RecordWriter* records = units_[static_cast<std::size_t>(s - 1)]->host->records();
   if (records) records->StandAloneResult(channel, code);
   output_.StandAloneResult(c, code);
 }

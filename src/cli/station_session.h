@@ -19,8 +19,8 @@
 #include "cli/cli_frontend.h"
 #include "cli/run_output.h"
 #include "core/app/event_loop.h"
-#include "core/app/record_writer.h"
 #include "core/app/station.h"
+#include "core/host/station_host.h"
 
 namespace korvan::cli {
 
@@ -86,13 +86,19 @@ class StationSession : public StationListener {
 
   // Where the port list looks; Start replaces its extra ports when given ports.
   PortSources portSources = SystemPortSources();
+  // The run's serial numbers were planned and checked as a whole (against the record store and
+  // the line): from now on the stations' commands that number parts may run. Until then each
+  // station's check refuses them.
+  void SetNumbersChecked(bool checked) {
+    for (auto& u : units_) u->host->SetNumbersChecked(checked);
+  }
   // Where the production records go: the station's log folder unless set before Start.
   std::optional<std::filesystem::path> recordFolder;
   // Writes the production record of every finished part of station 1; there from Start on.
-  const RecordWriter* records() const { return units_.front()->records.get(); }
+  const RecordWriter* records() const { return units_.front()->host->records(); }
   // The record writer of station `s` (1..StationCount()); there from Start on.
   RecordWriter* recordWriter(int s) {
-    return units_.at(static_cast<std::size_t>(s - 1))->records.get();
+    return units_.at(static_cast<std::size_t>(s - 1))->host->records();
   }
   // Why no production record could be written into the record folder (it is missing, no folder,
   // or not writable); nullopt when it takes files. From Start on.
@@ -186,7 +192,9 @@ class StationSession : public StationListener {
     std::unique_ptr<CliFrontend> frontend;
     std::unique_ptr<Station> station;
     std::unique_ptr<Tap> tap;
-    std::unique_ptr<RecordWriter> records;
+    // The station's services: its records and the serial-number check of its numbering
+    // commands (the run's numbers are planned and checked as a whole first).
+    std::unique_ptr<StationHost> host;
   };
 
   void InfoLineOf(int s, const std::string& line);

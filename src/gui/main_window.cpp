@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "core/app/line_link.h"
-#include "core/app/serial_guard.h"
+#include "core/host/line_link.h"
+#include "core/host/serial_guard.h"
 #include "core/trace/tracing_port.h"
 #include "core/util/format.h"
 #include "gui/dialogs.h"
@@ -36,20 +36,12 @@ QString Q(const std::string& text) {
 }
 
 // KORVAN_TRACE=FILE: the wire trace of every channel (read it with korvan-cli trace FILE).
-std::shared_ptr<trace::WireTrace> OpenWireTrace() {
+std::shared_ptr<trace::WireTrace> WindowTrace() {
   const char* file = std::getenv("KORVAN_TRACE");
   if (!file || !*file) return nullptr;
-  trace::TraceOptions options;
-  options.program = "korvan-nat";
-  options.problem = [](const std::string& text) {
+  return OpenWireTrace(file, "korvan-nat", false, [](const std::string& text) {
     std::fprintf(stderr, "korvan-nat: %s\n", text.c_str());
-  };
-  return std::make_shared<trace::WireTrace>(file, std::move(options));
-}
-
-PortProvider WindowPorts(const std::shared_ptr<trace::WireTrace>& wireTrace) {
-  if (!wireTrace) return SystemPortProvider();
-  return trace::TracingPortProvider(SystemPortProvider(), wireTrace, 1);
+  });
 }
 
 Frontend& ChooseFrontend(Frontend* given, std::unique_ptr<QtFrontend>& own) {
@@ -177,8 +169,8 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
     : QMainWindow(parent),
       frontend_(ChooseFrontend(frontend, ownFrontend_)),
       environment_(std::move(environment)),
-      wireTrace_(OpenWireTrace()),
-      station_(frontend_, SystemLocalTime, WindowPorts(wireTrace_)),
+      wireTrace_(WindowTrace()),
+      station_(frontend_, SystemLocalTime, TracedPorts(SystemPortProvider(), wireTrace_)),
       flashModel_(station_.HexViewer()),
       otpModel_(station_.EEPDataView()) {
   ui.setupUi(this);
@@ -234,7 +226,7 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
   station_.SetListener(this);
   // Download, Auto and Program, from any menu entry, button or key: the record store (and the
   // line database) are asked first.
-  station_.SetSerialNumberCheck([this] { return SerialNumbersConfirmed(); });
+  host_.AskBeforeNumbering();
   qApp->installEventFilter(this);
   RenderForm();
   RenderWindow();
@@ -245,7 +237,6 @@ TKorvanNATxPrg::TKorvanNATxPrg(Frontend* frontend, StationEnvironment environmen
 TKorvanNATxPrg::~TKorvanNATxPrg() {
   qApp->removeEventFilter(this);
   station_.SetListener(nullptr);
-  station_.SetSerialNumberCheck(nullptr);
   // The station, its queue and the models go before the widgets do: nothing may reach them
   // from here on.
   timer1_->stop();
@@ -443,15 +434,6 @@ void TKorvanNATxPrg::WireCommands() {
 
 void TKorvanNATxPrg::FormKeyPress(char key) {
   station_.FormKeyPress(key);
-}
-
-bool TKorvanNATxPrg::SerialNumbersConfirmed() {
-  // Before the window is shown there is no record writer, and nothing to program yet.
-  if (!records_) return true;
-  if (!ConfirmSerialNumbers(station_, *records_, station_.frontend())) return false;
-  // Then across the line, when the window forwards to a line database.
-  return !line_ ||
-         ConfirmLineSerialNumbers(station_, *line_, records_->stationNumber(), station_.frontend());
 }
 
 void TKorvanNATxPrg::SerialEventsReady() {
@@ -687,10 +669,15 @@ void TKorvanNATxPrg::showEvent(QShowEvent* event) {
 // logs, and the adapter watch looks where the port list looks.
 void TKorvanNATxPrg::StartRecordsAndWatch() {
   if (closing_) return;  // closed from a question of the first showing
-  records_ = std::make_unique<RecordWriter>(station_, station_.logLocation().shutdownDir);
-  recording_ = std::make_unique<RecordingListener>(*records_, this);
-  station_.SetListener(recording_.get());
-  StartLineLink();
+  host_.StartRecords(station_.logLocation().shutdownDir);
+  host_.ListenFor(this);
+  // Forwarding to the line database KORVAN_RECORDS_DB names, when it is set; a refusal is
+  // shown in a message box too.
+  if (const auto url = LineDatabaseFromEnvironment()) {
+    if (const std::string problem = host_.StartLine(*url, "KORVAN_RECORDS_DB"); !problem.empty()) {
+      frontend_.Ask(MessageKind::Error, problem, Buttons::Ok);
+    }
+  }
 
   HotPlugOptions options;
   options.sources = station_.portSources();
@@ -704,51 +691,12 @@ void TKorvanNATxPrg::StartRecordsAndWatch() {
   }
 }
 
-void TKorvanNATxPrg::StartLineLink() {
-  const auto url = LineDatabaseFromEnvironment();
-  if (!url) return;
-  // A string that names no PostgreSQL database would only ever look like a server that is down.
-  if (const std::string problem = LineDatabaseUrlProblem(*url); !problem.empty()) {
-    const std::string text = "Production records are not forwarded: KORVAN_RECORDS_DB " +
-                             LineDatabaseName(*url) + " names no line database (" + problem + ")";
-    station_.AddInfoLine(text);
-    frontend_.Ask(MessageKind::Error, text, Buttons::Ok);
-    return;
-  }
-  line_ = std::make_unique<LineLink>(station_, station_.logLocation().shutdownDir, *url);
-  std::string error;
-  if (!line_->Start(&error)) {
-    line_.reset();
-    const std::string text = "Production records are not forwarded to the line database " +
-                             LineDatabaseName(*url) + ": " + error;
-    station_.AddInfoLine(text);
-    frontend_.Ask(MessageKind::Error, text, Buttons::Ok);
-    return;
-  }
-  station_.AddInfoLine("Production records are forwarded to the line database " +
-                       LineDatabaseName(*url));
-}
-
-void TKorvanNATxPrg::FlushLineLink() {
-  if (!line_) return;
-  std::optional<std::size_t> waiting;
-  if (!line_->Flush(kLineFlushAtClose, &waiting) && !(waiting && *waiting == 0)) {
-    // Into the panel, so that the run's log says it too.
-    station_.AddInfoLine(
-        "production records not yet on the line database " + LineDatabaseName(line_->url()) +
-        "; they are kept in the station's store and forwarded when a station with the line "
-        "database starts on it again (korvan-cli records --pending lists them)");
-  }
-  line_.reset();
-}
-
 void TKorvanNATxPrg::closeEvent(QCloseEvent* event) {
   if (!closing_) {
     closing_ = true;
     timer1_->stop();
     if (portWatch_) portWatch_->Stop();
-    FlushLineLink();
-    station_.FormClose();
+    host_.Close(kLineFlushAtClose);
   }
   event->accept();
 }

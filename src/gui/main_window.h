@@ -12,10 +12,9 @@
 #include <chrono>
 #include <memory>
 
-#include "core/app/line_link.h"
 #include "core/app/port_watch.h"
-#include "core/app/record_writer.h"
 #include "core/app/station.h"
+#include "core/host/station_host.h"
 #include "core/trace/wire_trace.h"
 #include "gui/hex_table_model.h"
 #include "ui_main_window.h"
@@ -52,7 +51,7 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   QLabel* StatusPanel(int index) const { return status_.at(static_cast<std::size_t>(index)); }
   QTimer* Timer1() const { return timer1_; }
   // The production records and the adapter watch; null until the first showing's work is done.
-  const RecordWriter* records() const { return records_.get(); }
+  const RecordWriter* records() const { return host_.records(); }
   PortWatch* portWatch() { return portWatch_.get(); }
 
   // Loads the project `path` once the first showing's work is done (a .kvn file named on the
@@ -61,9 +60,6 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
 
   // The blank and Enter keys start Auto from anywhere in the window.
   void FormKeyPress(char key);
-  // Before Download and Auto: serial numbers OK parts already got are shown and the operator
-  // asked (OK/Cancel); true to go on.
-  bool SerialNumbersConfirmed();
   // A request to end from outside the window (logout, shutdown, Ctrl-C): ends as "退出" does,
   // once the questions open at the time are closed.
   void EndFromOutside();
@@ -92,11 +88,8 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   void SerialEventsReady();
   void Timer1Timer();
   void StartRecordsAndWatch();
-  // Forwarding to the line database KORVAN_RECORDS_DB names, when it is set.
-  void StartLineLink();
   // At closing: the records get kLineFlushAtClose to reach the line database; the panel (and so
   // the log) says when some are left waiting in the station's store.
-  void FlushLineLink();
   static constexpr std::chrono::seconds kLineFlushAtClose{5};
 
   void RenderForm();
@@ -115,15 +108,12 @@ class TKorvanNATxPrg : public QMainWindow, public StationListener {
   HexTableModel flashModel_;
   HexTableModel otpModel_;
   std::unique_ptr<TAboutForm> about_;
-  // Between the station and this window once it was shown: writes the records, passes every
-  // call on to the window.
-  std::unique_ptr<RecordWriter> records_;
-  std::unique_ptr<RecordingListener> recording_;
+  // The station's services once it was shown: its records (between the station and this
+  // window), the serial-number check, the line database KORVAN_RECORDS_DB names, the closing.
+  // Its line link posts to the station's serial queue, so it goes before the station does.
+  StationHost host_{station_};
   // Posts to the station's serial queue, so it goes before the station does.
   std::unique_ptr<PortWatch> portWatch_;
-  // The line database KORVAN_RECORDS_DB names (null without it): forwards the records the
-  // writer keeps and reserves serial numbers across the line. Posts to the station's queue.
-  std::unique_ptr<LineLink> line_;
   QTimer* timer1_ = nullptr;
   QSocketNotifier* serialNotifier_ = nullptr;
   // A reply handler or the tick is running (and may be waiting in a modal question).

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "core/app/record_writer.h"
+#include "core/host/record_writer.h"
 #include "core/util/format.h"
 #include "station_rig.h"
 

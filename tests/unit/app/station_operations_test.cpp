@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "core/app/record_writer.h"
+#include "core/host/record_writer.h"
 #include "core/app/station.h"
 #include "support/fake_frontend.h"
 #include "unit/app/app_test_support.h"

@@ -1,10 +1,10 @@
-#include "core/app/serial_guard.h"
+#include "core/host/serial_guard.h"
 
 #include <algorithm>
 #include <limits>
 
+#include "core/host/record_writer.h"
 #include "core/job/job_form.h"
-#include "core/app/record_writer.h"
 #include "core/job/serial_numbers.h"
 #include "core/util/format.h"
 

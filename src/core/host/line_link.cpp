@@ -1,4 +1,4 @@
-#include "core/app/line_link.h"
+#include "core/host/line_link.h"
 
 #include <cstdlib>
 #include <new>

@@ -15,9 +15,9 @@
 #include <optional>
 #include <string>
 
-#include "core/job/frontend.h"
-#include "core/app/serial_guard.h"
 #include "core/app/station.h"
+#include "core/host/serial_guard.h"
+#include "core/job/frontend.h"
 #include "core/line/line_database.h"
 #include "core/line/line_forwarder.h"
 

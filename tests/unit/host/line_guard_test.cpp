@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "core/app/line_link.h"
+#include "core/host/line_link.h"
 #include "core/line/line_database.h"
 #include "support/fake_frontend.h"
 #include "support/postgres_server.h"

@@ -1,4 +1,4 @@
-#include "core/app/record_writer.h"
+#include "core/host/record_writer.h"
 
 #include <cctype>
 #include <cstring>

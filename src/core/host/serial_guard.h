@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "core/job/frontend.h"
 #include "core/app/station.h"
+#include "core/job/frontend.h"
 #include "core/records/record_store.h"
 
 namespace korvan {
