@@ -19,11 +19,13 @@
 // emulator's pseudo-terminals).
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/app/event_loop.h"
 #include "core/serial/port.h"
 #include "core/serial/port_list.h"
 #include "lib/options.h"
@@ -73,6 +75,25 @@ class VirtualBench {
   std::vector<std::string> names_;
   std::vector<Line> lines_;
   TimePoint now_{};
+};
+
+// The bench's clock as an event loop's time (EventLoop::SetTime): a wait hands over what is
+// due now; when nothing is, the clock moves on to what the programmers have due next, or to the
+// loop's next tick or deadline, whichever comes first.
+class BenchTime : public LoopTime {
+ public:
+  explicit BenchTime(VirtualBench& bench) : bench_(bench) {}
+  Clock::time_point Now() override { return bench_.Now(); }
+  void Wait(Clock::time_point until) override {
+    if (bench_.Settle()) return;
+    const std::optional<TimePoint> next = bench_.NextDue();
+    const TimePoint to = next ? std::min(*next, until) : until;
+    if (to > bench_.Now()) bench_.AdvanceTo(to);
+    bench_.Settle();
+  }
+
+ private:
+  VirtualBench& bench_;
 };
 
 }  // namespace korvan::sim

@@ -1,47 +1,9 @@
 // korvan-cli: the command-line station for scripts and production lines.
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
 
 #include "cli/command.h"
-#include "core/util/format.h"
 #include "core/util/version.h"
-
-namespace korvan::cli {
-
-namespace {
-std::vector<CommandFactory>& Registry() {
-  static std::vector<CommandFactory> registry;
-  return registry;
-}
-}  // namespace
-
-bool RegisterCommand(CommandFactory factory) {
-  Registry().push_back(factory);
-  return true;
-}
-
-const std::vector<CommandFactory>& RegisteredCommands() {
-  return Registry();
-}
-
-std::string SignalName(int signalNumber) {
-  const char* name = sigabbrev_np(signalNumber);
-  return name ? std::string("SIG") + name : Format("signal %d", signalNumber);
-}
-
-std::string RangeProblem(const std::string& option, const std::string& text, std::uint64_t max) {
-  const auto value = ParseInteger(text);
-  if (!value) return option + ": " + NotAnIntegerMessage(text);
-  if (*value < 0 || static_cast<std::uint64_t>(*value) > max) {
-    return Format("%s: %s is out of range (0..0x%llX)", option.c_str(), text.c_str(),
-                  static_cast<unsigned long long>(max));
-  }
-  return "";
-}
-
-}  // namespace korvan::cli
 
 int main(int argc, char** argv) {
   using namespace korvan::cli;

@@ -88,8 +88,12 @@ std::vector<int> StationSession::Interrupt(int signalNumber) {
   return interrupted;
 }
 
-StationSession::StationSession(CliFrontend& frontend, RunOutput& output, PortWrap wrapPorts)
-    : frontend_(frontend), output_(output), wrapPorts_(std::move(wrapPorts)) {
+StationSession::StationSession(CliFrontend& frontend, RunOutput& output, PortWrap wrapPorts,
+                               PortProvider ports)
+    : frontend_(frontend),
+      output_(output),
+      systemPorts_(std::move(ports)),
+      wrapPorts_(std::move(wrapPorts)) {
   auto unit = std::make_unique<Unit>();
   unit->station = std::make_unique<Station>(frontend, SystemLocalTime, SessionPorts(1));
   unit->host = std::make_unique<StationHost>(*unit->station);
@@ -236,7 +240,7 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   std::sort(candidates.begin(), candidates.end());
   candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
   for (const std::string& name : candidates) {
-    if (auto problem = PortProblem(name)) {
+    if (auto problem = systemPorts_.problem ? systemPorts_.problem(name) : std::nullopt) {
       output_.Problem("port " + name + ": " + *problem);
       portProblems_.emplace_back(name, *problem);
     }

@@ -39,7 +39,11 @@ class StationSession : public StationListener {
   // first channel across the session (1, 5, 9, ...).
   using PortWrap = std::function<PortProvider(PortProvider ports, int firstChannel)>;
 
-  StationSession(CliFrontend& frontend, RunOutput& output, PortWrap wrapPorts = {});
+  // `ports` makes the stations' ports and lists those a search may bind: the system's serial
+  // devices unless given (tests: emulated programmers on a virtual clock, with the loop's time
+  // set to theirs).
+  StationSession(CliFrontend& frontend, RunOutput& output, PortWrap wrapPorts = {},
+                 PortProvider ports = SystemPortProvider());
   ~StationSession() override;
   StationSession(const StationSession&) = delete;
   StationSession& operator=(const StationSession&) = delete;
@@ -240,7 +244,7 @@ class StationSession : public StationListener {
   // The port list of the search under way: listed once, while every port is closed, and
   // sliced among the stations.
   std::optional<std::vector<std::string>> listed_;
-  PortProvider systemPorts_ = SystemPortProvider();
+  PortProvider systemPorts_;
   PortWrap wrapPorts_;
 
   // Outcomes reported while a step runs, by channel of the session.

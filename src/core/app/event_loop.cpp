@@ -15,7 +15,37 @@ void TickSchedule::Advance(Clock::time_point now) {
   if (now - next_ >= period_) next_ += ((now - next_) / period_) * period_;
 }
 
+bool EventLoop::RunUntilOn(LoopTime& time, const std::function<bool()>& done,
+                           Clock::time_point deadline) {
+  auto isDone = [&done] { return done && done(); };
+  if (isDone()) return true;
+  auto ticking = [this, &time] {
+    const bool wanted = tick_ && (!tickWanted_ || tickWanted_());
+    if (wanted && !started_) schedule_.Start(time.Now());
+    started_ = wanted;
+    return wanted;
+  };
+  for (;;) {
+    const bool tickNow = ticking();
+    auto wake = deadline;
+    if (tickNow) wake = std::min(wake, schedule_.Next());
+    time.Wait(wake);
+    for (EventQueue* q : queues_) q->Drain();
+    if (isDone()) return true;
+    Clock::time_point now = time.Now();
+    if (tickNow && ticking() && schedule_.Due(now)) {
+      tick_();
+      ++ticks_;
+      schedule_.Advance(time.Now());
+      if (isDone()) return true;
+      now = time.Now();
+    }
+    if (now >= deadline) return false;
+  }
+}
+
 bool EventLoop::RunUntil(const std::function<bool()>& done, Clock::time_point deadline) {
+  if (time_) return RunUntilOn(*time_, done, deadline);
   auto isDone = [&done] { return done && done(); };
   if (isDone()) return true;
   // The tick runs on its grid while it has work; the grid (re)starts when work comes.

@@ -42,6 +42,18 @@ class TickSchedule {
   Clock::time_point next_{};
 };
 
+// The time a loop runs on, when not the wall clock's: tests run it on the virtual clock of
+// emulated programmers, so minutes of a session take milliseconds.
+class LoopTime {
+ public:
+  using Clock = std::chrono::steady_clock;
+  virtual ~LoopTime() = default;
+  virtual Clock::time_point Now() = 0;
+  // Lets time pass up to `until` at the latest, or less when something happened earlier (the
+  // loop drains its queues after every wait).
+  virtual void Wait(Clock::time_point until) = 0;
+};
+
 class EventLoop {
  public:
   using Clock = std::chrono::steady_clock;
@@ -67,8 +79,11 @@ class EventLoop {
   // on across calls. Runs handlers and the tick on the calling thread (the owner's thread).
   bool RunUntil(const std::function<bool()>& done, Clock::time_point deadline);
   bool RunFor(Clock::duration duration, const std::function<bool()>& done = {}) {
-    return RunUntil(done, Clock::now() + duration);
+    return RunUntil(done, Now() + duration);
   }
+  // Runs on `time` from now on (nullptr: the wall clock). It must outlive every later Run call.
+  void SetTime(LoopTime* time) { time_ = time; }
+  Clock::time_point Now() const { return time_ ? time_->Now() : Clock::now(); }
 
   // The signal mask while the loop waits (ppoll), for a caller that keeps its stop signals
   // blocked everywhere else: a signal is then taken only between drains, never in the middle of
@@ -79,7 +94,11 @@ class EventLoop {
   std::uint64_t Ticks() const { return ticks_; }
 
  private:
+  // The loop on `time_`: no file descriptor is waited on, every queue is drained after each wait.
+  bool RunUntilOn(LoopTime& time, const std::function<bool()>& done, Clock::time_point deadline);
+
   std::vector<EventQueue*> queues_;
+  LoopTime* time_ = nullptr;
   std::function<void()> tick_;
   std::function<bool()> tickWanted_;
   TickSchedule schedule_;

@@ -24,7 +24,8 @@ std::unique_ptr<Port> MakeProgrammerSerialPort(EventQueue& events, int /*channel
 
 PortProvider SystemPortProvider() {
   return {MakeProgrammerSerialPort,
-          [](const PortSources& sources) { return ListPortNames(sources); }};
+          [](const PortSources& sources) { return ListPortNames(sources); },
+          [](const std::string& path) { return PortProblem(path); }};
 }
 
 }  // namespace korvan

@@ -89,6 +89,9 @@ std::vector<std::string> ListPortNames(const PortSources& sources = SystemPortSo
 struct PortProvider {
   PortFactory make;
   std::function<std::vector<std::string>(const PortSources& sources)> list;
+  // Why a named port cannot be used (PortProblem for the system's); empty: every port named
+  // can be tried.
+  std::function<std::optional<std::string>(const std::string& path)> problem;
 };
 
 // TComm ports at the programmers' line settings, listed by ListPortNames.

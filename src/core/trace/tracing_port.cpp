@@ -46,6 +46,7 @@ PortProvider TracingPortProvider(PortProvider ports, std::shared_ptr<WireTrace> 
                                  int firstChannel) {
   PortProvider traced;
   traced.list = ports.list;
+  traced.problem = ports.problem;
   traced.make = [make = ports.make, trace, firstChannel](EventQueue& events, int channel) {
     return std::unique_ptr<Port>(
         std::make_unique<TracingPort>(make(events, channel), trace, firstChannel + channel - 1));
