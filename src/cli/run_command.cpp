@@ -191,7 +191,7 @@ struct JobOptions {
       station.CheckBoxSNClick();
       const auto numbers =
           ContinuesSerialNumbers() ? std::vector<std::string>{} : SplitList(*serialNumbers);
-      const auto first = static_cast<std::size_t>((s - 1) * kChannelCount);
+      const auto first = static_cast<std::size_t>(SessionChannel(s, 1) - 1);
       for (std::size_t i = first; i < first + kChannelCount; ++i) {
         const int local = static_cast<int>(i - first);
         if (i < numbers.size()) {
@@ -740,7 +740,7 @@ class RunCommand : public Command {
       // Each station's first channel reads. With one station the read goes to OUT; with more,
       // station s's goes to OUT with "-chN" before the extension, N that channel's number.
       for (int s = 1; s <= session.StationCount() && report.ok; ++s) {
-        const int first = (s - 1) * kChannelCount + 1;
+        const int first = SessionChannel(s, 1);
         bool read = false;
         for (const ChannelStepResult& r : report.channels) read = read || r.channel == first;
         if (!read) continue;

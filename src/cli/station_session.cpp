@@ -79,9 +79,10 @@ std::vector<int> StationSession::Interrupt(int signalNumber) {
     const bool onPart = ch.busy != 0 && ch.upgrading == 0 &&
                         ch.pendingCommand != kPendingDownload &&
                         ch.pendingCommand != kPendingFirmwareUpgrade;
-    const Unit& unit = *units_[static_cast<std::size_t>((c - 1) / kChannelCount)];
+    const ChannelPlace at = PlaceOf(c);
+    const Unit& unit = *units_[static_cast<std::size_t>(at.station - 1)];
     if (unit.host->records() && onPart) {
-      unit.host->records()->Interrupted((c - 1) % kChannelCount + 1, signalNumber);
+      unit.host->records()->Interrupted(at.channel, signalNumber);
     }
   }
   for (int c = 1; c <= ChannelCount(); ++c) PortOf(c).ClosePort();
@@ -113,13 +114,13 @@ StationSession::~StationSession() {
 }
 
 const ChannelSnapshot& StationSession::ChannelOf(int c) const {
-  return units_.at(static_cast<std::size_t>((c - 1) / kChannelCount))
-      ->station->channel((c - 1) % kChannelCount + 1);
+  const ChannelPlace at = PlaceOf(c);
+  return units_.at(static_cast<std::size_t>(at.station - 1))->station->channel(at.channel);
 }
 
 Port& StationSession::PortOf(int c) {
-  return units_.at(static_cast<std::size_t>((c - 1) / kChannelCount))
-      ->station->port((c - 1) % kChannelCount + 1);
+  const ChannelPlace at = PlaceOf(c);
+  return station(at.station).port(at.channel);
 }
 
 bool StationSession::TickWanted() const {
@@ -133,7 +134,7 @@ bool StationSession::TickWanted() const {
 Station::PortArrangement StationSession::SliceFor(int s) {
   return [this, s](const std::vector<std::string>& listed) {
     const std::vector<std::string> all = arrange_ ? arrange_(listed) : listed;
-    const auto from = static_cast<std::size_t>((s - 1) * kChannelCount);
+    const auto from = static_cast<std::size_t>(SessionChannel(s, 1) - 1);
     std::vector<std::string> mine;
     for (std::size_t i = from; i < all.size() && i < from + kChannelCount; ++i) {
       mine.push_back(all[i]);
@@ -149,7 +150,7 @@ PortProvider StationSession::SessionPorts(int s) {
   ports.list = [this](const PortSources& sources) {
     return listed_ ? *listed_ : systemPorts_.list(sources);
   };
-  if (wrapPorts_) ports = wrapPorts_(std::move(ports), (s - 1) * kChannelCount + 1);
+  if (wrapPorts_) ports = wrapPorts_(std::move(ports), SessionChannel(s, 1));
   return ports;
 }
 
@@ -412,7 +413,7 @@ int StationSession::ConnectedCount() const {
 
 void StationSession::OperationEndedOn(int s, int channel, const OperationOutcome& outcome) {
   if (channel < 1 || channel > kChannelCount) return;
-  const int c = (s - 1) * kChannelCount + channel;
+  const int c = SessionChannel(s, channel);
   const auto i = static_cast<std::size_t>(c - 1);
   if (i >= outcomes_.size()) return;
   RecordWriter* records = units_[static_cast<std::size_t>(s - 1)]->host->records();
@@ -428,7 +429,7 @@ void StationSession::OperationEndedOn(int s, int channel, const OperationOutcome
 }
 
 void StationSession::StandAloneResultOn(int s, int channel, std::uint8_t code) {
-  const int c = (s - 1) * kChannelCount + channel;
+  const int c = SessionChannel(s, channel);
   standAlone_.emplace_back(c, code);
   RecordWriter* records = units_[static_cast<std::size_t>(s - 1)]->host->records();
   if (records) records->StandAloneResult(channel, code);
@@ -438,7 +439,7 @@ void StationSession::StandAloneResultOn(int s, int channel, std::uint8_t code) {
 void StationSession::ViewChangedOn(int s, ViewPart part) {
   if (part != ViewPart::Gauges) return;
   for (int n = 1; n <= kChannelCount; ++n) {
-    const int c = (s - 1) * kChannelCount + n;
+    const int c = SessionChannel(s, n);
     if (static_cast<std::size_t>(c) > gauges_.size()) return;
     const GaugeState& now = ChannelOf(c).gauge;
     GaugeState& last = gauges_[static_cast<std::size_t>(c - 1)];

@@ -24,6 +24,19 @@
 
 namespace korvan::cli {
 
+// Channel c of a session (1, 2, ... across its stations) is channel `channel` (1..4) of station
+// `station` (1, 2, ...): stations of four, in order.
+struct ChannelPlace {
+  int station;
+  int channel;
+};
+inline ChannelPlace PlaceOf(int c) {
+  return {(c - 1) / kChannelCount + 1, (c - 1) % kChannelCount + 1};
+}
+inline int SessionChannel(int station, int channel) {
+  return (station - 1) * kChannelCount + channel;
+}
+
 class StationSession : public StationListener {
  public:
   // How long the device search may take: every opened port normally answers in a few
@@ -75,6 +88,8 @@ class StationSession : public StationListener {
   Station& station(int s) { return *units_.at(static_cast<std::size_t>(s - 1))->station; }
   // Channels over all stations (four each).
   int ChannelCount() const { return StationCount() * kChannelCount; }
+  // Channel c of the session (1..ChannelCount()), read only.
+  const ChannelSnapshot& ChannelOf(int c) const;
   EventLoop& loop() { return loop_; }
 
   // An ordering and selection of the ports listed, as Station::SetPortArrangement takes it, for
@@ -206,7 +221,6 @@ class StationSession : public StationListener {
   void StandAloneResultOn(int s, int channel, std::uint8_t code);
   void ViewChangedOn(int s, ViewPart part);
   // Channel `c` of the session (1..ChannelCount()).
-  const ChannelSnapshot& ChannelOf(int c) const;
   Port& PortOf(int c);
   // The system's ports, listed through listed_ while a search is under way.
   PortProvider SessionPorts(int s);

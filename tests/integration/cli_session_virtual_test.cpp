@@ -111,7 +111,7 @@ TEST_F(CliSessionVirtual, SixProgrammersMakeTwoStationsThatDownloadWaitForRestar
   session_->AwaitRestartAnswers();
 
   for (int c = 1; c <= 6; ++c) {
-    EXPECT_EQ(session_->station((c - 1) / 4 + 1).channel((c - 1) % 4 + 1).restartAnswerDue, 0);
+    EXPECT_EQ(session_->ChannelOf(c).restartAnswerDue, 0);
   }
   EXPECT_GE(bench_->Now() - before, 1s);
 
@@ -147,7 +147,8 @@ TEST_F(CliSessionVirtual, AStopInTheMiddleOfPartsRecordsEachAsInterruptedAndClos
   EXPECT_EQ(interrupted, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(RecordsWritten() - before, 5u);
   for (int c = 1; c <= 5; ++c) {
-    EXPECT_FALSE(session_->station((c - 1) / 4 + 1).port((c - 1) % 4 + 1).IsOpen()) << c;
+    const ChannelPlace at = PlaceOf(c);
+    EXPECT_FALSE(session_->station(at.station).port(at.channel).IsOpen()) << c;
   }
 }
 
