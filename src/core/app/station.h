@@ -340,7 +340,7 @@ class Station : private LinkHost {
   // front ends learn of changes through the listeners.
   const ChannelSnapshot& channel(int number) const { return Link(number).snapshot(); }
   // For tests and fuzzers that put a channel into a given state before they drive it.
-  ChannelState& ChannelStateForTest(int number) { return Channel(number); }
+  ChannelState& ChannelStateForTest(int number) { return Link(number).StateForTest(); }
   const FirmwareImage& firmware() const { return firmware_; }
   bool firmwarePresent() const { return firmwarePresent_; }
   bool fileLoaded() const { return job_.fileLoaded; }
@@ -445,7 +445,7 @@ class Station : private LinkHost {
  private:
   ChannelLink& Link(int n) { return *links_.at(static_cast<std::size_t>(n - 1)); }
   const ChannelLink& Link(int n) const { return *links_.at(static_cast<std::size_t>(n - 1)); }
-  ChannelState& Channel(int number) { return Link(number).state(); }
+  // Channel n read only: its link alone assigns it, through its named steps.
   const ChannelState& Channel(int number) const { return Link(number).state(); }
   // Calls `tell` on every listener (a copy of the list: a listener may add or remove some).
   template <typename Tell>
@@ -504,6 +504,21 @@ class Station : private LinkHost {
   void ProgramStep(int n, std::uint8_t s, std::size_t length);
   void VerifyStep(int n, std::uint8_t s, std::size_t length);
   void ReadStep(int n, std::uint8_t s, std::size_t length);
+  // The job's part in a block transfer: what it does with block `index` read back (kStatusOk
+  // when taken, else the status the operation fails with), and what follows the last block.
+  using BlockTaker = std::uint8_t (Station::*)(int n, std::uint16_t index,
+                                               std::span<const std::uint8_t> data);
+  using BlocksDone = void (Station::*)(int n, std::uint8_t s);
+  // The reply step of every block transfer (download, program, verify, read): the reply
+  // checked and the block taken, then the link steps the blocks and the next request goes,
+  // or `done` follows the last.
+  void BlockStep(int n, std::uint8_t s, std::size_t length, BlockTaker take, BlocksDone done);
+  std::uint8_t CompareBlock(int n, std::uint16_t index, std::span<const std::uint8_t> data);
+  std::uint8_t StoreBlock(int n, std::uint16_t index, std::span<const std::uint8_t> data);
+  void DownloadDone(int n, std::uint8_t s);
+  void ProgramDone(int n, std::uint8_t s);
+  void VerifyDone(int n, std::uint8_t s);
+  void ReadDone(int n, std::uint8_t s);
   void WriteOptionBytesResult(int n, std::uint8_t s, std::size_t length);
   void ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length);
   void ChipIdResult(int n, std::uint8_t s, std::size_t length);

@@ -141,7 +141,7 @@ void Station::ReadAddress1Click() {
   }
   Link(1).BeginOperation(op, job_.chip);
   Notify(ViewPart::Gauges);
-  Channel(1).gauge.progress = kReadAddressGaugeProgress;
+  Link(1).MoveGauge(kReadAddressGaugeProgress);
   Link(1).SendFirstRequest(op, job_.chip, [this, &op] { (this->*op.send)(1); });
 }
 
