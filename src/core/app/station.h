@@ -159,13 +159,14 @@ struct OperationFlags {
 };
 
 // One operation the front ends offer: what its channel's link runs (LinkOperation: pending
-// command, gauge, time-out, names), how each front end starts it, how its command starts it on
-// the channels (checks, panel line, first request) and the reply step that takes its replies.
-// Station::Operations() lists them all; the commands, the links, the records, the command
-// line's steps, the window's commands and the fuzzers enumerate that list. A new operation is a
-// row, its reply step and its request sender.
-struct StationOperation : LinkOperation {
-  const char* step;  // korvan-cli run's step word
+// command, gauge, time-out, names, block transfer), how each front end starts it, how its
+// command starts it on the channels (checks, panel line, first request) and the reply step that
+// takes its replies. Station::Operations() lists them all, every slot named; the commands, the
+// links, the records, the command line's steps, the window's commands and the fuzzers enumerate
+// that list. A new operation is a row, its reply step and its request sender.
+struct StationOperation {
+  LinkOperation link;  // what the channel's link runs
+  const char* step;    // korvan-cli run's step word
   StepArgument argument;
   const char* handler;       // the station's handler, by name
   void (Station::*start)();  // ... and the handler itself
@@ -173,11 +174,11 @@ struct StationOperation : LinkOperation {
   std::array<const char*, 2> controls;
   // The reply step of the pending command, nullptr when another row carries it (Auto starts
   // with the blank check's) or there is none.
-  void (Station::*reply)(int n, std::uint8_t status, std::size_t length);
+  void (Station::*reply)(int n, std::uint8_t status, std::size_t length) = nullptr;
   OperationFlags flags;
-  void (Station::*prepare)();    // runs first, before any check (nullptr: nothing)
-  const char* message;           // the panel line as it starts on a channel, %d the channel
-  void (Station::*send)(int n);  // the first request
+  void (Station::*prepare)() = nullptr;  // runs first, before any check (nullptr: nothing)
+  const char* message = nullptr;         // the panel line as it starts on a channel, %d the channel
+  void (Station::*send)(int n);          // the first request
 };
 
 // The Frontend the station asks through: every question, dialog and file choice is modal, and
@@ -476,7 +477,8 @@ class Station : private LinkHost {
   void FrameReceived(int n, std::span<const std::uint8_t> frame) override;
   void StandAloneReportReceived(int n, std::span<const std::uint8_t> packet) override;
   const LinkOperation* AwaitedOperation(std::uint8_t pending) const override {
-    return OperationAwaiting(pending);
+    const StationOperation* op = OperationAwaiting(pending);
+    return op ? &op->link : nullptr;
   }
   protocol::LinkBuffers& Buffers(int n) { return Link(n).buffers(); }
   // Binds channel n to `portName` and opens it; false (the error shown) when it cannot open.

@@ -25,7 +25,7 @@ bool Accepted(std::uint8_t s) {
 
 bool IsAutoStep(std::uint8_t command) {
   const StationOperation* op = Station::OperationAwaiting(command);
-  return op && op->autoStep();
+  return op && op->link.autoStep();
 }
 
 }  // namespace
@@ -121,7 +121,7 @@ void Station::BlockStep(int n, std::uint8_t s, std::size_t length, BlockTaker ta
   ChannelLink& link = Link(n);
   // The row whose reply step called: its transfer and its request sender.
   const StationOperation& op = *OperationAwaiting(link.snapshot().pendingCommand);
-  const BlockTransfer& blocks = *op.blocks;
+  const BlockTransfer& blocks = *op.link.blocks;
   const BlockReply reply = ReadBlockReply(blocks, s, Packet(n, length));
   if (reply.failure) return FailOperation(n, *reply.failure);
   if (take) {
@@ -155,7 +155,7 @@ bool Station::ContinueAuto(int n, AutoOutcome outcome) {
   if (!move) return false;
   info_.AddInfoLine(Format(move->line, n));
   const StationOperation& next = *OperationAwaiting(move->next);
-  Link(n).ContinueAuto(*move, next, job_.chip, [this, n, &next] { (this->*next.send)(n); });
+  Link(n).ContinueAuto(*move, next.link, job_.chip, [this, n, &next] { (this->*next.send)(n); });
   Notify(ViewPart::Gauges);
   return true;
 }

@@ -68,7 +68,7 @@ struct LinkOperation {
   // awaits no reply of its own.
   const char* recordName;
   // Its name as a step of the Auto cycle ("Auto (blank check)"); nullptr: not a step of it.
-  const char* autoStepName;
+  const char* autoStepName = nullptr;
   bool timedGauge;          // reports no progress: the gauge moves with the tick
   const char* timeoutText;  // the time-out's panel line, %d the channel
   int autoFlag;             // the channel's Auto flag becomes 0 or 1, or kAutoFlagKept
@@ -76,9 +76,9 @@ struct LinkOperation {
   // The gauge's maximum as it starts (nullptr: it is not started by the link's start).
   std::uint16_t (*gaugeMaximum)(const ChipRecord& chip);
   // Set once the first request went out (nullptr: the block transfer's, or as it was).
-  std::int16_t (*timeout)(const ChipRecord& chip);
+  std::int16_t (*timeout)(const ChipRecord& chip) = nullptr;
   // How its blocks go; nullptr when it moves no flash block by block.
-  const BlockTransfer* blocks;
+  const BlockTransfer* blocks = nullptr;
 
   // A step of the Auto cycle: its outcome belongs to the cycle when the channel's Auto flag is
   // set.
