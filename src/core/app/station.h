@@ -337,8 +337,8 @@ class Station : private LinkHost {
   const HexView& HexViewer() const { return flashView_; }
   const HexView& EEPDataView() const { return otpView_; }
   // Channel `number` (1..4) as the front ends see it: read only, current on the station's
-  // thread. Its state is assigned by its link and the station's command and reply steps alone;
-  // front ends learn of changes through the listeners.
+  // thread. Its state is assigned by its link alone; front ends learn of changes through the
+  // listeners.
   const ChannelSnapshot& channel(int number) const { return Link(number).snapshot(); }
   // For tests and fuzzers that put a channel into a given state before they drive it.
   ChannelState& ChannelStateForTest(int number) { return Link(number).StateForTest(); }
