@@ -28,7 +28,7 @@ using namespace korvan;
 // in ascending order: the seeds name them by their index here.
 const std::vector<std::uint8_t> kPending = [] {
   std::vector<std::uint8_t> codes;
-  for (const StationOperation& op : Station::Operations()) codes.push_back(op.pending);
+  for (const StationOperation& op : Station::Operations()) codes.push_back(op.link.pending);
   std::sort(codes.begin(), codes.end());
   codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
   return codes;

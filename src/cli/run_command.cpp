@@ -712,7 +712,7 @@ class RunCommand : public Command {
       return session.AwaitStandAlone(step.text, step.count, limit);
     }
     const StationOperation& op = *step.operation;
-    if (op.pending == kPendingIdle) {
+    if (op.link.pending == kPendingIdle) {
       // The monitor request awaits no reply: the step is done once it has been sent.
       everyStation(op.start);
       session.Flush();
@@ -725,11 +725,11 @@ class RunCommand : public Command {
     if (op.argument == StepArgument::AddressAndLength) {
       frontend.readAddress = ReadAddressEntry{step.argument, step.count};
     }
-    StepReport report = op.pending == kPendingFirmwareUpgrade
+    StepReport report = op.link.pending == kPendingFirmwareUpgrade
                             ? session.RunStep(
                                   step.text, [&] { everyStation(op.start); }, true)
                             : run(op.start);
-    if (op.pending == kPendingFirmwareUpgrade) {
+    if (op.link.pending == kPendingFirmwareUpgrade) {
       if (!station.firmwarePresent()) report.note = "no firmware image KorvanNAT.KFW";
       if (report.ok) {
         session.AwaitRestartAnswers();

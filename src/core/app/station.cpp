@@ -115,14 +115,7 @@ void Station::FormShow(const StationEnvironment& environment) {
   }
 
   totalCounter_ = 0;
-  for (int n = 1; n <= kChannelCount; ++n) {
-    ChannelState& ch = Channel(n);
-    ch.connected = 0;
-    ch.autoFlag = 0;
-    ch.busy = 0;
-    ch.blockCount = 0;
-    ch.blockIndex = 0;
-  }
+  for (int n = 1; n <= kChannelCount; ++n) Link(n).ResetAtStart();
   InitView();
   SetOptionByteDefaults(job_.optionBytes, job_.chip);
   SyncWindows();

@@ -110,13 +110,14 @@ struct OperationFlags {
 };
 
 // One operation the front ends offer: what its channel's link runs (LinkOperation: pending
-// command, gauge, time-out, names), how each front end starts it, how its command starts it on
-// the channels (checks, panel line, first request) and the reply step that takes its replies.
-// Station::Operations() lists them all; the commands, the links, the records, the command
-// line's steps, the window's commands and the fuzzers enumerate that list. A new operation is a
-// row, its reply step and its request sender.
-struct StationOperation : LinkOperation {
-  const char* step;  // korvan-cli run's step word
+// command, gauge, time-out, names, block transfer), how each front end starts it, how its
+// command starts it on the channels (checks, panel line, first request) and the reply step that
+// takes its replies. Station::Operations() lists them all, every slot named; the commands, the
+// links, the records, the command line's steps, the window's commands and the fuzzers enumerate
+// that list. A new operation is a row, its reply step and its request sender.
+struct StationOperation {
+  LinkOperation link;  // what the channel's link runs
+  const char* step;    // korvan-cli run's step word
   StepArgument argument;
   const char* handler;       // the station's handler, by name
   void (Station::*start)();  // ... and the handler itself
@@ -124,11 +125,11 @@ struct StationOperation : LinkOperation {
   std::array<const char*, 2> controls;
   // The reply step of the pending command, nullptr when another row carries it (Auto starts
   // with the blank check's) or there is none.
-  void (Station::*reply)(int n, std::uint8_t status, std::size_t length);
+  void (Station::*reply)(int n, std::uint8_t status, std::size_t length) = nullptr;
   OperationFlags flags;
-  void (Station::*prepare)();    // runs first, before any check (nullptr: nothing)
-  const char* message;           // the panel line as it starts on a channel, %d the channel
-  void (Station::*send)(int n);  // the first request
+  void (Station::*prepare)() = nullptr;  // runs first, before any check (nullptr: nothing)
+  const char* message = nullptr;         // the panel line as it starts on a channel, %d the channel
+  void (Station::*send)(int n);          // the first request
 };
 
 // The Frontend the station asks through: every question, dialog and file choice is modal, and
@@ -291,11 +292,11 @@ class Station : private LinkHost {
   const HexView& HexViewer() const { return flashView_; }
   const HexView& EEPDataView() const { return otpView_; }
   // Channel `number` (1..4) as the front ends see it: read only, current on the station's
-  // thread. Its state is assigned by its link and the station's command and reply steps alone;
-  // front ends learn of changes through the listeners.
+  // thread. Its state is assigned by its link alone; front ends learn of changes through the
+  // listeners.
   const ChannelSnapshot& channel(int number) const { return Link(number).snapshot(); }
   // For tests and fuzzers that put a channel into a given state before they drive it.
-  ChannelState& ChannelStateForTest(int number) { return Channel(number); }
+  ChannelState& ChannelStateForTest(int number) { return Link(number).StateForTest(); }
   const FirmwareImage& firmware() const { return firmware_; }
   bool firmwarePresent() const { return firmwarePresent_; }
   bool fileLoaded() const { return job_.fileLoaded; }
@@ -400,7 +401,7 @@ class Station : private LinkHost {
  private:
   ChannelLink& Link(int n) { return *links_.at(static_cast<std::size_t>(n - 1)); }
   const ChannelLink& Link(int n) const { return *links_.at(static_cast<std::size_t>(n - 1)); }
-  ChannelState& Channel(int number) { return Link(number).state(); }
+  // Channel n read only: its link alone assigns it, through its named steps.
   const ChannelState& Channel(int number) const { return Link(number).state(); }
   // Calls `tell` on every listener (a copy of the list: a listener may add or remove some).
   template <typename Tell>
@@ -425,7 +426,8 @@ class Station : private LinkHost {
   void FrameReceived(int n, std::span<const std::uint8_t> frame) override;
   void StandAloneReportReceived(int n, std::span<const std::uint8_t> packet) override;
   const LinkOperation* AwaitedOperation(std::uint8_t pending) const override {
-    return OperationAwaiting(pending);
+    const StationOperation* op = OperationAwaiting(pending);
+    return op ? &op->link : nullptr;
   }
   protocol::LinkBuffers& Buffers(int n) { return Link(n).buffers(); }
   // Binds channel n to `portName` and opens it; false (the error shown) when it cannot open.
@@ -453,6 +455,21 @@ class Station : private LinkHost {
   void ProgramStep(int n, std::uint8_t s, std::size_t length);
   void VerifyStep(int n, std::uint8_t s, std::size_t length);
   void ReadStep(int n, std::uint8_t s, std::size_t length);
+  // The job's part in a block transfer: what it does with block `index` read back (kStatusOk
+  // when taken, else the status the operation fails with), and what follows the last block.
+  using BlockTaker = std::uint8_t (Station::*)(int n, std::uint16_t index,
+                                               std::span<const std::uint8_t> data);
+  using BlocksDone = void (Station::*)(int n, std::uint8_t s);
+  // The reply step of every block transfer (download, program, verify, read): the reply
+  // checked and the block taken, then the link steps the blocks and the next request goes,
+  // or `done` follows the last.
+  void BlockStep(int n, std::uint8_t s, std::size_t length, BlockTaker take, BlocksDone done);
+  std::uint8_t CompareBlock(int n, std::uint16_t index, std::span<const std::uint8_t> data);
+  std::uint8_t StoreBlock(int n, std::uint16_t index, std::span<const std::uint8_t> data);
+  void DownloadDone(int n, std::uint8_t s);
+  void ProgramDone(int n, std::uint8_t s);
+  void VerifyDone(int n, std::uint8_t s);
+  void ReadDone(int n, std::uint8_t s);
   void WriteOptionBytesResult(int n, std::uint8_t s, std::size_t length);
   void ReadOptionBytesResult(int n, std::uint8_t s, std::size_t length);
   void ChipIdResult(int n, std::uint8_t s, std::size_t length);

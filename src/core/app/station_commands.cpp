@@ -57,10 +57,10 @@ void Station::StartOperation(const StationOperation& op) {
 }
 
 void Station::StartOn(int n, const StationOperation& op) {
-  Link(n).BeginOperation(op, job_.chip);
+  Link(n).BeginOperation(op.link, job_.chip);
   if (op.message) info_.AddInfoLine(Format(op.message, n));
   Notify(ViewPart::Gauges);
-  Link(n).SendFirstRequest(op, job_.chip, [this, n, &op] { (this->*op.send)(n); });
+  Link(n).SendFirstRequest(op.link, job_.chip, [this, n, &op] { (this->*op.send)(n); });
 }
 
 void Station::FormKeyPress(char key) {
@@ -139,10 +139,10 @@ void Station::ReadAddress1Click() {
     }
     job_.settings.readLength = ReadLengthFromSpin(entry->length);
   }
-  Link(1).BeginOperation(op, job_.chip);
+  Link(1).BeginOperation(op.link, job_.chip);
   Notify(ViewPart::Gauges);
-  Channel(1).gauge.progress = kReadAddressGaugeProgress;
-  Link(1).SendFirstRequest(op, job_.chip, [this, &op] { (this->*op.send)(1); });
+  Link(1).MoveGauge(kReadAddressGaugeProgress);
+  Link(1).SendFirstRequest(op.link, job_.chip, [this, &op] { (this->*op.send)(1); });
 }
 
 void Station::EnterOffLineMonitor1Click() {

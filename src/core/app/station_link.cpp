@@ -17,10 +17,7 @@ namespace p = protocol;
 
 namespace {
 
-constexpr std::int16_t kReadBackTimeout = 300;
 constexpr std::int16_t kIdentityTimeout = 500;
-constexpr std::int16_t kUpgradeTimeout = 500;
-constexpr std::uint32_t kUpgradeBlockUnits = p::FirmwareBlockRequest::kBlockUnits;
 
 }  // namespace
 
@@ -68,21 +65,14 @@ void Station::ListSerialPorts() {
 
 void Station::FreshBtnClick() {
   window_.ComboBoxCOMItems.clear();
-  for (int n = 1; n <= kChannelCount; ++n) {
-    Link(n).ResetReceive();
-    Link(n).ResetView();
-    port(n).ClosePort();
-  }
+  for (int n = 1; n <= kChannelCount; ++n) Link(n).Release();
   ListSerialPorts();
   Notify(ViewPart::Gauges);
   TellListeners([](StationListener& l) { l.ChannelsChanged(); });
 }
 
 bool Station::OpenChannelPort(int n, const std::string& portName) {
-  ChannelState& ch = Channel(n);
-  ch.portName = portName;
-  ch.identity.clear();
-  port(n).SetCommName(portName);
+  Link(n).BindPort(portName);
   // A serial device asks its driver for low latency as it opens (ports of an emulator in the
   // same process have no latency to lower and ignore it; a tracing port passes it on).
   {
@@ -106,11 +96,8 @@ bool Station::OpenChannelPort(int n, const std::string& portName) {
 void Station::BitBtnFindDevClick() {
   window_.ComboBoxCOMItems.clear();
   for (int n = 1; n <= kChannelCount; ++n) {
-    Link(n).ResetReceive();
-    Channel(n).connected = 0;
-    Channel(n).identity.clear();
-    Link(n).ResetView();
-    port(n).ClosePort();
+    Link(n).ForgetProgrammer();
+    Link(n).Release();
   }
   ListSerialPorts();
   Notify(ViewPart::Gauges);
@@ -119,12 +106,11 @@ void Station::BitBtnFindDevClick() {
     const int n = static_cast<int>(i) + 1;
     if (ports[i].empty()) {
       // A channel the port arrangement left without a port.
-      Channel(n).portName.clear();
+      Link(n).ForgetPort();
       continue;
     }
     info_.AddInfoLine(Format("查找设备%d............", n));
-    Channel(n).connected = 0;
-    Channel(n).timeout = kIdentityTimeout;
+    Link(n).AwaitIdentity(kIdentityTimeout);
     // A port that cannot be opened ends the search: the later ports are not tried.
     if (!OpenChannelPort(n, ports[i])) break;
     if (port(n).IsOpen()) SendIdentityRequest(static_cast<int>(i));
@@ -194,7 +180,7 @@ void Station::StandAloneReportReceived(int n, std::span<const std::uint8_t> pack
 
 void Station::ReceiveError(int n) {
   if (n < 1 || n > kChannelCount) return;
-  ChannelState& ch = Channel(n);
+  const ChannelSnapshot& ch = Channel(n);
   const bool wasBusy = Link(n).LineError();
   // The panel and the gauge stay as they are, but a caller waiting for the operation learns
   // that it will not end by a reply.
@@ -208,7 +194,7 @@ void Station::ReceiveError(int n) {
     outcome.totalCounter = totalCounter_;
     outcome.okCount = ch.okCount;
     outcome.ngCount = ch.ngCount;
-    ch.lastOutcome = outcome;
+    Link(n).KeepOutcome(outcome);
     ended_.emplace_back(n, outcome);
   }
   NotifyEnded();
@@ -216,12 +202,11 @@ void Station::ReceiveError(int n) {
 
 void Station::RequestHangup(int n) {
   if (n < 1 || n > kChannelCount) return;
-  ChannelState& ch = Channel(n);
+  const ChannelSnapshot& ch = Channel(n);
   Link(n).Hangup();
   // The operation running on the channel can get no reply: it ends now, as a link failure.
   if (ch.busy) FailOperation(n, p::kStatusSerialLinkError);
-  ch.connected = 0;
-  ch.gauge.enabled = false;
+  Link(n).ProgrammerGone();
   // The channel's own entry goes, found by its name: after an earlier hang-up the positions
   // of the later entries no longer match their channels.
   auto& items = window_.ComboBoxCOMItems;
@@ -240,11 +225,11 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
   const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
   if (decoded.code != p::kStatusOk) return;
   const std::span<const std::uint8_t> packet(buffers.packet.data(), decoded.length);
-  ChannelState& ch = Channel(n);
+  ChannelLink& link = Link(n);
 
   std::string identity;
   if (p::IdentityRequest::ReadReply(packet, p::kModelName, identity) == 0) {
-    ch.identity = identity;
+    link.SetIdentity(identity);
     if (n == 1) window_.InfoPanel = identity;
     info_.AddInfoLine(Format("找到设备%d ：%s!", n, identity.c_str()));
     // Only a firmware image that loaded and checked out can make a programmer look old.
@@ -252,15 +237,13 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
     if (FirmwareIsOlder(identity, imageVersion) == 3) {
       StartFirmwareUpgrade(n);
     } else {
-      ch.pendingCommand = kPendingIdle;
-      ch.connected = 1;
-      ch.gauge.enabled = true;
+      link.SetConnected();
     }
   } else if (p::IdentityRequest::ReadReply(packet, p::kUpgradeModelName, identity) == 0) {
-    ch.identity = identity;
+    link.SetIdentity(identity);
     StartFirmwareUpgrade(n);
   } else {
-    ch.connected = 0;
+    link.SetNotConnected();
     window_.InfoPanel = "未找到设备!";
     info_.AddInfoLine("未找到设备!");
   }
@@ -325,14 +308,13 @@ void Station::SendReadOtp(int n) {
 }
 
 void Station::SendReadBack(int n) {
-  ChannelState& ch = Channel(n);
+  const ChannelSnapshot& ch = Channel(n);
   SendRequest(n,
               p::ReadBackRequest{job_.chip, SettingsHeader(n), ch.dataPhase != 0, ch.blockIndex});
-  ch.timeout = kReadBackTimeout;
 }
 
 void Station::SendDownload(int n) {
-  ChannelState& ch = Channel(n);
+  const ChannelSnapshot& ch = Channel(n);
   if (ch.dataPhase == 0) {
     std::array<std::uint8_t, p::kSettingsBlockSize> block{};
     p::BuildSettingsBlock(block, job_.chip, job_.settings, job_.optionBytes, n, random_);
@@ -343,11 +325,10 @@ void Station::SendDownload(int n) {
   } else {
     SendRequest(n, p::DownloadImageRequest{job_.chip, job_.Image().flash, ch.blockIndex});
   }
-  ch.timeout = kReadBackTimeout;
 }
 
 void Station::SendProgramBlock(int n) {
-  const ChannelState& ch = Channel(n);
+  const ChannelSnapshot& ch = Channel(n);
   SendRequest(n, p::ProgramRequest{job_.chip, SettingsHeader(n), job_.Image().flash, ch.blockIndex,
                                    ch.blockCount});
 }
@@ -374,24 +355,7 @@ void Station::SendRestart(int n) {
 
 void Station::StartFirmwareUpgrade(int n) {
   if (!firmwarePresent_ || n < 1 || n > kChannelCount) return;
-  ChannelState& ch = Channel(n);
-  ch.upgrading = 1;
-  ch.connected = 1;
-  ch.busy = 1;
-  ch.pendingCommand = kPendingFirmwareUpgrade;
-  ch.timeout = kUpgradeTimeout;
-  ch.upgradeAddress = firmware_.startAddress;
-  // One block per 1024 address units up to the end address: the count announced to the
-  // programmer is the number of blocks it will receive.
-  const std::uint32_t span = firmware_.endAddress > firmware_.startAddress
-                                 ? std::uint32_t{firmware_.endAddress} - firmware_.startAddress
-                                 : 0;
-  ch.upgradeBlocks = static_cast<std::uint16_t>(
-      std::max<std::uint32_t>(1, (span + kUpgradeBlockUnits - 1) / kUpgradeBlockUnits));
-  ch.gauge.enabled = true;
-  ch.gauge.progress = 2;
-  ch.gauge.maximum = ch.upgradeBlocks;
-  ch.gauge.colour = GaugeColour::Blue;
+  Link(n).StartUpgrade(firmware_.startAddress, firmware_.endAddress);
   info_.AddInfoLine("开始升级编程器固件......");
   SendWhenFree(n, [this, n] { SendFirmwareBlock(n); });
   Notify(ViewPart::Gauges);
@@ -399,30 +363,21 @@ void Station::StartFirmwareUpgrade(int n) {
 }
 
 void Station::SendFirmwareBlock(int n) {
-  const ChannelState& ch = Channel(n);
+  const ChannelSnapshot& ch = Channel(n);
   SendRequest(n,
               p::FirmwareBlockRequest{ch.upgradeAddress, firmware_.startAddress, ch.upgradeBlocks,
                                       firmware_.buffer, kfw::CipherTransportBlock});
 }
 
 void Station::ContinueFirmwareUpgrade(int n, std::uint8_t s, std::size_t /*length*/) {
-  ChannelState& ch = Channel(n);
   // A block the programmer refused leaves its firmware incomplete: the upgrade stops there
   // rather than reporting a completed upgrade.
-  if (s != p::kStatusOk && s != p::kStatusDone) {
-    ch.upgrading = 0;
-    FailOperation(n, s);
-    return;
-  }
-  ++ch.gauge.progress;
-  const std::uint32_t next = std::uint32_t{ch.upgradeAddress} + kUpgradeBlockUnits;
-  if (next < firmware_.endAddress) {
-    ch.upgradeAddress = static_cast<std::uint16_t>(next);
+  if (s != p::kStatusOk && s != p::kStatusDone) return FailOperation(n, s);
+  if (Link(n).UpgradeBlockDone(firmware_.endAddress)) {
     SendFirmwareBlock(n);
     Notify(ViewPart::Gauges);
     return;
   }
-  ch.upgrading = 0;
   SendRestart(n);
   ExpectRestartAnswer(n);
   FinishOperation(n, OperationResult::Ok, p::kStatusOk, "Firmware Upgrade Completed!");

@@ -1,6 +1,6 @@
-// Reply handling per channel: the dispatcher, one handler per pending command, the Auto
-// sequence, the end of an operation with its outcome, and the progress reports of programmers
-// working on their own.
+// Reply handling per channel: the dispatcher, one handler per pending command (the block
+// transfers' through one loop, whose stepping is the link's), the Auto sequence, the end of an
+// operation with its outcome, and the progress reports of programmers working on their own.
 #include <algorithm>
 
 #include "core/app/station.h"
@@ -25,7 +25,7 @@ bool Accepted(std::uint8_t s) {
 
 bool IsAutoStep(std::uint8_t command) {
   const StationOperation* op = Station::OperationAwaiting(command);
-  return op && op->autoStep();
+  return op && op->link.autoStep();
 }
 
 }  // namespace
@@ -35,7 +35,8 @@ bool IsAutoStep(std::uint8_t command) {
 
 void Station::FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
                               bool addLine, std::string chipUid) {
-  ChannelState& ch = Channel(n);
+  ChannelLink& link = Link(n);
+  const ChannelSnapshot& ch = link.snapshot();
   OperationOutcome outcome;
   outcome.command = ch.pendingCommand;
   outcome.autoCycle = ch.autoFlag != 0 && IsAutoStep(ch.pendingCommand);
@@ -46,16 +47,13 @@ void Station::FinishOperation(int n, OperationResult result, std::uint8_t status
   if (outcome.autoCycle && result == OperationResult::Ok && job_.settings.snEnable) {
     outcome.serialNumber = job_.settings.snStart[static_cast<std::size_t>(n - 1)];
   }
-  ch.EndOperation(result != OperationResult::Ok);
-  // Every end of an upgrade (its last block, a refusal, a time-out, a bad reply, a lost port)
-  // leaves the channel idle.
-  ch.upgrading = 0;
+  link.EndOperation(result != OperationResult::Ok);
   if (addLine) info_.AddInfoLine(text);
   outcome.message = std::move(text);
   outcome.totalCounter = totalCounter_;
   outcome.okCount = ch.okCount;
   outcome.ngCount = ch.ngCount;
-  ch.lastOutcome = outcome;
+  link.KeepOutcome(outcome);
   Notify(ViewPart::Gauges);
   ended_.emplace_back(n, outcome);
 }
@@ -98,7 +96,7 @@ std::span<const std::uint8_t> Station::Packet(int n, std::size_t length) {
 
 void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
   p::LinkBuffers& buffers = Buffers(n);
-  ChannelState& ch = Channel(n);
+  const ChannelSnapshot& ch = Channel(n);
   const p::DecodeResult decoded = p::DecodeFrame(frame, buffers.packet);
   const bool handled = ch.pendingCommand != kPendingIdle;
   if (decoded.code != p::kStatusOk) {
@@ -118,39 +116,47 @@ void Station::DispatchReply(int n, std::span<const std::uint8_t> frame) {
 // ---------------------------------------------------------------------------------------------
 // Handlers
 
-void Station::DownloadStep(int n, std::uint8_t s, std::size_t /*length*/) {
-  if (!Accepted(s)) return FailOperation(n, s);
-  ChannelState& ch = Channel(n);
-  if (ch.dataPhase == 0) {
-    // The settings are stored; the image follows block by block.
-    ch.dataPhase = 1;
-    ch.blockIndex = 0;
-    ch.gauge.progress = ch.blockIndex + 1;
-    SendDownload(n);
-  } else {
-    ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
-    ch.gauge.progress = ch.blockIndex + 1;
-    if (ch.blockIndex < ch.blockCount) {
-      SendDownload(n);
-    } else {
-      FinishOperation(n, OperationResult::Ok, s, Format("编程器%d : 下载操作成功!", n));
-      // The gauge stays full: the end-operation step set it.
-      SendRestart(n);
-      ExpectRestartAnswer(n);
-    }
+void Station::BlockStep(int n, std::uint8_t s, std::size_t length, BlockTaker take,
+                        BlocksDone done) {
+  ChannelLink& link = Link(n);
+  // The row whose reply step called: its transfer and its request sender.
+  const StationOperation& op = *OperationAwaiting(link.snapshot().pendingCommand);
+  const BlockTransfer& blocks = *op.link.blocks;
+  const BlockReply reply = ReadBlockReply(blocks, s, Packet(n, length));
+  if (reply.failure) return FailOperation(n, *reply.failure);
+  if (take) {
+    const std::uint8_t taken = (this->*take)(n, link.snapshot().blockIndex, reply.data);
+    if (taken != p::kStatusOk) return FailOperation(n, taken);
   }
+  if (link.BlockDone(blocks)) {
+    Notify(ViewPart::Gauges);
+    link.SendBlock(blocks, [this, n, &op] { (this->*op.send)(n); });
+    return;
+  }
+  (this->*done)(n, s);
+}
+
+void Station::DownloadStep(int n, std::uint8_t s, std::size_t length) {
+  BlockStep(n, s, length, nullptr, &Station::DownloadDone);
+}
+
+void Station::DownloadDone(int n, std::uint8_t s) {
+  FinishOperation(n, OperationResult::Ok, s, Format("编程器%d : 下载操作成功!", n));
+  // The gauge stays full: the end-operation step set it.
+  SendRestart(n);
+  ExpectRestartAnswer(n);
   Notify(ViewPart::Gauges);
 }
 
 bool Station::ContinueAuto(int n, AutoOutcome outcome) {
-  const ChannelState& ch = Channel(n);
+  const ChannelSnapshot& ch = Channel(n);
   if (!ch.autoFlag) return false;
   const AutoTransition* move = NextAutoMove(ch.pendingCommand, outcome, job_.settings);
   if (!move) return false;
   info_.AddInfoLine(Format(move->line, n));
-  Link(n).ContinueAuto(*move, job_.chip);
+  const StationOperation& next = *OperationAwaiting(move->next);
+  Link(n).ContinueAuto(*move, next.link, job_.chip, [this, n, &next] { (this->*next.send)(n); });
   Notify(ViewPart::Gauges);
-  (this->*OperationAwaiting(move->next)->send)(n);
   return true;
 }
 
@@ -181,17 +187,13 @@ void Station::BlankCheckResult(int n, std::uint8_t s, std::size_t /*length*/) {
   }
 }
 
-void Station::ProgramStep(int n, std::uint8_t s, std::size_t /*length*/) {
-  if (!Accepted(s)) return FailOperation(n, s);
-  ChannelState& ch = Channel(n);
-  ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
-  ch.timeout = kOperationTimeout;
-  ch.gauge.progress = ch.blockIndex + 1;
+void Station::ProgramStep(int n, std::uint8_t s, std::size_t length) {
+  BlockStep(n, s, length, nullptr, &Station::ProgramDone);
+}
+
+void Station::ProgramDone(int n, std::uint8_t s) {
+  // The gauge shows the last block counted before the operation ends or Auto goes on.
   Notify(ViewPart::Gauges);
-  if (ch.blockIndex < ch.blockCount) {
-    SendProgramBlock(n);
-    return;
-  }
   const std::string done = Format("芯片%d ：编程操作成功!", n);
   info_.AddInfoLine(done);
   if (ContinueAuto(n, AutoOutcome::Done)) return;
@@ -199,16 +201,13 @@ void Station::ProgramStep(int n, std::uint8_t s, std::size_t /*length*/) {
 }
 
 void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
-  if (s != p::kStatusOk) return FailOperation(n, s);
-  // A reply without its 4096 data bytes cannot be compared.
-  const auto block = p::ReadBackRequest::ReadReply(Packet(n, length));
-  if (!block) return FailOperation(n, p::kStatusBadPacket);
-  ChannelState& ch = Channel(n);
-  const std::uint8_t* data = block->data();
+  BlockStep(n, s, length, &Station::CompareBlock, &Station::VerifyDone);
+}
 
+std::uint8_t Station::CompareBlock(int n, std::uint16_t index, std::span<const std::uint8_t> data) {
   std::uint32_t limit = job_.chip.flashEnd & 0x3FFFFF;
   if (job_.settings.checkCtrl & kCheckShortFlash) limit -= std::min<std::uint32_t>(limit, 0x200);
-  const std::size_t base = std::size_t{ch.blockIndex} * 64;  // in 16-byte lines
+  const std::size_t base = std::size_t{index} * 64;  // in 16-byte lines
   bool error = false;
   for (std::size_t i = 0; i < 256 && !error && (base + i) * 16 < limit; ++i) {
     const std::size_t at = (base + i) * 16;
@@ -224,21 +223,16 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
       if (frontend_.Ask(MessageKind::Error, text, Buttons::YesAbort) != Answer::Yes) break;
     }
   }
-  if (error) return FailOperation(n, p::kStatusVerifyMismatch);
+  return error ? p::kStatusVerifyMismatch : p::kStatusOk;
+}
 
-  ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
-  ch.gauge.progress = ch.blockIndex + 1;
+void Station::VerifyDone(int n, std::uint8_t s) {
   Notify(ViewPart::Gauges);
-  if (ch.blockIndex < ch.blockCount) {
-    SendReadBack(n);
-    return;
-  }
-  ch.blockIndex = 0;
   const std::string done = Format("芯片%d ：Flash数据校验成功!", n);
   info_.AddInfoLine(done);
   if (ContinueAuto(n, AutoOutcome::Done)) return;
   // An Auto cycle without option bytes ends here.
-  if (ch.autoFlag) {
+  if (Channel(n).autoFlag) {
     FinishOperation(n, OperationResult::Ok, s, p::StatusText(p::kStatusOk));
   } else {
     FinishOperation(n, OperationResult::Ok, s, done, false);
@@ -246,23 +240,22 @@ void Station::VerifyStep(int n, std::uint8_t s, std::size_t length) {
 }
 
 void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
-  if (s != p::kStatusOk) return FailOperation(n, s);
-  const auto block = p::ReadBackRequest::ReadReply(Packet(n, length));
-  if (!block) return FailOperation(n, p::kStatusBadPacket);
-  ChannelState& ch = Channel(n);
-  const std::size_t at = std::size_t{ch.blockIndex} * 1024;
+  BlockStep(n, s, length, &Station::StoreBlock, &Station::ReadDone);
+}
+
+std::uint8_t Station::StoreBlock(int /*n*/, std::uint16_t index,
+                                 std::span<const std::uint8_t> data) {
+  const std::size_t at = std::size_t{index} * 1024;
   if (at < job_.Image().flash.size()) {
     ImageBuffer& image = OwnImage();
-    std::copy_n(block->begin(), std::min(kBlockBytes, image.flash.size() - at),
+    std::copy_n(data.begin(), std::min(kBlockBytes, image.flash.size() - at),
                 image.flash.begin() + static_cast<std::ptrdiff_t>(at));
   }
-  ch.blockIndex = static_cast<std::uint16_t>(ch.blockIndex + p::kImageBlockStepKiB);
-  ch.gauge.progress = ch.blockIndex + 1;
+  return p::kStatusOk;
+}
+
+void Station::ReadDone(int n, std::uint8_t s) {
   Notify(ViewPart::Gauges);
-  if (ch.blockIndex < ch.blockCount) {
-    SendReadBack(n);
-    return;
-  }
   FinishOperation(n, OperationResult::Ok, s, "芯片 ：Main Flash读取成功!");
   SetDataLoaded(true);
   FillFlashView(job_.chip.flashStart, job_.chip.flashEnd);
@@ -333,17 +326,15 @@ void Station::ReadOtpResult(int n, std::uint8_t s, std::size_t length) {
 void Station::HandleProgressReport(int n, std::size_t length) {
   const auto report = p::ReadProgressReport(Packet(n, length));
   if (!report) return;
-  ChannelState& ch = Channel(n);
-  GaugeState& gauge = ch.gauge;
+  // The link moves the gauge and counts a completed part; the panel lines are the station's.
+  Link(n).StandAloneReport(*report);
+  const ChannelSnapshot& ch = Channel(n);
   std::string text;
   bool show = true;
   switch (report->stage) {
     case p::kStageStart:
       text = n == 1 ? "Channel 1 : Initial Programming Interface ...."
                     : Format("Channel %d : Start Auto-Programming....", n);
-      gauge.progress = 5;
-      gauge.maximum = 100;
-      gauge.colour = GaugeColour::Blue;
       break;
     case p::kStageBlankCheck:
     case p::kStageErase:
@@ -356,8 +347,6 @@ void Station::HandleProgressReport(int n, std::size_t length) {
                          : report->stage == p::kStageEepVerify ? "Do EEP Data Verification"
                                                                : "Do Chip Option Byte Programming";
       text = Format("Channel %d : %s....", n, what);
-      gauge.progress = 50;
-      gauge.maximum = 100;
       break;
     }
     case p::kStageProgram:
@@ -365,8 +354,6 @@ void Station::HandleProgressReport(int n, std::size_t length) {
       text = Format(report->stage == p::kStageProgram ? "Channel %d : Do Main Flash Programming...."
                                                       : "Channel %d : Do EEP Data Programming....",
                     n);
-      gauge.progress = std::min<int>(report->value + 2, gauge.maximum);
-      gauge.maximum = report->maximum;
       show = report->value == 0;
       break;
     case p::kStageCompleted: {
@@ -374,19 +361,15 @@ void Station::HandleProgressReport(int n, std::size_t length) {
       if (report->result == p::kResultPartOk) {
         SetTotalCounter(totalCounter_ + 1);
         text += n == 1 ? "Successed !" : "Successed!";
-        ++ch.okCount;
         ++totalOk_;
       } else {
-        ++ch.ngCount;
         ++totalNg_;
-        gauge.colour = GaugeColour::Red;
         text += report->result == p::kResultNotReadProtected
                     ? std::string("Error：芯片未设定读保护！")
                     : Format("Failed : Error=0x%02X!", report->result);
       }
       info_.AddInfoLine(Format("Channel %d : OK=%u, NG=%u.", n, ch.okCount, ch.ngCount));
       CountResult();
-      gauge.progress = gauge.maximum;
       break;
     }
     default:

@@ -33,8 +33,8 @@ std::optional<std::string> UidDigits(const std::string& shown) {
 // step of the Auto cycle when one runs.
 const char* PendingCommandName(std::uint8_t command, bool autoCycle) {
   const StationOperation* op = Station::OperationAwaiting(command);
-  if (autoCycle) return op && op->autoStep() ? op->autoStepName : "Auto";
-  return op && op->recordName ? op->recordName : "an operation";
+  if (autoCycle) return op && op->link.autoStep() ? op->link.autoStepName : "Auto";
+  return op && op->link.recordName ? op->link.recordName : "an operation";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The state of one channel (one programmer on its serial port), four of them side by side.
-// Its link (link/channel_link.h) owns it with the channel's port and buffers; the station's
-// command and reply steps work on it through the begin- and end-operation steps. Front ends and
-// records see it read only, as a ChannelSnapshot.
+// Its link (link/channel_link.h) owns it with the channel's port and buffers and alone assigns
+// it; the station's command and reply steps move it through the link's named steps. Front ends
+// and records see it read only, as a ChannelSnapshot.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +34,9 @@ enum PendingCommand : std::uint8_t {
 
 // Ticks of the 10 ms timer an operation may wait for a reply.
 inline constexpr std::int16_t kOperationTimeout = 1000;
+// Ticks a firmware upgrade waits for the answer to its first block (every block received
+// then gives the standard time-out again).
+inline constexpr std::int16_t kUpgradeTimeout = 500;
 // Ticks a channel waits for the answer to a restart request before it stops expecting one.
 // Requests for the channel are held back meanwhile.
 inline constexpr std::int16_t kRestartAnswerWait = 300;
@@ -72,8 +75,8 @@ struct OperationOutcome {
 };
 
 // A channel as the front ends, the records and the tests see it: read only, current whenever
-// it is looked at on the station's thread (copy it to keep it). Only the channel's link and
-// the station's command and reply steps assign it.
+// it is looked at on the station's thread (copy it to keep it). Only the channel's link
+// assigns it.
 struct ChannelSnapshot {
   std::uint8_t connected = 0;  // the programmer answered the identity request
   std::uint8_t busy = 0;       // an operation runs and a reply is awaited

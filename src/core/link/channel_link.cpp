@@ -1,5 +1,6 @@
 #include "core/link/channel_link.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -68,6 +69,36 @@ void ChannelLink::DropStaleBytes() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The channel's port and programmer
+
+void ChannelLink::BindPort(const std::string& name) {
+  state_.portName = name;
+  state_.identity.clear();
+  port_->SetCommName(name);
+}
+
+void ChannelLink::ForgetProgrammer() {
+  state_.connected = 0;
+  state_.identity.clear();
+}
+
+void ChannelLink::AwaitIdentity(std::int16_t timeout) {
+  state_.connected = 0;
+  state_.timeout = timeout;
+}
+
+void ChannelLink::SetConnected() {
+  state_.pendingCommand = kPendingIdle;
+  state_.connected = 1;
+  state_.gauge.enabled = true;
+}
+
+void ChannelLink::ProgrammerGone() {
+  state_.connected = 0;
+  state_.gauge.enabled = false;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Line events and resets
 
 bool ChannelLink::LineError() {
@@ -102,6 +133,20 @@ void ChannelLink::Disconnect(std::int16_t timeout) {
   state_.restartAnswerDue = 0;
   state_.held.clear();
   state_.timeout = timeout;
+}
+
+void ChannelLink::Release() {
+  buffers_.ResetReceive();
+  ResetView();
+  port_->ClosePort();
+}
+
+void ChannelLink::ResetAtStart() {
+  state_.connected = 0;
+  state_.autoFlag = 0;
+  state_.busy = 0;
+  state_.blockCount = 0;
+  state_.blockIndex = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -149,13 +194,125 @@ void ChannelLink::SendFirstRequest(const LinkOperation& op, const ChipRecord& ch
                                    std::function<void()> send) {
   SendWhenFree([this, &op, &chip, first = std::move(send)] {
     first();
-    if (op.timeout) state_.timeout = op.timeout(chip);
+    if (op.timeout) {
+      state_.timeout = op.timeout(chip);
+    } else if (op.blocks) {
+      state_.timeout = op.blocks->timeout;
+    }
   });
 }
 
-void ChannelLink::ContinueAuto(const AutoTransition& move, const ChipRecord& chip) {
+void ChannelLink::ContinueAuto(const AutoTransition& move, const LinkOperation& next,
+                               const ChipRecord& chip, const std::function<void()>& send) {
   state_.pendingCommand = move.next;
   state_.BeginOperation(move.gaugeMaximum(chip), chip.flashSizeKB);
+  // A step of the cycle runs under the standard time-out (an erase's own longer one is its
+  // command's), a block transfer under its own.
+  if (next.blocks) {
+    SendBlock(*next.blocks, send);
+  } else {
+    send();
+  }
+}
+
+void ChannelLink::EndOperation(bool failed) {
+  state_.EndOperation(failed);
+  // Every end of an upgrade (its last block, a refusal, a time-out, a bad reply, a lost port)
+  // leaves the channel idle.
+  state_.upgrading = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Block transfers
+
+bool ChannelLink::BlockDone(const BlockTransfer& t) {
+  if (t.settingsFirst && state_.dataPhase == 0) {
+    // The settings are stored; the image follows block by block, its first block always.
+    state_.dataPhase = 1;
+    state_.blockIndex = 0;
+    state_.gauge.progress = 1;
+    return true;
+  }
+  state_.blockIndex = static_cast<std::uint16_t>(state_.blockIndex + p::kImageBlockStepKiB);
+  // Past the last block the gauge stands one step beyond its maximum until the operation ends.
+  state_.gauge.progress = state_.blockIndex + 1;
+  return state_.blockIndex < state_.blockCount;
+}
+
+void ChannelLink::SendBlock(const BlockTransfer& t, const std::function<void()>& send) {
+  send();
+  state_.timeout = t.timeout;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Firmware upgrade
+
+void ChannelLink::StartUpgrade(std::uint16_t startAddress, std::uint16_t endAddress) {
+  constexpr std::uint32_t kUnits = p::FirmwareBlockRequest::kBlockUnits;
+  state_.upgrading = 1;
+  state_.connected = 1;
+  state_.busy = 1;
+  state_.pendingCommand = kPendingFirmwareUpgrade;
+  state_.timeout = kUpgradeTimeout;
+  state_.upgradeAddress = startAddress;
+  // One block per kUnits address units up to the end address: the count announced to the
+  // programmer is the number of blocks it will receive.
+  const std::uint32_t span =
+      endAddress > startAddress ? std::uint32_t{endAddress} - startAddress : 0;
+  state_.upgradeBlocks =
+      static_cast<std::uint16_t>(std::max<std::uint32_t>(1, (span + kUnits - 1) / kUnits));
+  state_.gauge.enabled = true;
+  state_.gauge.progress = 2;
+  state_.gauge.maximum = state_.upgradeBlocks;
+  state_.gauge.colour = GaugeColour::Blue;
+}
+
+bool ChannelLink::UpgradeBlockDone(std::uint16_t endAddress) {
+  ++state_.gauge.progress;
+  const std::uint32_t next =
+      std::uint32_t{state_.upgradeAddress} + p::FirmwareBlockRequest::kBlockUnits;
+  if (next >= endAddress) return false;
+  state_.upgradeAddress = static_cast<std::uint16_t>(next);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stand-alone work
+
+void ChannelLink::StandAloneReport(const p::ProgressReport& report) {
+  GaugeState& gauge = state_.gauge;
+  switch (report.stage) {
+    case p::kStageStart:
+      gauge.progress = 5;
+      gauge.maximum = 100;
+      gauge.colour = GaugeColour::Blue;
+      break;
+    case p::kStageBlankCheck:
+    case p::kStageErase:
+    case p::kStageVerify:
+    case p::kStageEepVerify:
+    case p::kStageOptionBytes:
+      gauge.progress = 50;
+      gauge.maximum = 100;
+      break;
+    case p::kStageProgram:
+    case p::kStageEepProgram:
+      // Bounded by the maximum in force before this report's.
+      gauge.progress = std::min<int>(report.value + 2, gauge.maximum);
+      gauge.maximum = report.maximum;
+      break;
+    case p::kStageCompleted:
+      if (report.result == p::kResultPartOk) {
+        ++state_.okCount;
+      } else {
+        ++state_.ngCount;
+        gauge.colour = GaugeColour::Red;
+      }
+      gauge.progress = gauge.maximum;
+      break;
+    default:
+      break;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,7 +1,10 @@
 // One channel's link to its programmer: the port, the receive path with its frame cutter, the
-// request path, the wait for a restart's answer with the requests held meanwhile, and the
-// channel's share of the 10 ms tick. The station owns one per channel and runs its operations
-// over them; what a frame means is the station's business (LinkHost).
+// request path, the wait for a restart's answer with the requests held meanwhile, the
+// channel's share of the 10 ms tick, and the channel's state, which only the link assigns: the
+// programmer found on the port, the operations it runs (begin and end, the block transfers,
+// the firmware upgrade, the Auto cycle's moves) and the stand-alone results it reports. The
+// station owns one link per channel and runs its operations over them; what a frame means and
+// what the job does with it is the station's business (LinkHost).
 //
 // Threading: the station's thread only. The port's reader thread posts its blocks to the
 // station's event queue; they reach Receive from there.
@@ -11,11 +14,13 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/link/channel.h"
 #include "core/link/operation.h"
 #include "core/protocol/codec.h"
+#include "core/protocol/replies.h"
 #include "core/serial/port.h"
 
 namespace korvan {
@@ -55,9 +60,9 @@ class ChannelLink {
   Port& port() { return *port_; }
   protocol::LinkBuffers& buffers() { return buffers_; }
   const ChannelSnapshot& snapshot() const { return state_; }
-  // For the station's command and reply steps, which run the channel's operations.
-  ChannelState& state() { return state_; }
   const ChannelState& state() const { return state_; }
+  // For tests and fuzzers that put a channel into a given state before they drive it.
+  ChannelState& StateForTest() { return state_; }
 
   // --- Receive path ---
   // True while a block is being cut into frames (a frame's handler may raise a question or
@@ -77,6 +82,26 @@ class ChannelLink {
   // (its first bytes may already be here; they stay, so that its frame completes).
   void DropStaleBytes();
 
+  // --- The channel's port and programmer ---
+  // The channel is bound to the port `name` (the port takes the name); the identity of a
+  // programmer found before is forgotten.
+  void BindPort(const std::string& name);
+  // The channel has no port: the port arrangement left it without one.
+  void ForgetPort() { state_.portName.clear(); }
+  // The programmer found before is forgotten: not connected, no identity.
+  void ForgetProgrammer();
+  // Not connected; the identity reply may take `timeout` ticks.
+  void AwaitIdentity(std::int16_t timeout);
+  // The programmer on the port named itself `identity`.
+  void SetIdentity(const std::string& identity) { state_.identity = identity; }
+  // The programmer answered and is ready: connected, no command pending, its gauge enabled.
+  void SetConnected();
+  // No programmer the station works with answered.
+  void SetNotConnected() { state_.connected = 0; }
+  // The port is gone (after Hangup and the end of its operation): not connected, the gauge
+  // disabled.
+  void ProgrammerGone();
+
   // --- Line events and resets ---
   // A line error: the unfinished frame goes, the channel is no longer busy or upgrading, and
   // the requests held for a busy channel go. Returns whether an operation was running.
@@ -89,6 +114,11 @@ class ChannelLink {
   // Before the channel takes a port afresh: the port closed, the unfinished frame gone, not
   // connected, no restart answer awaited, nothing held, `timeout` ticks for the identity reply.
   void Disconnect(std::int16_t timeout);
+  // Before the ports are listed afresh: the unfinished frame gone, not at work (ResetView), the
+  // port closed.
+  void Release();
+  // At start-up: not connected, no Auto cycle, not busy, no blocks.
+  void ResetAtStart();
 
   // --- Requests ---
   // Frames the packet of `length` bytes in the packet buffer and queues it on the port; a
@@ -116,9 +146,42 @@ class ChannelLink {
   // came. `op` and `chip` must outlive the wait (the station's rows and chip record do).
   void SendFirstRequest(const LinkOperation& op, const ChipRecord& chip,
                         std::function<void()> send);
-  // An Auto cycle goes on with `move`: the operation awaiting its next command, the gauge at 1
-  // of its maximum. The station sends the step's first request.
-  void ContinueAuto(const AutoTransition& move, const ChipRecord& chip);
+  // The gauge of the operation just begun shows `progress` (one that reports nothing of its
+  // own may start part way).
+  void MoveGauge(int progress) { state_.gauge.progress = progress; }
+  // An Auto cycle goes on with `move`: the operation awaiting its next command, `next`, the
+  // gauge at 1 of its maximum; then `send` (its first request), with the time-out of its block
+  // transfer, if it is one.
+  void ContinueAuto(const AutoTransition& move, const LinkOperation& next, const ChipRecord& chip,
+                    const std::function<void()>& send);
+  // The operation ends (its last reply, a failure, a time-out, a lost port): idle, not
+  // upgrading, the gauge full, red when `failed`.
+  void EndOperation(bool failed);
+  // How the operation ended, kept as the channel's lastOutcome.
+  void KeepOutcome(const OperationOutcome& outcome) { state_.lastOutcome = outcome; }
+
+  // --- Block transfers (download, program, verify, read) ---
+  // The reply to a block of `t` counted (see ReadBlockReply): the next block is due, or the
+  // first one after the settings. Moves the block index and the gauge; true when another
+  // request is due, false when the last block is done.
+  bool BlockDone(const BlockTransfer& t);
+  // Sends a request of `t` (`send` builds it from the channel's block index and data phase)
+  // and gives it the transfer's time-out.
+  void SendBlock(const BlockTransfer& t, const std::function<void()>& send);
+
+  // --- Firmware upgrade ---
+  // The upgrade starts: connected, busy and upgrading under kPendingFirmwareUpgrade, one block
+  // per FirmwareBlockRequest::kBlockUnits address units from `startAddress` up to
+  // `endAddress` (at least one), the gauge at 2 of the block count, kUpgradeTimeout ticks.
+  void StartUpgrade(std::uint16_t startAddress, std::uint16_t endAddress);
+  // The programmer took the block in flight: the gauge moves on; true when another block is
+  // due below `endAddress` (upgradeAddress then names it), false when that was the last.
+  bool UpgradeBlockDone(std::uint16_t endAddress);
+
+  // --- Stand-alone work ---
+  // A progress report of the programmer's own work: the gauge follows its stage, and a
+  // completed part counts as OK or NG on the channel (NG turns the gauge red).
+  void StandAloneReport(const protocol::ProgressReport& report);
 
   // --- The 10 ms tick ---
   // Counts the restart wait, else the running operation's time-out; the gauge of an operation

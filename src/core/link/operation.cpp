@@ -3,8 +3,24 @@
 #include <algorithm>
 
 #include "core/link/channel.h"
+#include "core/protocol/constants.h"
+#include "core/protocol/requests.h"
 
 namespace korvan {
+
+BlockReply ReadBlockReply(const BlockTransfer& t, std::uint8_t status,
+                          std::span<const std::uint8_t> packet) {
+  namespace p = protocol;
+  if (!t.readsBack) {
+    if (status == p::kStatusOk || status == p::kStatusDone) return {};
+    return {.failure = status};
+  }
+  if (status != p::kStatusOk) return {.failure = status};
+  // A reply without its whole block cannot be compared or stored.
+  const auto block = p::ReadBackRequest::ReadReply(packet);
+  if (!block) return {.failure = p::kStatusBadPacket};
+  return {.data = *block};
+}
 
 std::uint16_t FlashKiBGauge(const ChipRecord& chip) {
   return chip.flashSizeKB;

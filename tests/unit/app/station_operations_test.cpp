@@ -24,16 +24,16 @@ TEST(StationOperations, EachPendingCommandHasOneReplyStepAndEachStepWordOneOpera
     // The generic start needs all of a row's start; the handlers of their own need less.
     if (op.flags.channels != OperationChannels::Own) {
       EXPECT_NE(op.message, nullptr);
-      EXPECT_NE(op.gaugeMaximum, nullptr);
+      EXPECT_NE(op.link.gaugeMaximum, nullptr);
       EXPECT_NE(op.send, nullptr);
       EXPECT_EQ(&Station::OperationStartedBy(op.start), &op);
     }
     if (op.reply) {
-      EXPECT_TRUE(awaited.insert(op.pending).second);
-      EXPECT_EQ(Station::OperationAwaiting(op.pending), &op);
-    } else if (op.pending != kPendingIdle) {
+      EXPECT_TRUE(awaited.insert(op.link.pending).second);
+      EXPECT_EQ(Station::OperationAwaiting(op.link.pending), &op);
+    } else if (op.link.pending != kPendingIdle) {
       // Another row takes its replies (Auto: the blank check's).
-      ASSERT_NE(Station::OperationAwaiting(op.pending), nullptr);
+      ASSERT_NE(Station::OperationAwaiting(op.link.pending), nullptr);
     }
   }
   EXPECT_EQ(awaited, (std::set<std::uint8_t>{
