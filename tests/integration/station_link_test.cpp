@@ -588,7 +588,12 @@ TEST(StationLink, ACommandAfterARestartWaitsForTheRestartsAnswer) {
     const auto& outcome = *rig.station.channel(n).lastOutcome;
     EXPECT_EQ(outcome.command, kPendingReadChipId) << n;
     EXPECT_EQ(outcome.result, OperationResult::Ok) << outcome.message;
-    EXPECT_FALSE(outcome.chipUid.empty()) << n;
+    EXPECT_EQ(outcome.chipUidBytes.size(), 12u) << n;
+    // The text the panel and --json show is made from the bytes: "%02X " each.
+    std::string shown;
+    for (const std::uint8_t b : outcome.chipUidBytes) shown += Format("%02X ", b);
+    EXPECT_EQ(outcome.chipUid, shown) << n;
+    ASSERT_TRUE(rig.HasLine(Format("芯片%d ：UID=", n) + shown)) << n;
   }
   EXPECT_FALSE(rig.HasLine("芯片1 ：数据包错误！"));
 }

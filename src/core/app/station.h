@@ -440,7 +440,7 @@ class Station : private LinkHost {
   // The end-operation step with the gauge redrawn: ends the operation, adds `text` as an
   // information message when `addLine` is set, and records the outcome.
   void FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
-                       bool addLine = true, std::string chipUid = {});
+                       bool addLine = true, std::span<const std::uint8_t> chipUid = {});
   // "芯片1 ：%s" with the status text; "编程器1  ：%s" for a failed download.
   std::string StatusLine(int n, std::uint8_t code, std::uint8_t operation) const;
   void FailOperation(int n, std::uint8_t code);

@@ -34,7 +34,7 @@ bool IsAutoStep(std::uint8_t command) {
 // Beginning and ending operations
 
 void Station::FinishOperation(int n, OperationResult result, std::uint8_t status, std::string text,
-                              bool addLine, std::string chipUid) {
+                              bool addLine, std::span<const std::uint8_t> chipUid) {
   ChannelLink& link = Link(n);
   const ChannelSnapshot& ch = link.snapshot();
   OperationOutcome outcome;
@@ -43,7 +43,8 @@ void Station::FinishOperation(int n, OperationResult result, std::uint8_t status
   outcome.result = result;
   outcome.status = status;
   outcome.chipName = job_.chip.chipName;
-  outcome.chipUid = std::move(chipUid);
+  outcome.chipUidBytes.assign(chipUid.begin(), chipUid.end());
+  for (const std::uint8_t b : chipUid) outcome.chipUid += Format("%02X ", b);
   if (outcome.autoCycle && result == OperationResult::Ok && job_.settings.snEnable) {
     outcome.serialNumber = job_.settings.snStart[static_cast<std::size_t>(n - 1)];
   }
@@ -287,7 +288,7 @@ void Station::ChipIdResult(int n, std::uint8_t s, std::size_t length) {
   if (!id) return FailOperation(n, p::kStatusBadPacket);
   std::string uid;
   for (const std::uint8_t b : *id) uid += Format("%02X ", b);
-  FinishOperation(n, OperationResult::Ok, s, Format("芯片%d ：UID=%s", n, uid.c_str()), true, uid);
+  FinishOperation(n, OperationResult::Ok, s, Format("芯片%d ：UID=%s", n, uid.c_str()), true, *id);
 }
 
 void Station::ReadAddressResult(int n, std::uint8_t s, std::size_t length) {

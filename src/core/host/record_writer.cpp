@@ -18,14 +18,10 @@ std::string StandAloneResultText(int channel, std::uint8_t code) {
 }
 
 // "01 02 0a ..." as the station shows a UID → "01020A...".
-std::optional<std::string> UidDigits(const std::string& shown) {
+std::optional<std::string> UidDigits(std::span<const std::uint8_t> uid) {
+  if (uid.empty()) return std::nullopt;
   std::string digits;
-  for (char c : shown) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) {
-      digits += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-  }
-  if (digits.empty()) return std::nullopt;
+  for (const std::uint8_t b : uid) digits += Format("%02X", b);
   return digits;
 }
 
@@ -80,7 +76,7 @@ ProductionRecord RecordWriter::AutoRecord(int channel, const OperationOutcome& o
   if (!outcome.chipName.empty()) r.chip = outcome.chipName;
   r.serialNumber = outcome.serialNumber;
   if (r.serialNumber) r.serialNumberAddress = station_.settings().snAddress;
-  r.chipUid = UidDigits(outcome.chipUid);
+  r.chipUid = UidDigits(outcome.chipUidBytes);
   r.result = outcome.status;
   r.resultText = outcome.message;
   r.pass = outcome.result == OperationResult::Ok;

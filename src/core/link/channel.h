@@ -67,7 +67,9 @@ struct OperationOutcome {
   std::string chipName;
   // The serial number this part was given, when serial numbers are on (Auto cycles).
   std::optional<std::uint32_t> serialNumber;
-  std::string chipUid;  // "%0.2x " of the 12 ID bytes, when the operation read them
+  // The part's ID bytes, when the operation read them, and as the panel shows them ("%02X " each).
+  std::vector<std::uint8_t> chipUidBytes;
+  std::string chipUid;
   // Counters after the operation.
   std::int32_t totalCounter = 0;
   std::uint32_t okCount = 0;  // this channel's stand-alone OK and NG counts

@@ -60,6 +60,8 @@ TEST_F(StationHostTest, TheWindowsCheckAsksAboutANumberAnOkPartAlreadyGot) {
   part.command = kPendingBlankCheck;
   part.autoCycle = true;
   part.serialNumber = 100;
+  part.chipUidBytes = {0x01, 0xAB, 0x0F};
+  EXPECT_EQ(host_.records()->AutoRecord(1, part).chipUid, "01AB0F");  // from the bytes, not a text
   host_.records()->OperationEnded(1, part);
   ASSERT_EQ(host_.records()->written(), 1u);
 
