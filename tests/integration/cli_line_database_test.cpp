@@ -51,18 +51,22 @@ class LineCli : public CliRun {
     return store->Find({});
   }
 
-  std::string Run(const std::string& folder, const std::string& more) {
-    return "run --records " + folder + " --records-db " + url_ + " --chip N32G430C8L7 fw.hex " +
+  std::string Run(const std::string& folder, const std::string& more,
+                  const std::string& chip = "N32G430C8L7") {
+    return "run --records " + folder + " --records-db " + url_ + " --chip " + chip + " fw.hex " +
            more;
   }
 
   // Station "a" downloads and runs twelve Auto cycles in the background, its output in
-  // stdout.txt and stderr.txt; returns its pid (-1 when it could not start).
+  // stdout.txt and stderr.txt; returns its pid (-1 when it could not start). The part has
+  // 16 KiB of flash: on programmers in real time (--realtime) a cycle takes about 0.6 s, most
+  // of it the flash's bytes on the wire, so a test can act between parts and the run still
+  // ends a few seconds after.
   pid_t StartTwelveParts(const std::string& ports) {
     std::string steps = "download";
     for (int i = 0; i < 12; ++i) steps += " auto";
     const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS='" + ports +
-                                "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps) +
+                                "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps, "N32G003F4Q7") +
                                 " >stdout.txt 2>stderr.txt";
     const pid_t pid = fork();
     if (pid == 0) {
@@ -244,7 +248,7 @@ TEST_F(LineCli, AStationKilledWhileTheServerIsAwayForwardsEverythingOnceAtItsNex
 }
 
 TEST_F(LineCli, TheServerStoppedMidRunGetsEveryRecordOnceInOrder) {
-  // Programmers slow enough that the server can be stopped between parts.
+  // Programmers slow enough that the server can be stopped between parts (StartTwelveParts).
   SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "20"});
   ASSERT_FALSE(sim.ports().empty());
   const pid_t pid = StartTwelveParts(sim.ports());
