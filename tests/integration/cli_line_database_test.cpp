@@ -57,14 +57,14 @@ class LineCli : public CliRun {
            more;
   }
 
-  // Station "a" downloads and runs twelve Auto cycles in the background, its output in
-  // stdout.txt and stderr.txt; returns its pid (-1 when it could not start). The part has
-  // 16 KiB of flash: on programmers in real time (--realtime) a cycle takes about 0.6 s, most
-  // of it the flash's bytes on the wire, so a test can act between parts and the run still
-  // ends a few seconds after.
-  pid_t StartTwelveParts(const std::string& ports) {
+  // Station "a" downloads and runs sixteen Auto cycles (32 parts on two programmers) in the
+  // background, its output in stdout.txt and stderr.txt; returns its pid (-1 when it could not
+  // start). The part has 16 KiB of flash: on programmers in real time (--realtime --flash-ms 0)
+  // a cycle takes about 0.4 s, the flash's bytes on the wire, so a test can act between parts,
+  // and the run still goes on for some seconds after it acted.
+  pid_t StartSixteenCycles(const std::string& ports) {
     std::string steps = "download";
-    for (int i = 0; i < 12; ++i) steps += " auto";
+    for (int i = 0; i < 16; ++i) steps += " auto";
     const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS='" + ports +
                                 "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps, "N32G003F4Q7") +
                                 " >stdout.txt 2>stderr.txt";
@@ -208,11 +208,11 @@ TEST_F(LineCli, AStationKilledBeforeForwardingForwardsOnItsNextStart) {
 }
 
 TEST_F(LineCli, AStationKilledWhileTheServerIsAwayForwardsEverythingOnceAtItsNextStart) {
-  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "20"});
+  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "0"});
   ASSERT_FALSE(sim.ports().empty());
   std::string problem;
   ASSERT_TRUE(server_->Stop(&problem)) << problem;
-  const pid_t pid = StartTwelveParts(sim.ports());
+  const pid_t pid = StartSixteenCycles(sim.ports());
   ASSERT_GE(pid, 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   const auto recorded = [&] {
@@ -248,10 +248,10 @@ TEST_F(LineCli, AStationKilledWhileTheServerIsAwayForwardsEverythingOnceAtItsNex
 }
 
 TEST_F(LineCli, TheServerStoppedMidRunGetsEveryRecordOnceInOrder) {
-  // Programmers slow enough that the server can be stopped between parts (StartTwelveParts).
-  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "20"});
+  // Programmers slow enough that the server can be stopped between parts (StartSixteenCycles).
+  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "0"});
   ASSERT_FALSE(sim.ports().empty());
-  const pid_t pid = StartTwelveParts(sim.ports());
+  const pid_t pid = StartSixteenCycles(sim.ports());
   ASSERT_GE(pid, 0);
   auto wait = [](const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -274,7 +274,7 @@ TEST_F(LineCli, TheServerStoppedMidRunGetsEveryRecordOnceInOrder) {
   EXPECT_EQ(WEXITSTATUS(raw), 0) << Slurp(dir / "stdout.txt") << Slurp(dir / "stderr.txt");
 
   const auto local = Local("a");
-  ASSERT_EQ(local.size(), 24u);
+  ASSERT_EQ(local.size(), 32u);
   EXPECT_GT(local.size(), atStop);  // records were made while the server was away
   const auto line = OnTheLine();
   ASSERT_EQ(line.size(), local.size());
