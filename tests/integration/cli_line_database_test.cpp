@@ -1,5 +1,7 @@
 // Stations of a line sharing one line database: korvan-cli run against korvan-sim, each station
-// with a record folder of its own, and a PostgreSQL server of the test's own.
+// with a record folder of its own, and a PostgreSQL server of the test's own. And the
+// PostgreSQL client module: loaded only by commands that use a line database, found where the
+// build and the package put it, and named when it cannot be loaded.
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -49,18 +51,22 @@ class LineCli : public CliRun {
     return store->Find({});
   }
 
-  std::string Run(const std::string& folder, const std::string& more) {
-    return "run --records " + folder + " --records-db " + url_ + " --chip N32G430C8L7 fw.hex " +
+  std::string Run(const std::string& folder, const std::string& more,
+                  const std::string& chip = "N32G430C8L7") {
+    return "run --records " + folder + " --records-db " + url_ + " --chip " + chip + " fw.hex " +
            more;
   }
 
-  // Station "a" downloads and runs twelve Auto cycles in the background, its output in
-  // stdout.txt and stderr.txt; returns its pid (-1 when it could not start).
-  pid_t StartTwelveParts(const std::string& ports) {
+  // Station "a" downloads and runs sixteen Auto cycles (32 parts on two programmers) in the
+  // background, its output in stdout.txt and stderr.txt; returns its pid (-1 when it could not
+  // start). The part has 16 KiB of flash: on programmers in real time (--realtime --flash-ms 0)
+  // a cycle takes about 0.4 s, the flash's bytes on the wire, so a test can act between parts,
+  // and the run still goes on for some seconds after it acted.
+  pid_t StartSixteenCycles(const std::string& ports) {
     std::string steps = "download";
-    for (int i = 0; i < 12; ++i) steps += " auto";
+    for (int i = 0; i < 16; ++i) steps += " auto";
     const std::string command = "cd '" + dir.string() + "' && KORVAN_PORTS='" + ports +
-                                "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps) +
+                                "' exec '" KORVAN_CLI_PATH "' " + Run("a", steps, "N32G003F4Q7") +
                                 " >stdout.txt 2>stderr.txt";
     const pid_t pid = fork();
     if (pid == 0) {
@@ -202,11 +208,11 @@ TEST_F(LineCli, AStationKilledBeforeForwardingForwardsOnItsNextStart) {
 }
 
 TEST_F(LineCli, AStationKilledWhileTheServerIsAwayForwardsEverythingOnceAtItsNextStart) {
-  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "20"});
+  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "0"});
   ASSERT_FALSE(sim.ports().empty());
   std::string problem;
   ASSERT_TRUE(server_->Stop(&problem)) << problem;
-  const pid_t pid = StartTwelveParts(sim.ports());
+  const pid_t pid = StartSixteenCycles(sim.ports());
   ASSERT_GE(pid, 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   const auto recorded = [&] {
@@ -242,10 +248,10 @@ TEST_F(LineCli, AStationKilledWhileTheServerIsAwayForwardsEverythingOnceAtItsNex
 }
 
 TEST_F(LineCli, TheServerStoppedMidRunGetsEveryRecordOnceInOrder) {
-  // Programmers slow enough that the server can be stopped between parts.
-  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "20"});
+  // Programmers slow enough that the server can be stopped between parts (StartSixteenCycles).
+  SimProcess sim({"--count", "2", "--realtime", "--flash-ms", "0"});
   ASSERT_FALSE(sim.ports().empty());
-  const pid_t pid = StartTwelveParts(sim.ports());
+  const pid_t pid = StartSixteenCycles(sim.ports());
   ASSERT_GE(pid, 0);
   auto wait = [](const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -268,13 +274,105 @@ TEST_F(LineCli, TheServerStoppedMidRunGetsEveryRecordOnceInOrder) {
   EXPECT_EQ(WEXITSTATUS(raw), 0) << Slurp(dir / "stdout.txt") << Slurp(dir / "stderr.txt");
 
   const auto local = Local("a");
-  ASSERT_EQ(local.size(), 24u);
+  ASSERT_EQ(local.size(), 32u);
   EXPECT_GT(local.size(), atStop);  // records were made while the server was away
   const auto line = OnTheLine();
   ASSERT_EQ(line.size(), local.size());
   for (std::size_t i = 0; i < line.size(); ++i) {
     EXPECT_EQ(line[i].stationRow, local[i].rowId);
     EXPECT_EQ(line[i].record, local[i].record);
+  }
+}
+
+// A command that uses no line database does not load the PostgreSQL client (libpq, libpqxx and
+// what they bring), as the dynamic loader reports it; the check of a connection string does.
+TEST_F(CliRun, OnlyCommandsThatUseALineDatabaseLoadThePostgreSQLClient) {
+  Write("fw.hex", MakeFirmware(0x08000000, 4096, 64).hex);
+  const struct {
+    const char* args;
+    int status;
+    bool loads;
+  } cases[] = {
+      {"--version", 0, false},
+      {"convert --chip N32G430C8L7 fw.hex out.bin", 0, false},
+      {"run --records rec --records-db postgresql://h:99999/db --chip N32G430C8L7 fw.hex auto", 2,
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result r = korvan::testing::RunKorvanCli(dir.string(), c.args, "LD_DEBUG=libs");
+    EXPECT_EQ(r.status, c.status) << r.err;
+    ASSERT_NE(r.err.find("calling init: "), std::string::npos) << "no report of the loader";
+    EXPECT_EQ(r.err.find("libpq") != std::string::npos, c.loads) << r.err;
+  }
+}
+
+// korvan-cli laid out as installed (PREFIX/bin/korvan-cli) finds the client module beside
+// itself or in PREFIX/lib/<multiarch>/korvan200nat/, or where KORVAN_LINE_MODULE says; without it,
+// every use of a line database fails and says why. A port libpq reads as out of range shows that
+// the module was loaded and asked.
+TEST_F(CliRun, TheLineDatabaseClientModuleIsFoundWhereItIsInstalledOrNamedWhenMissing) {
+  const fs::path root = fs::canonical(dir);
+  const fs::path bin = root / "prefix/bin";
+  const fs::path lib = (bin / KORVAN_LINE_MODULE_FROM_BIN).lexically_normal();
+  fs::create_directories(bin);
+  fs::create_directories(lib);
+  const fs::path cli = bin / "korvan-cli";
+  std::error_code ec;
+  fs::create_hard_link(KORVAN_CLI_PATH, cli, ec);
+  if (ec) fs::copy_file(KORVAN_CLI_PATH, cli);
+  const fs::path built = fs::path(KORVAN_CLI_PATH).parent_path() / "korvan-line-pg.so";
+  ASSERT_TRUE(fs::exists(built)) << built;
+  Write("fw.hex", MakeFirmware(0x08000000, 4096, 64).hex);
+  Write("not-a-module.so", "text, not a shared object\n");
+
+  const std::string loaded = "port 99999 is not 1..65535";
+  const std::string failed = "the PostgreSQL client module could not be loaded: ";
+  const struct {
+    const char* name;
+    fs::path placed;  // where the module is put; empty: nowhere
+    std::string env;
+    std::string said;
+  } cases[] = {
+      {"beside the program", bin / "korvan-line-pg.so", "", loaded},
+      {"in the package's library folder", lib / "korvan-line-pg.so", "", loaded},
+      {"named by KORVAN_LINE_MODULE", root / "elsewhere.so",
+       "KORVAN_LINE_MODULE=" + (root / "elsewhere.so").string(), loaded},
+      {"nowhere",
+       {},
+       "",
+       failed + "korvan-line-pg.so is neither beside the program (in " + bin.string() +
+           ") nor in " + lib.string()},
+      {"named but missing, though installed", lib / "korvan-line-pg.so",
+       "KORVAN_LINE_MODULE=" + (root / "missing.so").string(),
+       failed + (root / "missing.so").string()},
+      {"named, no shared object",
+       {},
+       "KORVAN_LINE_MODULE=not-a-module.so",
+       failed + (root / "not-a-module.so").string()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const fs::path& old :
+         {bin / "korvan-line-pg.so", lib / "korvan-line-pg.so", root / "elsewhere.so"}) {
+      fs::remove(old);
+    }
+    if (!c.placed.empty()) fs::copy_file(built, c.placed);
+    // Checked before anything is sent: a usage error either way, with the reason.
+    const Result run = korvan::testing::RunKorvanCli(
+        dir.string(),
+        "run --records rec --records-db postgresql://h:99999/db --chip N32G430C8L7 fw.hex auto",
+        c.env + " KORVAN_PORTS=''", cli.string());
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("--records-db postgresql://h:99999/db: " + c.said), std::string::npos)
+        << run.err;
+    if (c.said == loaded) continue;
+    // Asking the line without its client fails by name, with nothing printed as found.
+    const Result records = korvan::testing::RunKorvanCli(
+        dir.string(), "records --db postgresql://h:5432/db", c.env, cli.string());
+    EXPECT_EQ(records.status, 3) << records.out << records.err;
+    EXPECT_EQ(records.out, "");
+    EXPECT_NE(records.err.find("records: " + c.said), std::string::npos) << records.err;
   }
 }
 

@@ -13,7 +13,8 @@ struct CliResult {
 
 // `korvan-cli ARGUMENTS` in `folder` (ARGUMENTS as the shell reads them), with `environment`
 // ("NAME='value' ...", may be empty) before it. The output files are removed afterwards.
+// `program` is the build's korvan-cli unless given (a copy laid out as installed, say).
 CliResult RunKorvanCli(const std::string& folder, const std::string& arguments,
-                       const std::string& environment = "");
+                       const std::string& environment = "", const std::string& program = "");
 
 }  // namespace korvan::testing

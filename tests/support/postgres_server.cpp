@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
-#include <pqxx/pqxx>
 #include <sstream>
 
 extern char** environ;
@@ -91,17 +91,58 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(std::string* problem) {
       return nullptr;
     }
   }
-  if (server->RunTool("initdb", {"-D", server->folder_ + "/data", "-U", "korvan", "--auth=trust",
-                                 "-E", "UTF8", "--locale=C", "--no-sync"}) != 0) {
-    *problem = "initdb failed: " + server->LogTail();
-    return nullptr;
-  }
+  bool copied = false;
+  if (!server->MakeCluster(true, &copied, problem)) return nullptr;
   // A port found free may be taken before the server binds it: a few tries.
   for (int attempt = 0; attempt < 3; ++attempt) {
     server->port_ = FreePort();
     if (server->StartServer(problem)) return server;
   }
+  // A template the server cannot start from (left by an older server, or damaged) is made
+  // again, once.
+  if (copied && server->MakeCluster(false, &copied, problem)) {
+    server->port_ = FreePort();
+    if (server->StartServer(problem)) return server;
+  }
   return nullptr;
+}
+
+bool PostgresServer::MakeCluster(bool useTemplate, bool* copied, std::string* problem) {
+  const std::vector<std::string> options = {"-U",   "korvan",     "--auth=trust", "-E",
+                                            "UTF8", "--locale=C", "--no-sync"};
+  std::string key = binDir_;
+  for (const std::string& o : options) key += ' ' + o;
+  const fs::path templ = fs::path(KORVAN_BINARY_DIR) / "tests" /
+                         ("postgres-template-" + std::to_string(std::hash<std::string>()(key)));
+  const std::string data = folder_ + "/data";
+  std::error_code ec;
+  *copied = false;
+  fs::remove_all(data, ec);
+  if (useTemplate && fs::exists(templ / "PG_VERSION", ec)) {
+    // cp -a keeps the files' owner (the test runs as root) and their modes.
+    if (Spawn({"/bin/cp", "-a", templ.string(), data}) == 0) {
+      *copied = true;
+      return true;
+    }
+    fs::remove_all(data, ec);
+  }
+  fs::remove_all(templ, ec);
+  std::vector<std::string> args = {"-D", data};
+  args.insert(args.end(), options.begin(), options.end());
+  if (RunTool("initdb", args) != 0) {
+    *problem = "initdb failed: " + LogTail();
+    return false;
+  }
+  // Kept for the next server: copied aside, then renamed into place, so that a test process
+  // never copies a template another one is still writing (the loser of a race drops its copy).
+  const fs::path aside = templ.string() + "." + std::to_string(::getpid());
+  bool kept = Spawn({"/bin/cp", "-a", data, aside.string()}) == 0;
+  if (kept) {
+    fs::rename(aside, templ, ec);
+    kept = !ec;
+  }
+  if (!kept) fs::remove_all(aside, ec);
+  return true;
 }
 
 PostgresServer* PostgresServer::Shared(std::string* problem) {
@@ -132,12 +173,9 @@ std::string PostgresServer::CreateDatabase(std::string* problem) {
   static std::atomic<int> counter{0};
   const std::string name =
       "korvan_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
-  try {
-    pqxx::connection connection(Url());
-    pqxx::nontransaction work(connection);
-    work.exec("CREATE DATABASE " + name);
-  } catch (const std::exception& e) {
-    *problem = std::string("cannot create a database: ") + e.what();
+  if (RunTool("createdb", {"-h", "127.0.0.1", "-p", std::to_string(port_), "-U", "korvan", name}) !=
+      0) {
+    *problem = "cannot create a database: " + LogTail();
     return "";
   }
   return Url(name);
@@ -174,6 +212,10 @@ int PostgresServer::RunTool(const std::string& tool, const std::vector<std::stri
   if (!user_.empty()) argv = {"/usr/sbin/runuser", "-u", user_, "--"};
   argv.push_back(binDir_ + "/" + tool);
   argv.insert(argv.end(), args.begin(), args.end());
+  return Spawn(std::move(argv));
+}
+
+int PostgresServer::Spawn(std::vector<std::string> argv) const {
   std::vector<char*> cargv;
   for (std::string& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);

@@ -4,6 +4,11 @@
 // the cluster belongs to the unprivileged "postgres" user (or "nobody" when there is none) and
 // every server program runs as that user.
 //
+// initdb takes over a second, and every test process that starts a server would pay it: the
+// first cluster made in a build tree is kept as a template (build/tests/postgres-template-*,
+// one per server version and initdb options) and later servers start from a copy of it. A
+// copy the server cannot start from is thrown away and made again by initdb.
+//
 // The server binaries come from Debian's postgresql package (/usr/lib/postgresql/NN/bin).
 // Tests that need a server skip when Start fails, with the reason it gives.
 #pragma once
@@ -44,6 +49,11 @@ class PostgresServer {
  private:
   PostgresServer() = default;
   bool StartServer(std::string* problem);
+  // The cluster in folder_/data: copied from the template when there is one (true), else
+  // made by initdb and kept as the template. False and *problem when initdb failed.
+  bool MakeCluster(bool useTemplate, bool* copied, std::string* problem);
+  // Runs `argv` (argv[0] a full path), its output going to the folder's log; its exit status.
+  int Spawn(std::vector<std::string> argv) const;
   // Runs a server program (as the cluster's owner when the test runs as root), its output
   // going to the folder's log; its exit status.
   int RunTool(const std::string& tool, const std::vector<std::string>& args) const;

@@ -3,60 +3,16 @@
 #include <algorithm>
 
 #include "core/protocol/constants.h"
+#include "core/protocol/names.h"
 #include "core/util/format.h"
 
 namespace korvan::protocol {
 
 std::string StatusText(std::uint8_t code) {
-  switch (code) {
-    case kStatusOk:
-    case kStatusDone:
-      return "操作成功！";
-    case kStatusNotErased:
-      return "芯片未擦除！";
-    case kStatusNoResponse:
-      return "芯片没有响应！";
-    case kStatusWriteProtected:
-      return "芯片已被写保护！";
-    case kStatusReadProtected:
-      return "芯片已被读保护！";
-    case kStatusCrcMismatch:
-      return "数据包校验错误！";
-    case kStatusUnknownCommand:
-      return "不认识的命令！";
-    case kStatusBadPacket:
-      return "数据包错误！";
-    case kStatusFlashError:
-      return "Flash Memory错误！";
-    case kStatusOtpWriteError:
-      return "写EEP/OTP数据错误！";
-    case kStatusVerifyMismatch:
-      return "数据校验错误！";
-    case kStatusChecksumWrong:
-      return "芯片校验和不正确！";
-    case kStatusChipTypeWrong:
-      return "芯片类型不正确！";
-    case kStatusChipMakerWrong:
-      return "芯片厂家型号不正确！";
-    case kStatusCommandTimeout:
-      return "命令执行超时！";
-    case kStatusCommandFailed:
-      return "命令执行错误！";
-    case kStatusSerialNumberWriteError:
-      return "写序列好数据错误！";
-    case kStatusOptionByteWriteError:
-      return "写Option Byte出错！";
-    case kStatusFlashSizeMismatch:
-      return "Flash的大小与芯片不匹配";
-    case kStatusAddressOutOfRange:
-      return "地址空间超出芯片范围！";
-    case kStatusInterfaceInitError:
-      return "初始化编程接口错误！";
-    case kStatusSerialLinkError:
-      return "串口通讯错误！";
-    default:
-      return Format("操作失败！错误代码: 0%d(0x%02X)！", code, code);
+  if (const StatusRow* row = FindStatus(code); row && !row->text.empty()) {
+    return std::string(row->text);
   }
+  return Format("操作失败！错误代码: 0%d(0x%02X)！", code, code);
 }
 
 std::optional<ProgressReport> ReadProgressReport(std::span<const std::uint8_t> packet) {

@@ -6,6 +6,7 @@
 #include "core/model/checksum.h"
 #include "core/protocol/codec.h"
 #include "core/protocol/constants.h"
+#include "core/protocol/names.h"
 #include "core/protocol/replies.h"
 
 namespace korvan::trace {
@@ -101,105 +102,6 @@ const char* DirectionText(Direction direction) {
   return direction == Direction::ToProgrammer ? "pc>prog" : "prog>pc";
 }
 
-std::string CommandName(std::uint8_t command, std::uint16_t parameter) {
-  switch (command) {
-    case p::kCmdDownloadSettings:
-      return "download-settings";
-    case p::kCmdDownloadImage:
-      return "download-image";
-    case p::kCmdRestart:
-      return "restart";
-    case p::kCmdProgram:
-      return "program";
-    case p::kCmdWriteOtp:
-      return "write-otp";
-    case p::kCmdReadBack:
-      return "read-back";
-    case p::kCmdReadOtp:
-      return "read-otp";
-    case p::kCmdFirmwareBlock:
-      return "firmware-block";
-    case p::kIdentitySignature[0]:
-      return "identity";
-    case p::kCmdChip:
-      switch (parameter) {
-        case p::kSubErase:
-          return "erase";
-        case p::kSubBlankCheck:
-          return "blank-check";
-        case p::kSubReadOptionBytes:
-          return "read-ob";
-        case p::kSubWriteOptionBytes:
-          return "write-ob";
-        case p::kSubReadChipId:
-          return "chip-id";
-        case p::kSubReadAddress:
-          return "read-address";
-        default:
-          return "chip";
-      }
-    default:
-      return "";
-  }
-}
-
-std::string StatusName(std::uint8_t status) {
-  switch (status) {
-    case p::kStatusOk:
-      return "ok";
-    case p::kStatusNotErased:
-      return "not-erased";
-    case p::kStatusDone:
-      return "done";
-    case p::kStatusNoResponse:
-      return "no-response";
-    case p::kStatusWriteProtected:
-      return "write-protected";
-    case p::kStatusReadProtected:
-      return "read-protected";
-    case p::kStatusNotBlank:
-      return "not-blank";
-    case p::kStatusIncomplete:
-      return "incomplete";
-    case p::kStatusCrcMismatch:
-      return "crc-mismatch";
-    case p::kStatusUnknownCommand:
-      return "unknown-command";
-    case p::kStatusBadPacket:
-      return "bad-packet";
-    case p::kStatusFlashError:
-      return "flash-error";
-    case p::kStatusOtpWriteError:
-      return "otp-write-error";
-    case p::kStatusVerifyMismatch:
-      return "verify-mismatch";
-    case p::kStatusChecksumWrong:
-      return "checksum-wrong";
-    case p::kStatusChipTypeWrong:
-      return "chip-type-wrong";
-    case p::kStatusChipMakerWrong:
-      return "chip-maker-wrong";
-    case p::kStatusCommandTimeout:
-      return "command-timeout";
-    case p::kStatusCommandFailed:
-      return "command-failed";
-    case p::kStatusSerialNumberWriteError:
-      return "serial-number-write-error";
-    case p::kStatusOptionByteWriteError:
-      return "option-byte-write-error";
-    case p::kStatusFlashSizeMismatch:
-      return "flash-size-mismatch";
-    case p::kStatusAddressOutOfRange:
-      return "address-out-of-range";
-    case p::kStatusInterfaceInitError:
-      return "interface-init-error";
-    case p::kStatusSerialLinkError:
-      return "serial-link-error";
-    default:
-      return "";
-  }
-}
-
 Json DescribeFrame(std::span<const std::uint8_t> frame, Direction direction, bool full) {
   Json j;
   j["kind"] = "frame";
@@ -238,7 +140,8 @@ Json DescribeFrame(std::span<const std::uint8_t> frame, Direction direction, boo
     if (direction == Direction::ToProgrammer) {
       const std::uint16_t parameter = Le16(pk, 1);
       j["command"] = Hex8(pk[0]);
-      if (auto name = CommandName(pk[0], parameter); !name.empty()) j["name"] = name;
+      if (auto name = p::CommandName(pk[0], parameter); !name.empty())
+        j["name"] = std::string(name);
       j["param"] = Hex16(parameter);
     } else {
       // A reply echoes the request's command; its body starts with the status.
@@ -246,7 +149,7 @@ Json DescribeFrame(std::span<const std::uint8_t> frame, Direction direction, boo
       if (bodyLength >= 1 && pk.size() > p::kReplyDataOffset) {
         const std::uint8_t status = pk[p::kReplyDataOffset];
         j["status"] = Hex8(status);
-        if (auto name = StatusName(status); !name.empty()) j["name"] = name;
+        if (auto name = p::StatusName(status); !name.empty()) j["name"] = std::string(name);
       }
     }
     j["body"] = bodyLength;

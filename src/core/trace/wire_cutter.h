@@ -66,16 +66,12 @@ class WireCutter {
 };
 
 // What a frame (its raw bytes, delimiters and trailer included) says, as the fields of its
-// trace line: command or status (hex) and name, parameter, body length, CRC verdict ("ok",
-// "bad", or "none" where the packet carries none: identity frames, progress reports, frames
-// that do not decode), wire length, and the raw bytes in hex, or only the packet header
+// trace line: command or status (hex) and name (the protocol's, names.h), parameter, body length,
+// CRC verdict ("ok", "bad", or "none" where the packet carries none: identity frames, progress
+// reports, frames that do not decode), wire length, and the raw bytes in hex, or only the packet
+// header
 // ("head") when the body is longer than kSummaryBodyBytes and the trace is not full.
 nlohmann::ordered_json DescribeFrame(std::span<const std::uint8_t> frame, Direction direction,
                                      bool full);
-
-// Short names of what the station sends and hears: "program", "erase", "identity"...; empty
-// when it has none.
-std::string CommandName(std::uint8_t command, std::uint16_t parameter);
-std::string StatusName(std::uint8_t status);
 
 }  // namespace korvan::trace
