@@ -219,6 +219,7 @@ CliFrontend& StationSession::FrontendOf(int s) {
 }
 
 void StationSession::SearchAll() {
+  upgradeEnded_ = false;
   for (int c = 1; c <= ChannelCount(); ++c) PortOf(c).ClosePort();
   listed_ = systemPorts_.list(portSources);
   for (auto& u : units_) u->station->BitBtnFindDevClick();
@@ -254,7 +255,7 @@ void StationSession::Start(const std::optional<std::string>& ports) {
   MuteFurther(true);
   for (int s = 1; s <= StationCount(); ++s) {
     station(s).SetPortSources(portSources);
-    station(s).FormShow();
+    station(s).FormShow(environment);
   }
   MuteFurther(false);
   listed_.reset();
@@ -353,8 +354,9 @@ bool StationSession::SettleUpgrades(std::chrono::milliseconds limit) {
   // search may start another upgrade (the first one failed, or the new firmware still reports
   // an older version). A few rounds at most: a programmer that keeps asking is left as its last
   // upgrade left it.
-  for (int round = 0; round < kUpgradeRounds && AnyUpgrading(); ++round) {
+  for (int round = 0; round < kUpgradeRounds && (AnyUpgrading() || upgradeEnded_); ++round) {
     loop_.RunFor(kStepLimit, [this] { return !AnyActive() || StopRequested(); });
+    upgradeEnded_ = false;
     if (StopRequested()) return false;
     AwaitRestartAnswers();
     if (round + 1 == kUpgradeRounds) break;
@@ -421,6 +423,7 @@ void StationSession::OperationEndedOn(int s, int channel, const OperationOutcome
   if (records) records->OperationEnded(channel, outcome);
   if (RecordsLost() > lostBefore) recordLost_[i] = true;
   // An upgrade started by a device search is no step's result.
+  if (outcome.command == kPendingFirmwareUpgrade) upgradeEnded_ = true;
   if (outcome.command == kPendingFirmwareUpgrade && !upgradeStep_) return;
   outcomes_[i].push_back(outcome);
   // The station's text numbers its own channels 1..4: with several it says whose it is.

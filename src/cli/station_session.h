@@ -103,6 +103,8 @@ class StationSession : public StationListener {
   // The frontend station `s` asks through.
   CliFrontend& FrontendOf(int s);
 
+  // Where the stations find their executable folder (the firmware image, the logs) at Start.
+  StationEnvironment environment = StationEnvironment::Current();
   // Where the port list looks; Start replaces its extra ports when given ports.
   PortSources portSources = SystemPortSources();
   // The run's serial numbers were planned and checked as a whole (against the record store and
@@ -252,6 +254,9 @@ class StationSession : public StationListener {
   EventLoop loop_;
   bool closed_ = false;
   bool upgradeStep_ = false;
+  // A firmware upgrade ended since the last search: its programmer restarted with new firmware
+  // and is found only by searching again, however quickly the upgrade went.
+  bool upgradeEnded_ = false;
   // Panel lines of stations after the first are not shown while set.
   bool muteFurther_ = false;
   Station::PortArrangement arrange_;

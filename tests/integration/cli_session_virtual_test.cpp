@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -15,6 +16,7 @@
 #include "cli/job_files.h"
 #include "cli/run_output.h"
 #include "cli/station_session.h"
+#include "core/image/firmware_image.h"
 #include "integration/station_rig.h"
 #include "lib/virtual_bench.h"
 
@@ -40,7 +42,8 @@ class CliSessionVirtual : public ::testing::Test {
  protected:
   // `count` programmers, found by the session's first search, with a small job loaded into
   // station 1 and taken by the others, as `korvan-cli run` loads it.
-  void StartWith(int count, sim::Options options = {}) {
+  void StartWith(int count, sim::Options options = {},
+                 std::function<void(const std::filesystem::path&)> prepare = {}) {
     options.count = count;
     std::vector<std::string> names;
     std::string ports;
@@ -54,6 +57,8 @@ class CliSessionVirtual : public ::testing::Test {
                                                 bench_->Provider());
     session_->loop().SetTime(time_.get());
     session_->recordFolder = dir_.path() / "records";
+    if (prepare) prepare(dir_.path());
+    session_->environment = {dir_.path(), "", ""};
     session_->Start(ports);
     session_->AwaitSearch();
 
@@ -130,6 +135,34 @@ TEST_F(CliSessionVirtual, SixProgrammersMakeTwoStationsThatDownloadWaitForRestar
   for (const std::string& line : output_.lines)
     secondStationSpoke |= line.starts_with("station 2:");
   EXPECT_TRUE(secondStationSpoke);
+}
+
+// Programmers that need firmware are upgraded by the first search and found again with the new
+// firmware's identity before anything else runs, even when every upgrade is over before the
+// search's wait ends (at memory speed here): the search is repeated because upgrades ended,
+// not only while one is still running.
+TEST_F(CliSessionVirtual, ProgrammersThatNeedFirmwareAreUpgradedAndFoundAgain) {
+  sim::Options needy;
+  needy.model = "MMN";
+  StartWith(5, needy, [](const std::filesystem::path& dir) {
+    // Three blocks of 1024 address units; the identity text sits in the middle block.
+    const std::string identity = "Korvan200NAT V3.0";
+    std::vector<std::uint8_t> firmware(3 * 2048, 0x5A);
+    std::copy(identity.begin(), identity.end(), firmware.begin() + 2048 + 100);
+    firmware[2048 + 100 + identity.size()] = 0;
+    std::string error;
+    const auto file = PackFirmwareImage(firmware, {"V3.0", "session test", 0, 0, 11}, error);
+    ASSERT_FALSE(file.empty()) << error;
+    std::ofstream(dir / kFirmwareFileName, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+  });
+  ASSERT_EQ(session_->ConnectedCount(), 5);
+  for (int c = 1; c <= 5; ++c) {
+    const ChannelPlace at = PlaceOf(c);
+    EXPECT_EQ(session_->station(at.station).IdentityText(at.channel), "Korvan200NAT V3.0") << c;
+    EXPECT_EQ(bench_->Snapshot(c).identity, "Korvan200NAT V3.0") << c;
+  }
 }
 
 TEST_F(CliSessionVirtual, AStopInTheMiddleOfPartsRecordsEachAsInterruptedAndClosesThePorts) {
