@@ -98,7 +98,7 @@ class StationSession : public StationListener {
 
   // Runs `apply` on every station after the first, with the frontend that station asks
   // through; their panel lines and the questions' texts are not shown meanwhile (the first
-  // station showed them already). The job is loaded into each station this way.
+  // station showed them already). Each takes the job the first one loaded this way.
   void ForEachFurtherStation(const std::function<void(Station&, CliFrontend&, int)>& apply);
   // The frontend station `s` asks through.
   CliFrontend& FrontendOf(int s);
