@@ -10,36 +10,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <span>
-#include <vector>
 
 #include "core/model/checksum.h"
 
 namespace korvan {
-
-namespace detail {
-// Large blocks on 2 MiB boundaries with transparent huge pages requested: the 4 MiB flash image
-// then costs two page faults instead of a thousand, which a short-lived command-line run feels.
-void* AllocateLargeBlock(std::size_t bytes);
-void FreeLargeBlock(void* block) noexcept;
-}  // namespace detail
-
-template <typename T>
-struct LargeBlockAllocator {
-  using value_type = T;
-  LargeBlockAllocator() = default;
-  template <typename U>
-  LargeBlockAllocator(const LargeBlockAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) { return static_cast<T*>(detail::AllocateLargeBlock(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t) noexcept { detail::FreeLargeBlock(p); }
-  template <typename U>
-  bool operator==(const LargeBlockAllocator<U>&) const noexcept {
-    return true;
-  }
-};
-
-using FlashBytes = std::vector<std::uint8_t, LargeBlockAllocator<std::uint8_t>>;
 
 inline constexpr std::uint32_t kFlashImageSize = 0x400000;  // 4 MiB
 inline constexpr std::uint32_t kOtpImageSize = 0x1000;      // 4096 bytes
@@ -78,10 +53,91 @@ struct ImageWindows {
   bool InOtp(std::uint32_t a) const { return InSpan(a, otpStart, kOtpWindowLength); }
 };
 
+// The flash picture: kFlashImageSize bytes, erased (0xFF) until written. Memory is taken for all
+// of it at once but filled only as far as it is used, from the front: a part's flash window is
+// at most a MiB or two, and the picture behind it is erased in memory only when something
+// reaches it. A command-line run then never touches the megabytes no part has, and a copy
+// (before a load, or for a job of its own) copies only what was used.
+//
+// Every way to the bytes fills what it hands out first: First(n) the first n bytes, the whole
+// range (data(), begin(), a span made from the picture) all of them; so no caller ever sees
+// memory that was not erased or written. Filling does not change the picture's contents, so it
+// is done for const access as well. One thread, like the image buffer.
+class FlashPicture {
+ public:
+  using value_type = std::uint8_t;
+
+  FlashPicture();
+  FlashPicture(const FlashPicture& other);
+  FlashPicture& operator=(const FlashPicture& other);
+  FlashPicture(FlashPicture&& other);
+  FlashPicture& operator=(FlashPicture&& other) noexcept;
+  ~FlashPicture();
+
+  static constexpr std::size_t size() { return kFlashImageSize; }
+
+  // The first n bytes (n <= size()).
+  std::span<std::uint8_t> First(std::size_t n) {
+    Fill(n);
+    return {bytes_, n};
+  }
+  std::span<const std::uint8_t> First(std::size_t n) const {
+    Fill(n);
+    return {bytes_, n};
+  }
+  // Bytes [0, last] when `last` lies in the picture, none otherwise: for checksums and saves
+  // over a range that ends at `last`, which give nothing for a range past the picture.
+  std::span<const std::uint8_t> Through(std::uint64_t last) const {
+    return last < size() ? First(static_cast<std::size_t>(last) + 1)
+                         : std::span<const std::uint8_t>();
+  }
+  // All of it.
+  std::uint8_t* data() {
+    Fill(size());
+    return bytes_;
+  }
+  const std::uint8_t* data() const {
+    Fill(size());
+    return bytes_;
+  }
+  std::uint8_t* begin() { return data(); }
+  std::uint8_t* end() { return data() + size(); }
+  const std::uint8_t* begin() const { return data(); }
+  const std::uint8_t* end() const { return data() + size(); }
+  std::uint8_t& operator[](std::size_t i) {
+    Fill(i + 1);
+    return bytes_[i];
+  }
+  std::uint8_t operator[](std::size_t i) const {
+    Fill(i + 1);
+    return bytes_[i];
+  }
+
+  // Where the bytes lie, without filling anything: only to tell two pictures apart or to move
+  // a view from one to its copy, never to read.
+  const std::uint8_t* Address() const { return bytes_; }
+
+  // Same bytes throughout.
+  bool operator==(const FlashPicture& other) const;
+
+  // Erases the whole picture to 0xFF.
+  void Erase();
+
+ private:
+  void Fill(std::size_t n) const {
+    if (n > filled_) FillTo(n);
+  }
+  void FillTo(std::size_t n) const;
+
+  std::uint8_t* bytes_;
+  // Bytes [0, filled_) hold the picture; the rest are erased but not yet filled in memory.
+  mutable std::size_t filled_ = 0;
+};
+
 struct ImageBuffer {
   ImageBuffer();
 
-  FlashBytes flash;  // kFlashImageSize bytes, never resized
+  FlashPicture flash;
   std::array<std::uint8_t, kOtpImageSize> otp{};
   ImageWindows windows;
 

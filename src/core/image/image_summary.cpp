@@ -20,8 +20,9 @@ ImageSummary SummarizeImage(const ImageBuffer& image, const ChipRecord& chip,
   const std::uint32_t flashEnd = chip.flashEnd;
   std::uint32_t last = flashEnd - flashStart;
   if (checkCtrl & 0x02) last -= 512;
-  s.fileCrc = CRC(image.flash, 0, last);
-  s.fileSum = static_cast<std::uint16_t>(ACC(image.flash, 0, last));
+  const std::span<const std::uint8_t> window = image.flash.Through(last);
+  s.fileCrc = CRC(window, 0, last);
+  s.fileSum = static_cast<std::uint16_t>(ACC(window, 0, last));
 
   auto separator = [&] { s.lines.push_back({kSeparatorLine, false}); };
   auto line = [&](std::string text) { s.lines.push_back({std::move(text), true}); };
@@ -42,7 +43,8 @@ ImageSummary SummarizeImage(const ImageBuffer& image, const ChipRecord& chip,
   }
   separator();
   if (chip.chipConfirmed) {
-    s.fileChecksum = ACC(image.flash, image.lowest - flashStart, image.highest - flashStart);
+    s.fileChecksum = ACC(image.flash.Through(image.highest - flashStart), image.lowest - flashStart,
+                         image.highest - flashStart);
     line("主 Flash CRC CheckSum = " + Hex4(s.fileCrc));
     line("主 Flash ACC CheckSum = " + Hex4(s.fileSum));
     s.panel0 = "文件校验和：" + Hex4(s.fileChecksum);

@@ -63,7 +63,8 @@ bool MakeProjectContent(const ImageBuffer& image, const ChipRecord& chip, const 
   p.settings.fill(0);
   protocol::BuildSettingsBlock(std::span(p.settings).first<protocol::kSettingsBlockSize>(), chip,
                                job, optionBytes, 1, random);
-  p.flash.assign(image.flash.begin(), image.flash.begin() + flashBytes);
+  const std::span<const std::uint8_t> flash = image.flash.First(flashBytes);
+  p.flash.assign(flash.begin(), flash.end());
   if (mode.otpMode) {
     const std::size_t otpBytes = std::min<std::size_t>(chip.otpSize, kOtpImageSize);
     p.eep.assign(image.otp.begin(), image.otp.begin() + otpBytes);
@@ -95,8 +96,10 @@ ProjectMode RestoreProject(const ProjectContent& project, ImageBuffer& image, Ch
 
   image.EraseAll();
   // The flash data are addressed within the first MiB of the image.
+  const std::span<std::uint8_t> flash =
+      image.flash.First(std::min<std::size_t>(project.flash.size(), kProjectFlashLimit));
   for (std::size_t i = 0; i < project.flash.size(); ++i) {
-    image.flash[i % kProjectFlashLimit] = project.flash[i];
+    flash[i % kProjectFlashLimit] = project.flash[i];
   }
   std::copy_n(project.eep.begin(), std::min(project.eep.size(), image.otp.size()),
               image.otp.begin());

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <vector>
@@ -282,7 +283,8 @@ class FileLines {
       : fd_(fd),
         path_(std::move(path)),
         chunk_(std::max<std::size_t>(chunk, 1)),
-        buffer_(chunk_ + kMaxObjectLineLength + 2) {}
+        capacity_(chunk_ + kMaxObjectLineLength + 2),
+        buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {}
 
   // The next line without its line end; the view stays valid until the next call.
   bool Next(std::string_view& line) {
@@ -297,7 +299,7 @@ class FileLines {
         if (begin_ < end_ && buffer_[begin_] == '\n') ++begin_;
         pendingCr_ = false;
       }
-      const char* data = buffer_.data();
+      const char* data = buffer_.get();
       const char* eol = FindLineEnd(data + begin_, data + end_);
       if (eol < data + end_) {
         std::size_t next = static_cast<std::size_t>(eol - data) + 1;
@@ -356,13 +358,12 @@ class FileLines {
   bool Fill() {
     if (eof_) return false;
     if (begin_ > 0) {
-      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
       end_ -= begin_;
       begin_ = 0;
     }
     for (;;) {
-      const ssize_t got =
-          ::read(fd_, buffer_.data() + end_, std::min(chunk_, buffer_.size() - end_));
+      const ssize_t got = ::read(fd_, buffer_.get() + end_, std::min(chunk_, capacity_ - end_));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
         error_ = korvan::Format("Cannot read file \"%s\": %s", path_.c_str(), std::strerror(errno));
@@ -381,7 +382,7 @@ class FileLines {
   // The last line, which has no line end.
   bool Finish(std::string_view& line) {
     if (begin_ >= end_) return false;
-    line = std::string_view(buffer_.data() + begin_, end_ - begin_);
+    line = std::string_view(buffer_.get() + begin_, end_ - begin_);
     begin_ = end_;
     return true;
   }
@@ -389,7 +390,9 @@ class FileLines {
   int fd_;
   std::string path_;
   std::size_t chunk_;
-  std::vector<char> buffer_;
+  std::size_t capacity_;
+  // Not filled when made: only what a read put there is ever looked at.
+  std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool eof_ = false;
@@ -695,7 +698,15 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
   if (accepted) accepted();
   if (mode == LoadMode::NewImage) image.EraseAll();
   image.dataLoaded = true;
-  const ReadTarget target{image.flash, w.flashStart, &image, optionBytes};
+  // A record is stored when its first address lies in the flash window; its bytes (at most
+  // 255) may run on past the window's end, within the picture.
+  const std::uint64_t flashReach =
+      w.flashEnd >= w.flashStart ? std::uint64_t{w.flashEnd} - w.flashStart + 1 + 255 : 0;
+  const ReadTarget target{
+      kind == ObjectFileKind::Binary
+          ? std::span<std::uint8_t>()
+          : image.flash.First(std::min<std::uint64_t>(flashReach, FlashPicture::size())),
+      w.flashStart, &image, optionBytes};
   ReadExtent extent{image.fileChecksum, image.highest, image.lowest};
   switch (kind) {
     case ObjectFileKind::IntelHex:
@@ -706,7 +717,11 @@ LoadResult LoadObjectFile(const std::string& path, ImageBuffer& image,
       break;
     case ObjectFileKind::Binary: {
       const std::string_view contents = binary.View();
-      extent.fileChecksum = PlaceBinary(contents, image.flash, LoadOffsetIndex(loadOffset));
+      const std::int64_t offset = LoadOffsetIndex(loadOffset);
+      const std::int64_t reach = std::clamp<std::int64_t>(
+          offset + static_cast<std::int64_t>(contents.size()), 0, FlashPicture::size());
+      extent.fileChecksum =
+          PlaceBinary(contents, image.flash.First(static_cast<std::size_t>(reach)), offset);
       // The first address is the one entered (the offset wraps as 32-bit address arithmetic
       // does); from there addresses never wrap: data that would run past 0xFFFFFFFF end there,
       // outside the chip.

@@ -92,8 +92,9 @@ struct ReadExtent {
 // No record is longer than about 520 characters, and what follows a record's checksum is not
 // read: a line longer than this is cut here, and a file reader never holds more of it in memory.
 inline constexpr std::size_t kMaxObjectLineLength = 65536;
-// Text files are read in chunks of this size, so that memory stays bounded for any file.
-inline constexpr std::size_t kObjectFileChunk = 1 << 20;
+// Text files are read in chunks of this size, so that memory stays bounded for any file; a chunk
+// this small stays in the processor's cache while its lines are parsed.
+inline constexpr std::size_t kObjectFileChunk = 1 << 16;
 
 // Whole text files already in memory. Lines end in CR, LF or CR LF; lines shorter than 3
 // characters are skipped; each failing record asks "Line %d Data Error : %d." (Error, OK/Abort): OK

@@ -132,11 +132,14 @@ void JobDesk::SetImageWindows(const ImageWindows& windows) {
 
 ImageBuffer& JobDesk::OwnImage() {
   const ImageBuffer& before = job_.Image();
-  const std::span<const std::uint8_t> flash(before.flash), otp(before.otp);
+  // The views move to the copy by address alone: nothing of the pictures is read here.
+  const std::span<const std::uint8_t> flash(before.flash.Address(), FlashPicture::size()),
+      otp(before.otp);
   ImageBuffer& image = job_.MutableImage();
-  if (image.flash.data() != flash.data()) {
-    flashView_.Move(flash, image.flash);
-    otpView_.Move(flash, image.flash);
+  if (image.flash.Address() != flash.data()) {
+    const std::span<const std::uint8_t> to(image.flash.Address(), FlashPicture::size());
+    flashView_.Move(flash, to);
+    otpView_.Move(flash, to);
     flashView_.Move(otp, image.otp);
     otpView_.Move(otp, image.otp);
   }
@@ -288,11 +291,15 @@ void JobDesk::FillFlashView(std::uint32_t from, std::uint32_t to) {
   const std::uint64_t firstRow = (from - job_.chip.flashStart) / 16u;
   std::int64_t rows = static_cast<std::int64_t>(length / 16 + (length % 16 ? 1 : 0));
   if (job_.settings.checkCtrl & kCheckShortFlash) rows -= 32;
-  const std::span<const std::uint8_t> flash(job_.Image().flash);
+  const FlashPicture& flash = job_.Image().flash;
   if (rows <= 0 || firstRow * 16 >= flash.size()) {
     flashView_.Clear();
   } else {
-    flashView_.Show(flash.subspan(firstRow * 16), from & ~0xFu, static_cast<std::size_t>(rows));
+    // The rows shown, as far as the picture goes.
+    const std::uint64_t end =
+        std::min<std::uint64_t>((firstRow + static_cast<std::uint64_t>(rows)) * 16, flash.size());
+    flashView_.Show(flash.First(end).subspan(firstRow * 16), from & ~0xFu,
+                    static_cast<std::size_t>(rows));
   }
   Notify(ViewPart::FlashView);
 }
@@ -424,18 +431,21 @@ bool JobDesk::FileSaveBtnClick() {
   if (!choice) return false;
   std::string error;
   bool ok = true;
+  // The flash window's bytes (the picture's end bounds a window that runs past it).
+  const std::uint32_t last = job_.chip.flashEnd - job_.chip.flashStart;
+  const std::span<const std::uint8_t> window = job_.Image().flash.First(
+      std::min<std::uint64_t>(std::uint64_t{last} + 1, FlashPicture::size()));
   switch (choice->filterIndex) {
     case 2:
-      ok = SaveHexFile(choice->path, job_.Image().flash, job_.chip.flashStart, job_.chip.flashStart,
+      ok = SaveHexFile(choice->path, window, job_.chip.flashStart, job_.chip.flashStart,
                        job_.chip.flashEnd, error);
       break;
     case 3:
-      ok = SaveS19File(choice->path, job_.Image().flash, job_.chip.flashStart, job_.chip.flashStart,
+      ok = SaveS19File(choice->path, window, job_.chip.flashStart, job_.chip.flashStart,
                        job_.chip.flashEnd, error);
       break;
     default:
-      ok = SaveBinFile(choice->path, job_.Image().flash, 0,
-                       job_.chip.flashEnd - job_.chip.flashStart, error);
+      ok = SaveBinFile(choice->path, window, 0, last, error);
       break;
   }
   if (!ok) ShowError(error);
