@@ -6,7 +6,8 @@
 // More Data"; an IN ending in .kvn is loaded as a project. Everything runs through the job desk's
 // handlers, as the window's commands do, with no station and no programmer: the information
 // panel's lines go to stdout; reader line errors, the out-of-chip warning and file errors go to
-// stderr.
+// stderr. The output replaces its file whole or not at all; like any build tool's output it is
+// made again from its inputs, so it is not waited for on the disk as the window's saves are.
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -37,7 +38,8 @@ class ConvertCommand : public Command {
     sub->footer(
         "Exit status: 0 saved, 1 an input was refused (line errors, no data, data outside the "
         "part's flash; nothing saved), 2 usage error (an unknown part included), 3 an input "
-        "could not be read or the output could not be written.");
+        "could not be read or the output could not be written. The output is written beside "
+        "its place and renamed over it once whole: an interrupted run leaves the old file.");
     input_.AddTo(*sub, kTexts);
     sub->add_option("FILES", files_, "IN... OUT")->required()->expected(2, -1);
     return sub;
@@ -83,6 +85,7 @@ class ConvertCommand : public Command {
     PanelPrinter printer;
     panel.SetListener(&printer);
     JobDesk desk(job, panel, frontend, SystemLocalTime);
+    desk.SetSaveDurability(Durability::Flushed);
     desk.InitView();
     if (input_.part) desk.DevButtonClick();
 

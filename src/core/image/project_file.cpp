@@ -305,12 +305,13 @@ int ParseProjectFile(std::span<const std::uint8_t> file, ProjectContent& out) {
 }
 
 bool WriteProjectFile(const std::string& path, const ProjectContent& content,
-                      OperatorDialogs& frontend, std::string& error, RandomByteSource random) {
+                      OperatorDialogs& frontend, std::string& error, RandomByteSource random,
+                      Durability durability) {
   const auto bytes = BuildProjectFile(content, std::move(random), error);
   if (bytes.empty()) return false;
   if (!WriteFileAtomically(
-          path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-          error)) {
+          path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error,
+          durability)) {
     return false;
   }
   frontend.Inform(kProjectCreatedPrefix + path);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/util/atomic_file.h"
 #include "core/util/operator_dialogs.h"
 
 namespace korvan {
@@ -111,7 +112,8 @@ int ParseProjectFile(std::span<const std::uint8_t> file, ProjectContent& out);
 // information box. False (nothing reported) with `error` set when it cannot be written.
 bool WriteProjectFile(const std::string& path, const ProjectContent& content,
                       OperatorDialogs& frontend, std::string& error,
-                      RandomByteSource random = DefaultRandomBytes());
+                      RandomByteSource random = DefaultRandomBytes(),
+                      Durability durability = Durability::Synced);
 
 // Reads and checks a project file and reports the outcome in a box: "Project File Open
 // Success!", "Not Valid Tobrin Project File" or "Project File Data Has Been Corrupted!".

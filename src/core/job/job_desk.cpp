@@ -438,14 +438,14 @@ bool JobDesk::FileSaveBtnClick() {
   switch (choice->filterIndex) {
     case 2:
       ok = SaveHexFile(choice->path, window, job_.chip.flashStart, job_.chip.flashStart,
-                       job_.chip.flashEnd, error);
+                       job_.chip.flashEnd, error, saveDurability_);
       break;
     case 3:
       ok = SaveS19File(choice->path, window, job_.chip.flashStart, job_.chip.flashStart,
-                       job_.chip.flashEnd, error);
+                       job_.chip.flashEnd, error, saveDurability_);
       break;
     default:
-      ok = SaveBinFile(choice->path, window, 0, last, error);
+      ok = SaveBinFile(choice->path, window, 0, last, error, saveDurability_);
       break;
   }
   if (!ok) ShowError(error);
@@ -475,7 +475,8 @@ bool JobDesk::SavetoProjectFile1Click() {
   if (!MakeProjectContent(job_.Image(), job_.chip, job_.settings, job_.optionBytes,
                           job_.chip.chipGroup, job_.projectMode, DefaultRandomBytes(), content,
                           error) ||
-      !WriteProjectFile(choice->path, content, frontend_, error)) {
+      !WriteProjectFile(choice->path, content, frontend_, error, DefaultRandomBytes(),
+                        saveDurability_)) {
     ShowError(error);
     return false;
   }

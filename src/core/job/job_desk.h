@@ -24,6 +24,7 @@
 #include "core/job/hex_view.h"
 #include "core/job/info_panel.h"
 #include "core/job/job.h"
+#include "core/util/atomic_file.h"
 #include "core/util/clock.h"
 
 namespace korvan {
@@ -121,6 +122,11 @@ class JobDesk {
   LoadResult LoadObjectFileCommand(bool more, std::optional<ObjectFileKind> kind = std::nullopt);
   void LoadOptionByteFile1Click();
   void SaveOptionByte1Click();
+  // How far the save and project commands push what they write before it replaces the file:
+  // to the disk (the window's saves; the default) or to the operating system (a command-line
+  // conversion, whose output is made again from its inputs, as any build tool's is). Either way
+  // a file is replaced whole or not at all.
+  void SetSaveDurability(Durability durability) { saveDurability_ = durability; }
   // The save and project commands return false when they were refused, cancelled or failed.
   bool FileSaveBtnClick();
   bool SavetoProjectFile1Click();
@@ -174,6 +180,7 @@ class JobDesk {
   WindowState window_;
   HexView flashView_;
   HexView otpView_;
+  Durability saveDurability_ = Durability::Synced;
 };
 
 }  // namespace korvan
