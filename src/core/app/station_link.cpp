@@ -323,14 +323,14 @@ void Station::SendDownload(int n) {
                                                   : std::span<const std::uint8_t>();
     SendRequest(n, p::DownloadSettingsRequest{job_.chip, block, otp});
   } else {
-    SendRequest(n, p::DownloadImageRequest{job_.chip, job_.Image().flash, ch.blockIndex});
+    SendRequest(n, p::DownloadImageRequest{job_.chip, job_.Image().flash.Filled(), ch.blockIndex});
   }
 }
 
 void Station::SendProgramBlock(int n) {
   const ChannelSnapshot& ch = Channel(n);
-  SendRequest(n, p::ProgramRequest{job_.chip, SettingsHeader(n), job_.Image().flash, ch.blockIndex,
-                                   ch.blockCount});
+  SendRequest(n, p::ProgramRequest{job_.chip, SettingsHeader(n), job_.Image().flash.Filled(),
+                                   ch.blockIndex, ch.blockCount});
 }
 
 void Station::SendWriteOptionBytes(int n) {

@@ -247,10 +247,10 @@ void Station::ReadStep(int n, std::uint8_t s, std::size_t length) {
 std::uint8_t Station::StoreBlock(int /*n*/, std::uint16_t index,
                                  std::span<const std::uint8_t> data) {
   const std::size_t at = std::size_t{index} * 1024;
-  if (at < job_.Image().flash.size()) {
-    ImageBuffer& image = OwnImage();
-    std::copy_n(data.begin(), std::min(kBlockBytes, image.flash.size() - at),
-                image.flash.begin() + static_cast<std::ptrdiff_t>(at));
+  if (at < FlashPicture::size()) {
+    const std::size_t n = std::min(kBlockBytes, FlashPicture::size() - at);
+    std::copy_n(data.begin(), n,
+                OwnImage().flash.First(at + n).begin() + static_cast<std::ptrdiff_t>(at));
   }
   return p::kStatusOk;
 }

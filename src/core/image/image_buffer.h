@@ -91,6 +91,9 @@ class FlashPicture {
     return last < size() ? First(static_cast<std::size_t>(last) + 1)
                          : std::span<const std::uint8_t>();
   }
+  // The bytes filled so far: every byte after them is erased. For a reader that takes what lies
+  // past its span as erased (the image blocks sent to a programmer).
+  std::span<const std::uint8_t> Filled() const { return {bytes_, filled_}; }
   // All of it.
   std::uint8_t* data() {
     Fill(size());
