@@ -25,9 +25,11 @@ StationEnvironment StationEnvironment::Current() {
   return environment;
 }
 
-Station::Station(Frontend& frontend, Clock clock, PortProvider ports)
+Station::Station(Frontend& frontend, Clock clock, PortProvider ports, LinkEngine* engine)
     : frontend_(frontend, modalDepth_),
       clock_(clock),
+      ownEngine_(engine ? nullptr : std::make_unique<LinkEngine>()),
+      engine_(engine ? engine : ownEngine_.get()),
       info_(std::move(clock)),
       desk_(job_, info_, frontend_, clock_, [this](ViewPart part) { Notify(part); }),
       portProvider_(std::move(ports)) {

@@ -32,6 +32,7 @@
 #include "core/job/job_form.h"
 #include "core/link/channel.h"
 #include "core/link/channel_link.h"
+#include "core/link/link_engine.h"
 #include "core/model/chip_record.h"
 #include "core/model/job_settings.h"
 #include "core/model/settings_block.h"
@@ -172,8 +173,11 @@ class Station : private LinkHost {
 
   // `ports` makes the four channels' ports and lists the ports a search may bind: the
   // system's serial devices unless given (an in-process emulator, a test's scripted line).
+  // The four channels' links go into `engine`, the run's link engine shared with other
+  // stations (a gang of programmers), which must outlive the station; into an engine of the
+  // station's own when none is given (the window).
   explicit Station(Frontend& frontend, Clock clock = SystemLocalTime,
-                   PortProvider ports = SystemPortProvider());
+                   PortProvider ports = SystemPortProvider(), LinkEngine* engine = nullptr);
   ~Station() override;
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -310,9 +314,10 @@ class Station : private LinkHost {
   void SetTotalCounter(std::int32_t value);
 
   // --- Ports and discovery ---
-  // The queue the four ports post their events to: the front end drains it on the station's
-  // thread (the core's EventLoop with AddQueue, the window with a notifier on its NotifyFd).
-  EventQueue& serialEvents() { return serialEvents_; }
+  // The queue the four ports post their events to (their link engine's): the front end drains
+  // it on the station's thread (the core's EventLoop with AddQueue, the window with a notifier
+  // on its NotifyFd).
+  EventQueue& serialEvents() { return engine_->events(); }
   // SPComm1..SPComm4, n = 1..4.
   Port& port(int n) { return Link(n).port(); }
   // Where ListSerialPorts looks; the system's sysfs, /dev and KORVAN_PORTS unless set.
@@ -399,8 +404,10 @@ class Station : private LinkHost {
   void SetRandom(protocol::RandomByte random) { random_ = std::move(random); }
 
  private:
-  ChannelLink& Link(int n) { return *links_.at(static_cast<std::size_t>(n - 1)); }
-  const ChannelLink& Link(int n) const { return *links_.at(static_cast<std::size_t>(n - 1)); }
+  ChannelLink& Link(int n) { return engine_->Link(EngineChannel(n)); }
+  const ChannelLink& Link(int n) const { return engine_->Link(EngineChannel(n)); }
+  // The engine's number of the station's channel n (1..4).
+  int EngineChannel(int n) const;
   // Channel n read only: its link alone assigns it, through its named steps.
   const ChannelState& Channel(int number) const { return Link(number).state(); }
   // Calls `tell` on every listener (a copy of the list: a listener may add or remove some).
@@ -425,6 +432,9 @@ class Station : private LinkHost {
   bool LinksStalled() const override { return QuestionOpen(); }
   void FrameReceived(int n, std::span<const std::uint8_t> frame) override;
   void StandAloneReportReceived(int n, std::span<const std::uint8_t> packet) override;
+  void BeforeTick() override { ReceiveDeferred(); }
+  void ChannelTimedOut(int n, const LinkTick& tick) override;
+  void AfterTick(bool gaugesMoved) override;
   const LinkOperation* AwaitedOperation(std::uint8_t pending) const override {
     const StationOperation* op = OperationAwaiting(pending);
     return op ? &op->link : nullptr;
@@ -532,8 +542,10 @@ class Station : private LinkHost {
   int modalDepth_ = 0;
   ModalFrontend frontend_;
   Clock clock_;
-  // Declared before the ports: it must outlive them.
-  EventQueue serialEvents_;
+  // The station's own link engine when it was given none; declared before everything the
+  // ports' handlers reach, so that it outlives them.
+  std::unique_ptr<LinkEngine> ownEngine_;
+  LinkEngine* engine_;
   std::vector<StationListener*> listeners_;
   // Passes the information panel's lines on to every listener.
   struct InfoFanOut : InfoMemoListener {
@@ -558,7 +570,8 @@ class Station : private LinkHost {
 
   // The link: the channels' links (port, buffers, state), the port sources, the random bytes.
   PortProvider portProvider_;
-  std::array<std::unique_ptr<ChannelLink>, kChannelCount> links_;
+  // The engine's number of the station's channel 1.
+  int firstChannel_ = 0;
   PortSources portSources_ = SystemPortSources();
   PortArrangement arrangePorts_;
   LowLatencyAccess lowLatencyAccess_ = SystemLowLatencyAccess();

@@ -2,6 +2,7 @@
 // channel's receive path, the 10 ms tick, the request senders and the firmware upgrade.
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 
 #include "core/app/station.h"
 #include "core/image/firmware_cipher.h"
@@ -22,10 +23,8 @@ constexpr std::int16_t kIdentityTimeout = 500;
 }  // namespace
 
 void Station::SetUpLink() {
-  LinkHost& host = *this;
+  firstChannel_ = engine_->AddChannels(*this, kChannelCount, portProvider_.make);
   for (int n = 1; n <= kChannelCount; ++n) {
-    const auto i = static_cast<std::size_t>(n - 1);
-    links_[i] = std::make_unique<ChannelLink>(n, portProvider_.make(serialEvents_, n), host);
     PortHandlers handlers;
     handlers.received = [this, n](std::span<const std::uint8_t> block) { ReceiveData(n, block); };
     handlers.lineError = [this, n](std::uint32_t) { ReceiveError(n); };
@@ -38,14 +37,20 @@ void Station::SetUpLink() {
 }
 
 Station::~Station() {
-  for (auto& l : links_) {
-    if (l) l->port().ClosePort();
-  }
+  // The ports close before the station goes: their handlers reach it.
+  engine_->ReleaseHost(*this);
+}
+
+int Station::EngineChannel(int n) const {
+  if (n < 1 || n > kChannelCount) throw std::out_of_range("channel");
+  return firstChannel_ + n - 1;
 }
 
 bool Station::AnyBusy() const {
-  return std::any_of(links_.begin(), links_.end(),
-                     [](const auto& l) { return l->snapshot().busy != 0; });
+  for (int n = 1; n <= kChannelCount; ++n) {
+    if (Link(n).snapshot().busy != 0) return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -256,19 +261,17 @@ void Station::HandleIdentityReply(int n, std::span<const std::uint8_t> frame) {
 // The 10 ms tick
 
 void Station::Timer1Timer() {
-  // While a question is open the links stall: no time passes for them.
-  if (QuestionOpen()) return;
-  ReceiveDeferred();
-  if (QuestionOpen()) return;
-  bool gauges = false;
-  for (int n = 1; n <= kChannelCount; ++n) {
-    const LinkTick tick = Link(n).Tick();
-    gauges = gauges || tick.gaugeMoved;
-    if (tick.expired) {
-      FinishOperation(n, OperationResult::TimedOut, p::kStatusCommandTimeout,
-                      Format(tick.timeoutText, n));
-    }
-  }
+  // While a question is open the links stall: no time passes for them (the engine's tick of
+  // the station's channels: ReceiveDeferred, ChannelTimedOut, AfterTick).
+  engine_->TickHost(*this);
+}
+
+void Station::ChannelTimedOut(int n, const LinkTick& tick) {
+  FinishOperation(n, OperationResult::TimedOut, p::kStatusCommandTimeout,
+                  Format(tick.timeoutText, n));
+}
+
+void Station::AfterTick(bool gauges) {
   const std::string counter = Format("计数器：%d", totalCounter_);
   if (window_.StatusBar1[3] != counter) {
     window_.StatusBar1[3] = counter;

@@ -3,11 +3,11 @@
 // channel's share of the 10 ms tick, and the channel's state, which only the link assigns: the
 // programmer found on the port, the operations it runs (begin and end, the block transfers,
 // the firmware upgrade, the Auto cycle's moves) and the stand-alone results it reports. The
-// station owns one link per channel and runs its operations over them; what a frame means and
-// what the job does with it is the station's business (LinkHost).
+// links live in the run's link engine (link_engine.h); a station runs its operations over its
+// four; what a frame means and what the job does with it is the station's business (LinkHost).
 //
 // Threading: the station's thread only. The port's reader thread posts its blocks to the
-// station's event queue; they reach Receive from there.
+// engine's event queue; they reach Receive from there.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,13 @@
 
 namespace korvan {
 
+// How the tick went for a channel.
+struct LinkTick {
+  bool gaugeMoved = false;            // the gauge of an operation without progress of its own moved
+  bool expired = false;               // the operation's time-out ran out: it ends now
+  const char* timeoutText = nullptr;  // ... and its panel line, %d the channel
+};
+
 // What a channel's link needs of the station it serves.
 class LinkHost {
  public:
@@ -40,13 +47,14 @@ class LinkHost {
   virtual void StandAloneReportReceived(int channel, std::span<const std::uint8_t> packet) = 0;
   // The operation whose replies come under `pending`; nullptr when none awaits them.
   virtual const LinkOperation* AwaitedOperation(std::uint8_t pending) const = 0;
-};
 
-// How the tick went for a channel.
-struct LinkTick {
-  bool gaugeMoved = false;            // the gauge of an operation without progress of its own moved
-  bool expired = false;               // the operation's time-out ran out: it ends now
-  const char* timeoutText = nullptr;  // ... and its panel line, %d the channel
+  // The 10 ms tick of the host's channels (LinkEngine::TickHost): first the blocks that waited
+  // while the links stalled are taken,
+  virtual void BeforeTick() {}
+  // then each channel whose operation's time-out ran out (`tick`) is told so and ends,
+  virtual void ChannelTimedOut(int /*channel*/, const LinkTick& /*tick*/) {}
+  // and last the tick is over; `gaugesMoved` when a gauge moved with it.
+  virtual void AfterTick(bool /*gaugesMoved*/) {}
 };
 
 class ChannelLink {
