@@ -96,16 +96,15 @@ StationSession::StationSession(CliFrontend& frontend, RunOutput& output, PortWra
       systemPorts_(std::move(ports)),
       wrapPorts_(std::move(wrapPorts)) {
   auto unit = std::make_unique<Unit>();
-  unit->station = std::make_unique<Station>(frontend, SystemLocalTime, SessionPorts(1));
+  unit->station = std::make_unique<Station>(frontend, SystemLocalTime, SessionPorts(1), &engine_);
   unit->host = std::make_unique<StationHost>(*unit->station);
   unit->host->NumberOnlyWhenChecked();
   unit->station->SetListener(this);
-  loop_.AddQueue(unit->station->serialEvents());
   units_.push_back(std::move(unit));
-  loop_.SetTick([this] {
-    for (auto& u : units_) u->station->Timer1Timer();
-  });
-  loop_.SetTickWanted([this] { return TickWanted(); });
+  // One queue, one tick and one set of waits for every channel of every station.
+  loop_.AddQueue(engine_.events());
+  loop_.SetTick([this] { engine_.Tick(); });
+  loop_.SetTickWanted([this] { return engine_.TickWanted(); });
   AddStations(1);
 }
 
@@ -113,22 +112,14 @@ StationSession::~StationSession() {
   for (auto& u : units_) u->station->SetListener(nullptr);
 }
 
+// The stations added their channels to the engine in order, so channel c of the session is the
+// engine's channel c.
 const ChannelSnapshot& StationSession::ChannelOf(int c) const {
-  const ChannelPlace at = PlaceOf(c);
-  return units_.at(static_cast<std::size_t>(at.station - 1))->station->channel(at.channel);
+  return engine_.Link(c).snapshot();
 }
 
 Port& StationSession::PortOf(int c) {
-  const ChannelPlace at = PlaceOf(c);
-  return station(at.station).port(at.channel);
-}
-
-bool StationSession::TickWanted() const {
-  for (int c = 1; c <= ChannelCount(); ++c) {
-    const ChannelSnapshot& ch = ChannelOf(c);
-    if (ch.busy != 0 || ch.upgrading != 0 || ch.restartAnswerDue > 0) return true;
-  }
-  return false;
+  return engine_.Link(c).port();
 }
 
 Station::PortArrangement StationSession::SliceFor(int s) {
@@ -160,7 +151,8 @@ void StationSession::AddStations(int count) {
     unit->out = std::make_unique<std::ostream>(frontend_.out().rdbuf());
     unit->err = std::make_unique<std::ostream>(frontend_.err().rdbuf());
     unit->frontend = std::make_unique<CliFrontend>(*unit->out, *unit->err);
-    unit->station = std::make_unique<Station>(*unit->frontend, SystemLocalTime, SessionPorts(s));
+    unit->station =
+        std::make_unique<Station>(*unit->frontend, SystemLocalTime, SessionPorts(s), &engine_);
     unit->host = std::make_unique<StationHost>(*unit->station);
     unit->host->NumberOnlyWhenChecked();
     // The gang runs one job: a further station shares the first one's image from the start,
@@ -168,7 +160,6 @@ void StationSession::AddStations(int count) {
     unit->station->AdoptJob(station());
     unit->tap = std::make_unique<Tap>(*this, s);
     unit->station->SetListener(unit->tap.get());
-    loop_.AddQueue(unit->station->serialEvents());
     units_.push_back(std::move(unit));
   }
   for (int s = 1; s <= StationCount(); ++s) station(s).SetPortArrangement(SliceFor(s));
@@ -320,10 +311,7 @@ bool StationSession::ChannelActive(int c) const {
 }
 
 bool StationSession::AnyActive() const {
-  for (int c = 1; c <= ChannelCount(); ++c) {
-    if (ChannelActive(c)) return true;
-  }
-  return false;
+  return engine_.AnyAtWork();
 }
 
 bool StationSession::SearchAnswered() {
@@ -343,10 +331,7 @@ std::vector<ChannelReport> StationSession::AwaitSearch(std::chrono::milliseconds
 }
 
 bool StationSession::AnyUpgrading() const {
-  for (int c = 1; c <= ChannelCount(); ++c) {
-    if (ChannelOf(c).upgrading) return true;
-  }
-  return false;
+  return engine_.AnyUpgrading();
 }
 
 bool StationSession::SettleUpgrades(std::chrono::milliseconds limit) {
@@ -514,12 +499,7 @@ StepReport StationSession::RunStep(const std::string& name, const std::function<
 }
 
 void StationSession::AwaitRestartAnswers(std::chrono::milliseconds limit) {
-  loop_.RunFor(limit, [this] {
-    for (int c = 1; c <= ChannelCount(); ++c) {
-      if (ChannelOf(c).restartAnswerDue > 0) return false;
-    }
-    return true;
-  });
+  loop_.RunFor(limit, [this] { return !engine_.AnyRestartAnswerDue(); });
 }
 
 void StationSession::SearchAgain(std::chrono::milliseconds limit) {

@@ -1,8 +1,9 @@
-// The command-line station: Stations of four channels driven by one EventLoop (serial events the
-// moment they arrive, the 10 ms tick on time while a channel has a time-out to count), started as
-// the window starts and run one command at a time, each waited for until every channel it started
-// is idle again. Ports beyond the fourth form further stations of four: ports 1-4 station 1, 5-8
-// station 2, and so on; channel n of station s is channel (s - 1) * 4 + n of the session.
+// The command-line station: one link engine of every channel, driven by one EventLoop (serial
+// events the moment they arrive, the engine's 10 ms tick on time while a channel has a time-out
+// to count), started as the window starts and run one command at a time, each waited for until
+// every channel it started is idle again. The channels serve Stations of four, which number the
+// records, panel prefixes, logs and serial-number defaults: ports 1-4 station 1, 5-8 station 2,
+// and so on; channel n of station s is channel (s - 1) * 4 + n of the session and of the engine.
 #pragma once
 
 #include <array>
@@ -237,8 +238,6 @@ class StationSession : public StationListener {
   void SyncFrontends();
   // Stations after the first neither show panel lines nor write their boxes while set.
   void MuteFurther(bool mute);
-  // True while a channel has a time-out to count.
-  bool TickWanted() const;
 
   bool ChannelActive(int n) const;
   bool AnyActive() const;
@@ -250,6 +249,8 @@ class StationSession : public StationListener {
 
   CliFrontend& frontend_;
   RunOutput& output_;
+  // The links of every station's channels; declared before the stations, which it outlives.
+  LinkEngine engine_;
   std::vector<std::unique_ptr<Unit>> units_;
   EventLoop loop_;
   bool closed_ = false;
