@@ -224,6 +224,9 @@ class Station : private LinkHost {
 
   // --- Information panel and views ---
   void AddInfoLine(std::string_view text) { info_.AddInfoLine(text); }
+  // "Job fingerprint: " and its first 16 hex digits (job_fingerprint.h), when the job has one:
+  // after a job was loaded, and as Download, Auto and Program start.
+  void ShowJobFingerprint();
   void ClearInformation1Click() { info_.ClearInformation1Click(); }
   std::string CopytoCli1Click(std::string_view selectedText) const {
     return info_.CopytoCli1Click(selectedText);
@@ -394,6 +397,12 @@ class Station : private LinkHost {
   // nothing is asked.
   using SerialNumberCheck = std::function<bool()>;
   void SetSerialNumberCheck(SerialNumberCheck check) { serialNumberCheck_ = std::move(check); }
+
+  // The fingerprint (64 hex digits) of the job the last command that carries the job started
+  // on channel n with (its Download, Auto or Program); "" before any.
+  const std::string& ChannelJobFingerprint(int n) const {
+    return channelFingerprint_.at(static_cast<std::size_t>(n - 1));
+  }
 
   // The generator of the random bytes (0..254) in requests; tests give a fixed one.
   void SetRandom(protocol::RandomByte random) { random_ = std::move(random); }
@@ -566,6 +575,7 @@ class Station : private LinkHost {
   std::set<std::string> latencyNoted_;
   protocol::RandomByte random_;
   SerialNumberCheck serialNumberCheck_;
+  std::array<std::string, kChannelCount> channelFingerprint_;
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;
   std::uint32_t resultCount_ = 0;
