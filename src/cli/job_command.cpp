@@ -1,5 +1,10 @@
-// korvan-cli job: a job's fingerprint.
+// korvan-cli job: a job's fingerprint, and the line's list of approved jobs.
 //   korvan-cli job show (JOB.kvn | --chip PART IN...) [job options] [--json]
+//   korvan-cli job approve (JOB.kvn | --chip PART IN...) [job options] --by NAME [--label TEXT]
+//                          --db URL
+//   korvan-cli job revoke FINGERPRINT --db URL
+//   korvan-cli job list --db URL [--json]
+//   korvan-cli job require (on | off) --db URL
 // A job is loaded as `run` loads it (the job desk's file commands, the same job options), with no
 // station and no programmer, so that `job show` prints the fingerprint `run` sends the job with.
 #include <iostream>
@@ -16,6 +21,7 @@
 #include "core/job/job.h"
 #include "core/job/job_desk.h"
 #include "core/job/job_fingerprint.h"
+#include "core/line/line_database.h"
 #include "core/link/channel.h"
 
 namespace korvan::cli {
@@ -89,11 +95,43 @@ struct JobArguments {
   }
 };
 
+// --db URL, checked before anything is connected to.
+std::unique_ptr<LineDatabase> ConnectLine(const char* verb, const std::string& url, int& status) {
+  if (const std::string problem = LineDatabaseUrlProblem(url); !problem.empty()) {
+    std::cerr << "job " << verb << ": --db " << LineDatabaseName(url) << ": " << problem << '\n';
+    status = kExitUsage;
+    return nullptr;
+  }
+  std::string error;
+  auto line = LineDatabase::Connect(url, &error);
+  if (!line) {
+    std::cerr << "job " << verb << ": " << error << '\n';
+    status = kExitIo;
+  }
+  return line;
+}
+
+Json ApprovedJson(const ApprovedJob& job) {
+  return {{"fingerprint", job.fingerprint},
+          {"part", job.part},
+          {"label", job.label},
+          {"approved_by", job.approvedBy},
+          {"approved_at", job.approvedAt},
+          {"revoked_at", job.revokedAt ? Json(*job.revokedAt) : Json(nullptr)}};
+}
+
+std::string ApprovedLine(const ApprovedJob& job) {
+  std::string line = job.fingerprint + "  " + job.part + "  \"" + job.label + "\"  approved " +
+                     job.approvedAt + " by " + job.approvedBy;
+  if (job.revokedAt) line += ", revoked " + *job.revokedAt;
+  return line;
+}
+
 class JobCommand : public Command {
  public:
   CLI::App* Setup(CLI::App& app) override {
-    CLI::App* sub =
-        app.add_subcommand("job", "A job's fingerprint (what a part receives from it).");
+    CLI::App* sub = app.add_subcommand(
+        "job", "A job's fingerprint (what a part receives from it), and the line's approved jobs.");
     sub->require_subcommand(1);
     sub->footer(
         "The fingerprint is a SHA-256 digest of the part, the bytes the download sends for main "
@@ -102,17 +140,47 @@ class JobCommand : public Command {
         "limit, serial numbers on, their address, step and byte order); not of serial-number start "
         "values, file names or times. The same bytes loaded from a HEX, S-record, binary, ELF or "
         ".kvn file give the same fingerprint. Exit status: 0 done, 1 the job was refused (line "
-        "errors, no data, data outside the part's flash), 2 usage error, 3 a file could not be "
-        "read.");
+        "errors, no data, data outside the part's flash) or a fingerprint to revoke is not "
+        "approved, 2 usage error, 3 a file or the line database could not be read or written.");
 
     show_ = sub->add_subcommand("show", "Print the job's fingerprint and what it covers.");
     showJob_.AddTo(show_);
     show_->add_flag("--json", json_, "Print one JSON object");
 
+    approve_ = sub->add_subcommand(
+        "approve",
+        "Release the job for the line: its fingerprint goes on the line database's list "
+        "of approved jobs.");
+    approveJob_.AddTo(approve_);
+    approve_->add_option("--by", by_, "Who releases it")->required();
+    approve_->add_option("--label", label_, "What the job is, in words (e.g. firmware version)");
+    approve_->add_option("--db", db_, "The line database (postgresql://user@host/db)")->required();
+
+    revoke_ = sub->add_subcommand("revoke", "Revoke an approved job: no station runs it any more.");
+    revoke_->add_option("FINGERPRINT", fingerprint_, "The job's whole fingerprint (64 hex digits)")
+        ->required();
+    revoke_->add_option("--db", db_, "The line database (postgresql://user@host/db)")->required();
+
+    list_ = sub->add_subcommand("list", "List the line's approved and revoked jobs.");
+    list_->add_option("--db", db_, "The line database (postgresql://user@host/db)")->required();
+    list_->add_flag("--json", json_, "Print JSON Lines: one object per job");
+
+    require_ = sub->add_subcommand(
+        "require", "Whether every station and window of the line runs approved jobs only.");
+    require_->add_option("SETTING", setting_, "on or off")
+        ->required()
+        ->check(CLI::IsMember({"on", "off"}));
+    require_->add_option("--db", db_, "The line database (postgresql://user@host/db)")->required();
     return sub;
   }
 
-  int Run() override { return Show(); }
+  int Run() override {
+    if (show_->parsed()) return Show();
+    if (approve_->parsed()) return Approve();
+    if (revoke_->parsed()) return Revoke();
+    if (list_->parsed()) return List();
+    return Require();
+  }
 
  private:
   int Show() {
@@ -144,9 +212,92 @@ class JobCommand : public Command {
     return std::cout.flush() ? kExitOk : kExitIo;
   }
 
+  int Approve() {
+    int status = kExitOk;
+    std::string part;
+    const auto fp = approveJob_.Fingerprint("approve", part, status);
+    if (!fp) return status;
+    const auto line = ConnectLine("approve", db_, status);
+    if (!line) return status;
+    std::string error;
+    const auto approved = line->Approve({fp->hex, part, label_, by_, "", std::nullopt}, &error);
+    if (!approved) {
+      std::cerr << "job approve: " << error << '\n';
+      return kExitIo;
+    }
+    std::cout << "approved " << ApprovedLine(*approved) << '\n';
+    return kExitOk;
+  }
+
+  int Revoke() {
+    if (!IsFingerprint(fingerprint_)) {
+      std::cerr << "job revoke: " << fingerprint_
+                << " is not a whole job fingerprint (64 hex digits; job list shows them)\n";
+      return kExitUsage;
+    }
+    int status = kExitOk;
+    const auto line = ConnectLine("revoke", db_, status);
+    if (!line) return status;
+    std::string error;
+    std::string wanted = fingerprint_;
+    for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto revoked = line->Revoke(wanted, &error);
+    if (!revoked) {
+      if (!error.empty()) {
+        std::cerr << "job revoke: " << error << '\n';
+        return kExitIo;
+      }
+      std::cerr << "job revoke: " << wanted << " is not an approved job of the line\n";
+      return kExitFailed;
+    }
+    std::cout << "revoked " << ApprovedLine(*revoked) << '\n';
+    return kExitOk;
+  }
+
+  int List() {
+    int status = kExitOk;
+    const auto line = ConnectLine("list", db_, status);
+    if (!line) return status;
+    std::string error;
+    const auto jobs = line->ApprovedJobs(&error);
+    const auto required = jobs ? line->RequiresApprovedJobs(&error) : std::nullopt;
+    if (!jobs || !required) {
+      std::cerr << "job list: " << error << '\n';
+      return kExitIo;
+    }
+    if (json_) {
+      for (const ApprovedJob& job : *jobs) {
+        std::cout << ApprovedJson(job).dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+      }
+    } else {
+      std::cout << "approved jobs required: " << (*required ? "on" : "off") << '\n';
+      for (const ApprovedJob& job : *jobs) std::cout << ApprovedLine(job) << '\n';
+    }
+    return std::cout.flush() ? kExitOk : kExitIo;
+  }
+
+  int Require() {
+    int status = kExitOk;
+    const auto line = ConnectLine("require", db_, status);
+    if (!line) return status;
+    std::string error;
+    if (!line->SetRequireApprovedJobs(setting_ == "on", &error)) {
+      std::cerr << "job require: " << error << '\n';
+      return kExitIo;
+    }
+    std::cout << "approved jobs required on the line: " << setting_ << '\n';
+    return kExitOk;
+  }
+
   CLI::App* show_ = nullptr;
+  CLI::App* approve_ = nullptr;
+  CLI::App* revoke_ = nullptr;
+  CLI::App* list_ = nullptr;
+  CLI::App* require_ = nullptr;
   JobArguments showJob_;
+  JobArguments approveJob_;
   bool json_ = false;
+  std::string by_, label_, db_, fingerprint_, setting_;
 };
 
 }  // namespace

@@ -31,6 +31,7 @@
 #include "cli/station_session.h"
 #include "cli/terminal_output.h"
 #include "core/chips/catalogue.h"
+#include "core/host/job_approval.h"
 #include "core/host/serial_guard.h"
 #include "core/job/job_fingerprint.h"
 #include "core/job/serial_numbers.h"
@@ -64,8 +65,9 @@ class RunCommand : public Command {
                 "job's fingerprint (korvan-cli job show) is printed before the steps, goes into "
                 "every production record and, with --json, into the summary."
                 "\n\nExit status: 0 every step succeeded on every connected channel, 1 a step "
-                "failed or timed out on a channel, or an input was refused (line errors, no "
-                "data, data outside the part's flash), 2 usage error (an unknown part, a "
+                "failed or timed out on a channel, an input was refused (line errors, no "
+                "data, data outside the part's flash), or the job is not approved where approved "
+                "jobs are required, 2 usage error (an unknown part, a "
                 "--records-db that names no PostgreSQL database, more serial numbers than "
                 "channels, or two channels whose serial numbers overlap included), 3 a file "
                 "could not be read or written, or no port could be used or no programmer "
@@ -98,6 +100,17 @@ class RunCommand : public Command {
     sub->add_option("--records", records_,
                     "Folder for the production records (default: the station's log folder)");
     line_.Add(sub);
+    sub->add_option("--approved-jobs", approvedJobsFile_,
+                    "The approved jobs, for a station without a line database: a text file of "
+                    "lines 'FINGERPRINT LABEL' (korvan-cli job show prints a job's fingerprint; "
+                    "'#' comments). With --require-approved-job a job not listed is refused");
+    sub->add_flag("--require-approved-job", requireApprovedJob_,
+                  "Run the job only when it is approved (listed in --approved-jobs, or on the line "
+                  "database and not revoked): another is refused with exit 1 before anything "
+                  "but the device search is sent, naming its fingerprint and the jobs approved "
+                  "for the part. A line database whose line requires approved jobs (korvan-cli "
+                  "job require on) requires them without this option; out of reach, the "
+                  "station's copy of its list from the last connection decides");
     auto* traceOption =
         sub->add_option("--trace", traceFile_,
                         "Write a wire trace to FILE: one JSON line per frame, noise run and line "
@@ -140,6 +153,29 @@ class RunCommand : public Command {
     }
     if (const std::string problem = job_.Check(); !problem.empty()) return Usage(problem);
     if (const std::string problem = line_.Problem(); !problem.empty()) return Usage(problem);
+    if (requireApprovedJob_ && !approvedJobsFile_ && !line_.Url()) {
+      return Usage(
+          "--require-approved-job needs the approved jobs: --approved-jobs FILE or a line "
+          "database (--records-db)");
+    }
+    if (approvedJobsFile_ && line_.Url()) {
+      return Usage("--approved-jobs goes without a line database: the line keeps its own list");
+    }
+    if (approvedJobsFile_) {
+      std::ifstream in(*approvedJobsFile_, std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+      if (!in.is_open() || in.bad()) {
+        std::cerr << "run: cannot read the approved jobs file " << *approvedJobsFile_ << '\n';
+        return kExitIo;
+      }
+      std::string error;
+      const auto jobs = ParseApprovedJobs(text, &error);
+      if (!jobs) return Usage("--approved-jobs " + *approvedJobsFile_ + ": " + error);
+      approvals_.jobs = *jobs;
+      approvals_.source = "the approved jobs file " + *approvedJobsFile_;
+    }
+    approvals_.required = requireApprovedJob_;
     if (watchSeconds_ && !std::isfinite(*watchSeconds_)) {
       return Usage("--watch-timeout must be a finite number of seconds");
     }
@@ -304,7 +340,7 @@ class RunCommand : public Command {
       job_.Apply(further.desk(), s, session.ChannelCount());
     });
 
-    // The job as it will be sent.
+    // The job as it will be sent, and whether it may run: refused before any step.
     if (const int refused = CheckJob(session, output); refused != kExitOk) {
       session.Close();
       return refused;
@@ -364,10 +400,43 @@ class RunCommand : public Command {
     return status == kExitOk && (!bound->missing.empty() || silentBound) ? kExitFailed : status;
   }
 
-  // Tells the job's fingerprint, as it will be sent.
+  // Tells the job's fingerprint and refuses a job that is not approved where approved jobs are
+  // required (--require-approved-job, or the line's own setting): exit 1. Every station of the
+  // run checks the job again before a command that puts it into programmers or parts.
   int CheckJob(StationSession& session, RunOutput& output) {
-    const auto fingerprint = FingerprintJob(session.station().job());
+    Station& station = session.station();
+    std::string problem;
+    const auto fingerprint = FingerprintJob(station.job(), &problem);
     output.JobReady(fingerprint ? fingerprint->hex : "");
+    if (const auto url = line_.Url()) {
+      const std::filesystem::path folder =
+          records_ ? std::filesystem::path(*records_) : station.logLocation().shutdownDir;
+      std::string note, error;
+      const auto line = LineJobApprovals(*url, folder, &note, &error);
+      if (!note.empty()) OperatorProblem(output, note);
+      if (line) {
+        approvals_.jobs = line->jobs;
+        approvals_.source = line->source;
+        approvals_.required = requireApprovedJob_ || line->required;
+      } else if (requireApprovedJob_) {
+        OperatorProblem(output, "the approved jobs cannot be read: " + error + "; no step was run");
+        return kExitFailed;
+      }
+    }
+    if (!approvals_.required) return kExitOk;
+    if (!fingerprint) {
+      output.Problem("the job has no fingerprint: " + problem + "; no step was run");
+      return kExitFailed;
+    }
+    if (const std::string refusal =
+            JobRefusal(approvals_, fingerprint->hex, station.chip().chipName);
+        !refusal.empty()) {
+      OperatorProblem(output, refusal + "; no step was run");
+      return kExitFailed;
+    }
+    for (int s = 1; s <= session.StationCount(); ++s) {
+      RefuseUnapprovedJobs(session.station(s), approvals_);
+    }
     return kExitOk;
   }
 
@@ -607,6 +676,10 @@ class RunCommand : public Command {
   bool quiet_ = false;
   std::optional<std::string> records_;
   LineOptions line_;
+  std::optional<std::string> approvedJobsFile_;
+  bool requireApprovedJob_ = false;
+  // Outlives the stations' job checks (RefuseUnapprovedJobs): it is the command's own.
+  JobApprovals approvals_;
   std::optional<std::string> traceFile_;
   bool traceFull_ = false;
   JobOptions job_;

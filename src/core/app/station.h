@@ -105,7 +105,8 @@ struct OperationFlags {
   OperationChannels channels;
   bool needsImage;  // refused unless data are loaded
   bool assembles;   // reads the job form into the job settings first
-  // Parts get serial numbers from it: the station's serial-number check comes first.
+  // Parts get serial numbers from it: the station's serial-number check comes first. These are
+  // also the commands that put the job into programmers or parts: the job check comes before.
   bool numbersParts = false;
 };
 
@@ -398,6 +399,14 @@ class Station : private LinkHost {
   using SerialNumberCheck = std::function<bool()>;
   void SetSerialNumberCheck(SerialNumberCheck check) { serialNumberCheck_ = std::move(check); }
 
+  // The precondition of every command that puts the job into programmers or parts (Download,
+  // Auto, Program), asked first with the job's fingerprint (job_fingerprint.h): false refuses
+  // the command before anything is shown or sent (the check has told why). A job that has no
+  // fingerprint (no part, no data, a number text that is no number) is refused by the command's
+  // own checks. Unset, every job may run.
+  using JobCheck = std::function<bool(const std::string& fingerprint)>;
+  void SetJobCheck(JobCheck check) { jobCheck_ = std::move(check); }
+
   // The fingerprint (64 hex digits) of the job the last command that carries the job started
   // on channel n with (its Download, Auto or Program); "" before any.
   const std::string& ChannelJobFingerprint(int n) const {
@@ -575,6 +584,7 @@ class Station : private LinkHost {
   std::set<std::string> latencyNoted_;
   protocol::RandomByte random_;
   SerialNumberCheck serialNumberCheck_;
+  JobCheck jobCheck_;
   std::array<std::string, kChannelCount> channelFingerprint_;
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;

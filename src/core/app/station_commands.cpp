@@ -38,6 +38,12 @@ bool Station::FirstChannelReady() {
 }
 
 void Station::StartOperation(const StationOperation& op) {
+  if (op.flags.numbersParts && jobCheck_) {
+    if (const auto fingerprint = FingerprintJob(job_);
+        fingerprint && !jobCheck_(fingerprint->hex)) {
+      return;
+    }
+  }
   if (op.flags.numbersParts && serialNumberCheck_ && !serialNumberCheck_()) return;
   if (op.prepare) (this->*op.prepare)();
   if (op.flags.channels == OperationChannels::First) {
