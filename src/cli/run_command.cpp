@@ -413,11 +413,12 @@ class RunCommand : public Command {
           records_ ? std::filesystem::path(*records_) : station.logLocation().shutdownDir;
       std::string note, error;
       const auto line = LineJobApprovals(*url, folder, &note, &error);
-      if (!note.empty()) OperatorProblem(output, note);
       if (line) {
         approvals_.jobs = line->jobs;
         approvals_.source = line->source;
         approvals_.required = requireApprovedJob_ || line->required;
+        // Where approved jobs decide, a list from the station's copy is said.
+        if (approvals_.required && !note.empty()) OperatorProblem(output, note);
       } else if (requireApprovedJob_) {
         OperatorProblem(output, "the approved jobs cannot be read: " + error + "; no step was run");
         return kExitFailed;

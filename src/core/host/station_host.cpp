@@ -120,7 +120,10 @@ bool StationHost::JobAllowed(const std::string& fingerprint) {
     std::string note, error;
     if (auto line = LineJobApprovals(lineUrl_, folder, &note, &error)) {
       approvals_ = std::move(*line);
+      // Only where approved jobs decide is the copy's list worth a word.
+      if (!approvals_.required) note.clear();
     } else {
+      // Not known whether the line requires approved jobs: the last answer stands.
       note = "The line's approved jobs cannot be read: " + error;
     }
     if (note != lastApprovalsNote_ && !note.empty()) station_.AddInfoLine(note);
