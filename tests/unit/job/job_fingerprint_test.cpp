@@ -145,6 +145,14 @@ TEST(JobFingerprint, ListsWhatItCovers) {
   EXPECT_EQ(fp->covered[3].shown, "131072 bytes from 0x08000000, as the download sends them");
 }
 
+// Approved lists and records keep fingerprints for years: the canonical form must not drift. A
+// change of it is a new version mark ("KJF2"), never a quiet change of this value.
+TEST(JobFingerprint, TheCanonicalFormStaysAsItWas) {
+  const auto fp = FingerprintJob(BaseJob());
+  ASSERT_TRUE(fp);
+  EXPECT_EQ(fp->hex, "a571da06e698d2eecf38c765e3a74058dcc7c95ba2e595ba1ea8ebd4b5a6ccd9");
+}
+
 TEST(JobFingerprint, TellsWholeFingerprintsApart) {
   EXPECT_TRUE(IsFingerprint(std::string(64, 'a')));
   EXPECT_TRUE(IsFingerprint(std::string(32, 'F') + std::string(32, '0')));
