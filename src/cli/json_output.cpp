@@ -101,12 +101,15 @@ class JsonOutput : public RunOutput {
           {"text", text}});
   }
 
+  void JobReady(const std::string& fingerprint) override { fingerprint_ = fingerprint; }
+
   void Finished(int exitStatus) override {
     Emit({{"event", "summary"},
           {"exit_status", exitStatus},
           {"ok", exitStatus == 0},
           {"steps", steps_},
-          {"failed_channels", failedChannels_}});
+          {"failed_channels", failedChannels_},
+          {"job_fingerprint", fingerprint_.empty() ? Json(nullptr) : Json(fingerprint_)}});
   }
 
  private:
@@ -118,6 +121,7 @@ class JsonOutput : public RunOutput {
   std::ostream& out_;
   Json steps_ = Json::array();
   std::set<int> failedChannels_;
+  std::string fingerprint_;
 };
 
 class QuietOutput : public RunOutput {
@@ -140,6 +144,7 @@ class QuietOutput : public RunOutput {
                            const std::string& text) override {
     inner_->LineDatabaseChanged(reachable, pending, text);
   }
+  void JobReady(const std::string& fingerprint) override { inner_->JobReady(fingerprint); }
   void Finished(int exitStatus) override { inner_->Finished(exitStatus); }
 
  private:

@@ -80,8 +80,8 @@ class RecordsCommand : public Command {
                   "JSON: records as JSON Lines (the default), --summary as one object, "
                   "--duplicates one object per group");
     sub->add_flag("--summary", summary_,
-                  "Per day and channel: parts, OK, NG, yield, parts per hour; the NG result "
-                  "codes with their texts, most frequent first");
+                  "Per day and channel, and per job (its fingerprint): parts, OK, NG, yield, "
+                  "parts per hour; the NG result codes with their texts, most frequent first");
     sub->add_option("--html", html_,
                     "With --summary: also write the summary as one self-contained HTML page");
     sub->add_flag("--duplicates", duplicates_,

@@ -23,6 +23,7 @@
 #include "cli/cli_frontend.h"
 #include "cli/command.h"
 #include "cli/job_files.h"
+#include "cli/job_options.h"
 #include "cli/json_output.h"
 #include "cli/line_records.h"
 #include "cli/run_output.h"
@@ -30,7 +31,9 @@
 #include "cli/station_session.h"
 #include "cli/terminal_output.h"
 #include "core/chips/catalogue.h"
+#include "core/host/job_approval.h"
 #include "core/host/serial_guard.h"
+#include "core/job/job_fingerprint.h"
 #include "core/job/serial_numbers.h"
 #include "core/serial/port_binding.h"
 #include "core/trace/tracing_port.h"
@@ -39,198 +42,6 @@
 namespace korvan::cli {
 
 namespace {
-
-// The most channels one run drives (stations of four in one process).
-constexpr int kMaxChannels = 256;
-
-// Splits a comma-separated list.
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> items;
-  std::string::size_type from = 0;
-  while (true) {
-    const auto comma = text.find(',', from);
-    items.push_back(text.substr(from, comma - from));
-    if (comma == std::string::npos) break;
-    from = comma + 1;
-  }
-  return items;
-}
-
-// The job form's settings a command line may change. Unset members leave the control as the
-// chip choice and the loaded project left it.
-struct JobOptions {
-  std::optional<std::string> serialNumbers;  // SN1[,SN2[,...]], one per channel
-  std::optional<std::string> snGain;
-  std::optional<std::string> snAddress;
-  bool snLittleEndian = false;
-  std::optional<int> countLimit;
-  bool noChipDetect = false;
-  std::optional<int> insertMs, removeMs;
-  bool keepPower = false;
-  std::optional<int> powerOnMs, powerOffMs;
-  std::optional<std::string> reset;  // low, hi-z or pulse
-  bool runAfter = false;
-  bool runAndShut = false;
-  std::optional<int> runMs;
-  bool programOptionBytes = false;
-  bool noProgramOptionBytes = false;
-  bool blankError = false;
-  bool eraseDirectly = false;
-  std::optional<std::string> voltage;  // 3.3 or 5.0
-  std::optional<std::string> swclk;    // slow or fast
-
-  void Add(CLI::App* sub) {
-    const char* const job = "Job settings";
-    sub->add_option("--serial-numbers", serialNumbers,
-                    "Serial numbers on, starting at SN1[,SN2,...] for channels 1, 2, ... (at "
-                    "most one per channel found; each 0..4294967295, decimal or 0x...); a "
-                    "channel without a number of its own starts where the form does (up to four "
-                    "channels: 1st at 0, 2nd at 0x40000000, 3rd at 0x80000000, 4th at "
-                    "0xC0000000; with N > 4 channels, channel c at (c-1) * 2^32/N). "
-                    "`continue`: each channel starts after the highest number the record store "
-                    "holds for the chip, address and channel. Two channels whose numbers would "
-                    "overlap (over the count limit, else over the run's Auto cycles and watched "
-                    "parts) refuse the run (exit 2); numbers an OK part already got (same chip "
-                    "and address, in the record store) are refused")
-        ->group(job);
-    sub->add_option("--sn-gain", snGain, "Serial-number step, 0..0xFFFF (default 0x01)")
-        ->group(job);
-    sub->add_option("--sn-address", snAddress,
-                    "Where the serial number is written, 0..0xFFFFFFFF (default 0x0000FFF0)")
-        ->group(job);
-    sub->add_flag("--sn-little-endian", snLittleEndian, "Write serial numbers little-endian")
-        ->group(job);
-    sub->add_option("--count-limit", countLimit, "Limit the parts programmed (0: no limit)")
-        ->check(CLI::Range(0, 999999999))
-        ->group(job);
-    sub->add_flag("--no-chip-detect", noChipDetect, "Turn automatic chip detection off")
-        ->group(job);
-    sub->add_option("--insert-ms", insertMs, "Settle time after a chip is inserted, 300..1500")
-        ->check(CLI::Range(300, 1500))
-        ->group(job);
-    sub->add_option("--remove-ms", removeMs, "Settle time after a chip is removed, 300..2000")
-        ->check(CLI::Range(300, 2000))
-        ->group(job);
-    sub->add_flag("--keep-power", keepPower, "Leave the target powered after programming")
-        ->group(job);
-    sub->add_option("--power-on-ms", powerOnMs, "Power-up settle time, 10..2000")
-        ->check(CLI::Range(10, 2000))
-        ->group(job);
-    sub->add_option("--power-off-ms", powerOffMs, "Power-down settle time, 10..2000")
-        ->check(CLI::Range(10, 2000))
-        ->group(job);
-    sub->add_option("--reset", reset, "Reset output after programming: low, hi-z or pulse")
-        ->check(CLI::IsMember({"low", "hi-z", "pulse"}))
-        ->group(job);
-    sub->add_flag("--run-after", runAfter, "Start the part after programming")->group(job);
-    sub->add_flag("--run-and-shut", runAndShut, "Run the part, then shut it down")->group(job);
-    sub->add_option("--run-ms", runMs, "Run time before the shut-down, 100..2000")
-        ->check(CLI::Range(100, 2000))
-        ->group(job);
-    sub->add_flag("--program-ob", programOptionBytes, "Program the option bytes")->group(job);
-    sub->add_flag("--no-program-ob", noProgramOptionBytes, "Do not program the option bytes")
-        ->group(job);
-    sub->add_flag("--blank-error", blankError, "A part that is not blank is an error")->group(job);
-    sub->add_flag("--erase-directly", eraseDirectly, "Erase without a blank check")->group(job);
-    sub->add_option("--voltage", voltage, "Interface level: 3.3 or 5.0")
-        ->check(CLI::IsMember({"3.3", "5.0", "5"}))
-        ->group(job);
-    sub->add_option("--swclk", swclk, "SWD clock: slow or fast")
-        ->check(CLI::IsMember({"slow", "fast"}))
-        ->group(job);
-  }
-
-  // The text of a usage error, "" when the options fit together.
-  std::string Check() const {
-    if (programOptionBytes && noProgramOptionBytes) {
-      return "--program-ob and --no-program-ob exclude each other";
-    }
-    std::vector<std::string> numbers;
-    if (serialNumbers && !ContinuesSerialNumbers()) {
-      numbers = SplitList(*serialNumbers);
-      if (numbers.size() > static_cast<std::size_t>(kMaxChannels)) {
-        return Format("--serial-numbers takes at most %d numbers", kMaxChannels);
-      }
-    }
-    for (const auto& text : numbers) {
-      if (auto problem = RangeProblem("--serial-numbers", text, 0xFFFFFFFF); !problem.empty()) {
-        return problem;
-      }
-    }
-    if (snGain) {
-      if (auto problem = RangeProblem("--sn-gain", *snGain, 0xFFFF); !problem.empty()) {
-        return problem;
-      }
-    }
-    if (snAddress) {
-      if (auto problem = RangeProblem("--sn-address", *snAddress, 0xFFFFFFFF); !problem.empty()) {
-        return problem;
-      }
-    }
-    return "";
-  }
-
-  // --serial-numbers continue: each channel starts after the highest number the record store
-  // holds for it (ContinueSerialNumbers, once the programmers are found).
-  bool ContinuesSerialNumbers() const { return serialNumbers && *serialNumbers == "continue"; }
-
-  // How many serial numbers were given (0: none).
-  std::size_t SerialNumberCount() const {
-    return serialNumbers && !ContinuesSerialNumbers() ? SplitList(*serialNumbers).size() : 0;
-  }
-
-  // Ticks and fills the controls of station `s` (its channels (s - 1) * 4 + 1 ...) as an
-  // operator would, each with its click handler. `channelCount` is the run's channels over all
-  // stations: with more than four, a channel without a serial number of its own starts at its
-  // share of the 32-bit range (DefaultSerialStart), so that no two stations repeat the form's
-  // four defaults.
-  void Apply(Station& station, int s, int channelCount) const {
-    JobForm& form = station.form();
-    if (serialNumbers) {
-      form.CheckBoxSN.checked = true;
-      station.CheckBoxSNClick();
-      const auto numbers =
-          ContinuesSerialNumbers() ? std::vector<std::string>{} : SplitList(*serialNumbers);
-      const auto first = static_cast<std::size_t>(SessionChannel(s, 1) - 1);
-      for (std::size_t i = first; i < first + kChannelCount; ++i) {
-        const int local = static_cast<int>(i - first);
-        if (i < numbers.size()) {
-          form.SNEdit(local).text = numbers[i];
-        } else if (channelCount > kChannelCount) {
-          form.SNEdit(local).text = SerialNumberText(
-              DefaultSerialStart(static_cast<int>(i) + 1, channelCount), form.ChkBoxSNDP.checked);
-        }
-      }
-    }
-    if (snGain) form.GainEdit.text = *snGain;
-    if (snAddress) form.AddrEdit.text = *snAddress;
-    if (snLittleEndian) form.SNOrderChk.checked = false;
-    if (countLimit) {
-      form.CheckBoxCtrl.checked = *countLimit > 0;
-      station.CheckBoxCtrlClick();
-      form.SpinEditNum.Set(*countLimit);
-    }
-    if (noChipDetect) {
-      form.ChkBoxAuto.checked = false;
-      station.ChkBoxAutoClick();
-    }
-    if (insertMs) form.SpinEditIn.Set(*insertMs);
-    if (removeMs) form.SpinEditOut.Set(*removeMs);
-    if (keepPower) form.ChkBoxVDD.checked = false;
-    if (powerOnMs) form.SpinEditVddTim.Set(*powerOnMs);
-    if (powerOffMs) form.SpinEditRstTim.Set(*powerOffMs);
-    if (reset) form.RadioGrpRST.itemIndex = *reset == "low" ? 0 : *reset == "hi-z" ? 1 : 2;
-    if (runAfter) form.CheckBoxRun.checked = true;
-    if (runAndShut) form.ChkBoxRunSHT.checked = true;
-    if (runMs) form.SpinEditRTM.Set(*runMs);
-    if (programOptionBytes) form.CheckBoxOpt.checked = true;
-    if (noProgramOptionBytes) form.CheckBoxOpt.checked = false;
-    if (blankError) form.ChkBoxBlkEr.checked = true;
-    if (eraseDirectly) form.ChkBoxEras.checked = true;
-    if (voltage) form.RadioGpVolt.itemIndex = *voltage == "3.3" ? 0 : 1;
-    if (swclk) form.RadioGrpSpdF.itemIndex = *swclk == "slow" ? 0 : 1;
-  }
-};
 
 class RunCommand : public Command {
  public:
@@ -250,10 +61,13 @@ class RunCommand : public Command {
                 "NO_COLOR is set); piped, with --json or --quiet, none. The run stops at the "
                 "first failed step; a verify mismatch is answered Abort. A step after a restart "
                 "(download, upgrade, monitor) goes out once the programmers answered it (at most "
-                "3 s). Inputs are checked against the part's flash before anything is sent."
+                "3 s). Inputs are checked against the part's flash before anything is sent. The "
+                "job's fingerprint (korvan-cli job show) is printed before the steps, goes into "
+                "every production record and, with --json, into the summary."
                 "\n\nExit status: 0 every step succeeded on every connected channel, 1 a step "
-                "failed or timed out on a channel, or an input was refused (line errors, no "
-                "data, data outside the part's flash), 2 usage error (an unknown part, a "
+                "failed or timed out on a channel, an input was refused (line errors, no "
+                "data, data outside the part's flash), or the job is not approved where approved "
+                "jobs are required, 2 usage error (an unknown part, a "
                 "--records-db that names no PostgreSQL database, more serial numbers than "
                 "channels, or two channels whose serial numbers overlap included), 3 a file "
                 "could not be read or written, or no port could be used or no programmer "
@@ -286,6 +100,17 @@ class RunCommand : public Command {
     sub->add_option("--records", records_,
                     "Folder for the production records (default: the station's log folder)");
     line_.Add(sub);
+    sub->add_option("--approved-jobs", approvedJobsFile_,
+                    "The approved jobs, for a station without a line database: a text file of "
+                    "lines 'FINGERPRINT LABEL' (korvan-cli job show prints a job's fingerprint; "
+                    "'#' comments). With --require-approved-job a job not listed is refused");
+    sub->add_flag("--require-approved-job", requireApprovedJob_,
+                  "Run the job only when it is approved (listed in --approved-jobs, or on the line "
+                  "database and not revoked): another is refused with exit 1 before anything "
+                  "but the device search is sent, naming its fingerprint and the jobs approved "
+                  "for the part. A line database whose line requires approved jobs (korvan-cli "
+                  "job require on) requires them without this option; out of reach, the "
+                  "station's copy of its list from the last connection decides");
     auto* traceOption =
         sub->add_option("--trace", traceFile_,
                         "Write a wire trace to FILE: one JSON line per frame, noise run and line "
@@ -328,6 +153,29 @@ class RunCommand : public Command {
     }
     if (const std::string problem = job_.Check(); !problem.empty()) return Usage(problem);
     if (const std::string problem = line_.Problem(); !problem.empty()) return Usage(problem);
+    if (requireApprovedJob_ && !approvedJobsFile_ && !line_.Url()) {
+      return Usage(
+          "--require-approved-job needs the approved jobs: --approved-jobs FILE or a line "
+          "database (--records-db)");
+    }
+    if (approvedJobsFile_ && line_.Url()) {
+      return Usage("--approved-jobs goes without a line database: the line keeps its own list");
+    }
+    if (approvedJobsFile_) {
+      std::ifstream in(*approvedJobsFile_, std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+      if (!in.is_open() || in.bad()) {
+        std::cerr << "run: cannot read the approved jobs file " << *approvedJobsFile_ << '\n';
+        return kExitIo;
+      }
+      std::string error;
+      const auto jobs = ParseApprovedJobs(text, &error);
+      if (!jobs) return Usage("--approved-jobs " + *approvedJobsFile_ + ": " + error);
+      approvals_.jobs = *jobs;
+      approvals_.source = "the approved jobs file " + *approvedJobsFile_;
+    }
+    approvals_.required = requireApprovedJob_;
     if (watchSeconds_ && !std::isfinite(*watchSeconds_)) {
       return Usage("--watch-timeout must be a finite number of seconds");
     }
@@ -474,7 +322,7 @@ class RunCommand : public Command {
                      "; answered Abort, no step was run (--ignore-line-errors reads on)");
       return kExitFailed;
     }
-    job_.Apply(station, 1, session.ChannelCount());
+    job_.Apply(station.desk(), 1, session.ChannelCount());
     // One number per channel the search found a port for: a number beyond them would be
     // dropped without a word.
     if (job_.SerialNumberCount() > static_cast<std::size_t>(session.HighestPortChannel())) {
@@ -489,8 +337,14 @@ class RunCommand : public Command {
     session.ForEachFurtherStation([&](Station& further, CliFrontend&, int s) {
       further.AdoptJob(station);
       for (const std::string& line : loadLines) further.info().AddLine(line);
-      job_.Apply(further, s, session.ChannelCount());
+      job_.Apply(further.desk(), s, session.ChannelCount());
     });
+
+    // The job as it will be sent, and whether it may run: refused before any step.
+    if (const int refused = CheckJob(session, output); refused != kExitOk) {
+      session.Close();
+      return refused;
+    }
 
     session.AwaitSearch();
     if (const int signalNumber = StationSession::StopSignal()) {
@@ -544,6 +398,47 @@ class RunCommand : public Command {
     // A bound channel without its adapter, or whose programmer did not answer, is a failed
     // channel.
     return status == kExitOk && (!bound->missing.empty() || silentBound) ? kExitFailed : status;
+  }
+
+  // Tells the job's fingerprint and refuses a job that is not approved where approved jobs are
+  // required (--require-approved-job, or the line's own setting): exit 1. Every station of the
+  // run checks the job again before a command that puts it into programmers or parts.
+  int CheckJob(StationSession& session, RunOutput& output) {
+    Station& station = session.station();
+    std::string problem;
+    const auto fingerprint = FingerprintJob(station.job(), &problem);
+    output.JobReady(fingerprint ? fingerprint->hex : "");
+    if (const auto url = line_.Url()) {
+      const std::filesystem::path folder =
+          records_ ? std::filesystem::path(*records_) : station.logLocation().shutdownDir;
+      std::string note, error;
+      const auto line = LineJobApprovals(*url, folder, &note, &error);
+      if (line) {
+        approvals_.jobs = line->jobs;
+        approvals_.source = line->source;
+        approvals_.required = requireApprovedJob_ || line->required;
+        // Where approved jobs decide, a list from the station's copy is said.
+        if (approvals_.required && !note.empty()) OperatorProblem(output, note);
+      } else if (requireApprovedJob_) {
+        OperatorProblem(output, "the approved jobs cannot be read: " + error + "; no step was run");
+        return kExitFailed;
+      }
+    }
+    if (!approvals_.required) return kExitOk;
+    if (!fingerprint) {
+      output.Problem("the job has no fingerprint: " + problem + "; no step was run");
+      return kExitFailed;
+    }
+    if (const std::string refusal =
+            JobRefusal(approvals_, fingerprint->hex, station.chip().chipName);
+        !refusal.empty()) {
+      OperatorProblem(output, refusal + "; no step was run");
+      return kExitFailed;
+    }
+    for (int s = 1; s <= session.StationCount(); ++s) {
+      RefuseUnapprovedJobs(session.station(s), approvals_);
+    }
+    return kExitOk;
   }
 
   // Before parts get serial numbers: `continue` takes the numbers on from the record store, and
@@ -782,6 +677,10 @@ class RunCommand : public Command {
   bool quiet_ = false;
   std::optional<std::string> records_;
   LineOptions line_;
+  std::optional<std::string> approvedJobsFile_;
+  bool requireApprovedJob_ = false;
+  // Outlives the stations' job checks (RefuseUnapprovedJobs): it is the command's own.
+  JobApprovals approvals_;
   std::optional<std::string> traceFile_;
   bool traceFull_ = false;
   JobOptions job_;

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "core/job/job_fingerprint.h"
 #include "core/util/format.h"
 
 namespace korvan::cli {
@@ -42,6 +43,10 @@ class TextOutput : public RunOutput {
   void StandAloneResult(int, std::uint8_t) override {}
 
   void Problem(const std::string& text) override { err_ << "korvan-cli: " << text << '\n'; }
+
+  void JobReady(const std::string& fingerprint) override {
+    if (!fingerprint.empty()) out_ << "job fingerprint: " << ShortFingerprint(fingerprint) << '\n';
+  }
 
   void Finished(int) override { out_ << std::flush; }
 

@@ -77,6 +77,9 @@ class RunOutput {
     (void)pending;
     (void)text;
   }
+  // The job is loaded and set up; `fingerprint` is its fingerprint (64 hex digits), "" when it
+  // has none (the job cannot be sent as it stands).
+  virtual void JobReady(const std::string& fingerprint) { (void)fingerprint; }
   // The run is over with this exit status.
   virtual void Finished(int exitStatus) = 0;
 };

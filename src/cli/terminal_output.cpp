@@ -107,6 +107,12 @@ class TerminalOutput : public RunOutput {
     Draw();
   }
 
+  void JobReady(const std::string& fingerprint) override {
+    Clear();
+    plain_->JobReady(fingerprint);
+    Draw();
+  }
+
   void Finished(int exitStatus) override {
     Clear();
     plain_->Finished(exitStatus);

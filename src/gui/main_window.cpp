@@ -406,6 +406,12 @@ void TKorvanNATxPrg::WireCommands() {
   on(ui.SavetoProjectFile1, &Station::SavetoProjectFile1Click);
   on(ui.LoadFromProjectFile1, &Station::SpdBtnLdPrjClick);
   on(ui.SpdBtnLdPrj, &Station::SpdBtnLdPrjClick);
+  // A loaded job shows its fingerprint on the panel (after the load's own lines).
+  for (QObject* load :
+       std::initializer_list<QObject*>{ui.LoadObjectFile1, ui.SpdBtnOpen, ui.SpdBtnLoadMore,
+                                       ui.LoadFromProjectFile1, ui.SpdBtnLdPrj}) {
+    on(load, &Station::ShowJobFingerprint);
+  }
   on(ui.Exit1, &Station::SpdBtnExitClick);
   on(ui.SpdBtnExit, &Station::SpdBtnExitClick);
   // The part and its option bytes.
@@ -660,6 +666,7 @@ void TKorvanNATxPrg::showEvent(QShowEvent* event) {
         if (!startProject_.empty() && !closing_) {
           if (auto* qt = dynamic_cast<QtFrontend*>(&frontend_)) qt->AnswerNextOpen(startProject_);
           station_.SpdBtnLdPrjClick();
+          station_.ShowJobFingerprint();
         }
       },
       Qt::QueuedConnection);
@@ -675,6 +682,13 @@ void TKorvanNATxPrg::StartRecordsAndWatch() {
   // shown in a message box too.
   if (const auto url = LineDatabaseFromEnvironment()) {
     if (const std::string problem = host_.StartLine(*url, "KORVAN_RECORDS_DB"); !problem.empty()) {
+      frontend_.Ask(MessageKind::Error, problem, Buttons::Ok);
+    }
+  }
+  // Only approved jobs run: those KORVAN_APPROVED_JOBS lists (a line database's own list and
+  // setting decide where there is one).
+  if (const char* file = std::getenv("KORVAN_APPROVED_JOBS"); file && *file && !host_.line()) {
+    if (const std::string problem = host_.RequireApprovedJobsFrom(file); !problem.empty()) {
       frontend_.Ask(MessageKind::Error, problem, Buttons::Ok);
     }
   }

@@ -55,5 +55,10 @@ korvan-cli records --result |ng ok
 korvan-cli run --chip N32G452CBL7 a|app.hex auto
 korvan-cli convert --chip N32G452CBL7 |app.hex logs
 korvan-cli trace wire.trace --channel |
+korvan-cli job |approve list require revoke show
+korvan-cli job show --chip N32G452CBL7 |app.hex logs
+korvan-cli job show --no-program|--no-program-ob
+korvan-cli job require |off on
+korvan-cli run --approved-jobs |app.hex bind.txt logs report.html wire.trace
 EOF
 exit "$status"

@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include "core/image/writers.h"
+#include "core/job/job_fingerprint.h"
 #include "gui/dialogs.h"
 #include "gui/main_window.h"
 #include "gui_test_support.h"
@@ -231,6 +232,11 @@ void MainWindowTest::chipChoiceAndLoad() {
   const std::string path = f.HexFile(bytes);
   f.frontend.openFiles.push_back(path);
   Click(w.ui.SpdBtnOpen);
+  // The loaded job's fingerprint closes the load's lines.
+  const auto fingerprint = FingerprintJob(w.station().job());
+  QVERIFY(fingerprint);
+  QVERIFY(w.ui.InfoMemo->toPlainText().endsWith(
+      QString::fromStdString("Job fingerprint: " + ShortFingerprint(fingerprint->hex))));
 
   QCOMPARE(w.flashModel().rowCount(), 128 * 1024 / 16);
   QCOMPARE(w.ui.HexViewer->model()->data(w.ui.HexViewer->model()->index(0, 0)).toString(),

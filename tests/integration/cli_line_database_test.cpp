@@ -186,6 +186,80 @@ TEST_F(LineCli, ARunRefusesSerialNumbersItCannotReserveUnlessToldToTrustItsOwnGu
   EXPECT_EQ(r.out, "");
 }
 
+// Jobs released on the line: approved, listed and revoked there; a station on a line that
+// requires approved jobs runs an approved one and refuses another with only the device search
+// sent, and while the database is out of reach goes by its copy of the list, saying so.
+TEST_F(LineCli, TheLineApprovesAndRevokesJobsAndItsStationsRunOnlyApprovedOnes) {
+  SimProcess sim({"--count", "1"});
+  ASSERT_FALSE(sim.ports().empty());
+  const std::string job = " --chip N32G430C8L7 fw.hex";
+  Result r = Cli("job show" + job);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string fingerprint = r.out.substr(13, 64);
+  r = Cli("job show --reset pulse" + job);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string pulse = r.out.substr(13, 64);
+
+  r = Cli("job approve" + job + " --by 'R. Tan' --label 'fan 1.0' --db " + url_);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.rfind("approved " + fingerprint + "  N32G430C8L7  \"fan 1.0\"  approved ", 0), 0u)
+      << r.out;
+  r = Cli("job approve --reset pulse" + job + " --by 'R. Tan' --db " + url_);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  r = Cli("job revoke " + pulse + " --db " + url_);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Cli("job revoke " + pulse + " --db " + url_).status, 1);  // already revoked
+  EXPECT_EQ(Cli("job revoke 1234 --db " + url_).status, 2);
+  r = Cli("job list --json --db " + url_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto listed = JsonLines(r.out);
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0]["fingerprint"], fingerprint);
+  EXPECT_EQ(listed[0]["approved_by"], "R. Tan");
+  EXPECT_TRUE(listed[0]["revoked_at"].is_null());
+  EXPECT_EQ(listed[1]["fingerprint"], pulse);
+  EXPECT_TRUE(listed[1]["revoked_at"].is_string());
+
+  // Not required yet: any job runs.
+  r = Cli(Run("a", "--reset low blank-check"), sim.ports());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(Cli("job require on --db " + url_).status, 0);
+  EXPECT_NE(Cli("job list --db " + url_).out.find("approved jobs required: on"), std::string::npos);
+
+  r = Cli(Run("a", "--reset pulse --trace wire.jsonl auto"), sim.ports());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("job " + pulse + " (N32G430C8L7) was revoked "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("approved for N32G430C8L7: " + fingerprint.substr(0, 16) +
+                       " \"fan 1.0\"; no step was run"),
+            std::string::npos)
+      << r.err;
+  for (const auto& line : JsonLines(Slurp(dir / "wire.jsonl"))) {
+    if (line.value("kind", "") == "frame" && line.value("dir", "") == "pc>prog") {
+      EXPECT_EQ(line.value("name", ""), "identity") << line.dump();
+    }
+  }
+  r = Cli(Run("a", "auto"), sim.ports());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<LineRecord> line = OnTheLine();
+  ASSERT_EQ(line.size(), 1u);
+  EXPECT_EQ(line[0].record.jobFingerprint, fingerprint);
+
+  // Out of reach: the station's copy from its last run decides, and says so.
+  std::string problem;
+  ASSERT_TRUE(server_->Stop(&problem)) << problem;
+  r = Cli(Run("a", "--reset pulse auto"), sim.ports());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("only the jobs approved in the station's copy of its list"),
+            std::string::npos)
+      << r.err;
+  r = Cli(Run("a", "auto"), sim.ports());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  // A station that never reached the line has no copy: a run requiring approved jobs is refused.
+  r = Cli(Run("b", "--require-approved-job auto"), sim.ports());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("the approved jobs cannot be read"), std::string::npos) << r.err;
+}
+
 TEST_F(LineCli, AStationKilledBeforeForwardingForwardsOnItsNextStart) {
   SimProcess sim({"--count", "2"});
   ASSERT_FALSE(sim.ports().empty());

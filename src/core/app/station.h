@@ -106,7 +106,8 @@ struct OperationFlags {
   OperationChannels channels;
   bool needsImage;  // refused unless data are loaded
   bool assembles;   // reads the job form into the job settings first
-  // Parts get serial numbers from it: the station's serial-number check comes first.
+  // Parts get serial numbers from it: the station's serial-number check comes first. These are
+  // also the commands that put the job into programmers or parts: the job check comes before.
   bool numbersParts = false;
 };
 
@@ -228,6 +229,9 @@ class Station : private LinkHost {
 
   // --- Information panel and views ---
   void AddInfoLine(std::string_view text) { info_.AddInfoLine(text); }
+  // "Job fingerprint: " and its first 16 hex digits (job_fingerprint.h), when the job has one:
+  // after a job was loaded, and as Download, Auto and Program start.
+  void ShowJobFingerprint();
   void ClearInformation1Click() { info_.ClearInformation1Click(); }
   std::string CopytoCli1Click(std::string_view selectedText) const {
     return info_.CopytoCli1Click(selectedText);
@@ -399,6 +403,20 @@ class Station : private LinkHost {
   // nothing is asked.
   using SerialNumberCheck = std::function<bool()>;
   void SetSerialNumberCheck(SerialNumberCheck check) { serialNumberCheck_ = std::move(check); }
+
+  // The precondition of every command that puts the job into programmers or parts (Download,
+  // Auto, Program), asked first with the job's fingerprint (job_fingerprint.h): false refuses
+  // the command before anything is shown or sent (the check has told why). A job that has no
+  // fingerprint (no part, no data, a number text that is no number) is refused by the command's
+  // own checks. Unset, every job may run.
+  using JobCheck = std::function<bool(const std::string& fingerprint)>;
+  void SetJobCheck(JobCheck check) { jobCheck_ = std::move(check); }
+
+  // The fingerprint (64 hex digits) of the job the last command that carries the job started
+  // on channel n with (its Download, Auto or Program); "" before any.
+  const std::string& ChannelJobFingerprint(int n) const {
+    return channelFingerprint_.at(static_cast<std::size_t>(n - 1));
+  }
 
   // The generator of the random bytes (0..254) in requests; tests give a fixed one.
   void SetRandom(protocol::RandomByte random) { random_ = std::move(random); }
@@ -579,6 +597,8 @@ class Station : private LinkHost {
   std::set<std::string> latencyNoted_;
   protocol::RandomByte random_;
   SerialNumberCheck serialNumberCheck_;
+  JobCheck jobCheck_;
+  std::array<std::string, kChannelCount> channelFingerprint_;
   std::uint32_t totalOk_ = 0;
   std::uint32_t totalNg_ = 0;
   std::uint32_t resultCount_ = 0;

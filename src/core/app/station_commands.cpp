@@ -4,6 +4,7 @@
 // the channels; nothing here waits.
 #include "core/app/station.h"
 #include "core/image/address_rules.h"
+#include "core/job/job_fingerprint.h"
 #include "core/util/format.h"
 
 namespace korvan {
@@ -11,6 +12,7 @@ namespace korvan {
 namespace {
 
 constexpr int kReadAddressGaugeProgress = 250;
+constexpr const char* kJobFingerprintLine = "Job fingerprint: ";
 
 }  // namespace
 
@@ -36,6 +38,12 @@ bool Station::FirstChannelReady() {
 }
 
 void Station::StartOperation(const StationOperation& op) {
+  if (op.flags.numbersParts && jobCheck_) {
+    if (const auto fingerprint = FingerprintJob(job_);
+        fingerprint && !jobCheck_(fingerprint->hex)) {
+      return;
+    }
+  }
   if (op.flags.numbersParts && serialNumberCheck_ && !serialNumberCheck_()) return;
   if (op.prepare) (this->*op.prepare)();
   if (op.flags.channels == OperationChannels::First) {
@@ -46,14 +54,29 @@ void Station::StartOperation(const StationOperation& op) {
   Notify(ViewPart::Window);
   if (!OperationAllowed(op.flags.needsImage)) return;
   if (op.flags.assembles && !AssembleJobSettings()) return;
+  // The job each channel's parts get, for their records.
+  std::string fingerprint;
+  if (op.flags.numbersParts) {
+    if (const auto fp = FingerprintJob(job_)) {
+      fingerprint = fp->hex;
+      info_.AddInfoLine(std::string(kJobFingerprintLine) + ShortFingerprint(fingerprint));
+    }
+  }
   bool started = false;
   for (int n = 1; n <= kChannelCount; ++n) {
     const ChannelState& ch = Channel(n);
     if (!ch.connected || ch.busy) continue;
+    if (op.flags.numbersParts) channelFingerprint_[static_cast<std::size_t>(n - 1)] = fingerprint;
     StartOn(n, op);
     started = true;
   }
   if (!started) frontend_.Inform("请连接好设备！");
+}
+
+void Station::ShowJobFingerprint() {
+  if (const auto fp = FingerprintJob(job_)) {
+    info_.AddInfoLine(std::string(kJobFingerprintLine) + ShortFingerprint(fp->hex));
+  }
 }
 
 void Station::StartOn(int n, const StationOperation& op) {

@@ -73,6 +73,7 @@ ProductionRecord RecordWriter::AutoRecord(int channel, const OperationOutcome& o
   const auto i = static_cast<std::size_t>(channel - 1);
   r.origin = RecordOrigin::Auto;
   r.optionSum = OptionSum(station_.optionBytes()).optionSum;
+  r.jobFingerprint = station_.ChannelJobFingerprint(channel);
   if (!outcome.chipName.empty()) r.chip = outcome.chipName;
   r.serialNumber = outcome.serialNumber;
   if (r.serialNumber) r.serialNumberAddress = station_.settings().snAddress;
@@ -102,6 +103,8 @@ ProductionRecord RecordWriter::StandAloneRecord(int channel, std::uint8_t code) 
     r.serialNumberAddress = n.address;
     r.serialNumberDerived = true;
   }
+  // The programmer runs the job it was given by the last download.
+  r.jobFingerprint = n.jobFingerprint;
   // The station has already counted this result.
   const ChannelSnapshot& ch = station_.channel(channel);
   r.okCount = ch.okCount + autoOk_[i];
@@ -121,6 +124,7 @@ void RecordWriter::OperationEnded(int channel, const OperationOutcome& outcome) 
     n.step = job.snGain;
     n.address = job.snAddress;
     n.goodParts = 0;
+    n.jobFingerprint = station_.ChannelJobFingerprint(channel);
   }
   if (!outcome.autoCycle) return;
   const ProductionRecord record = AutoRecord(channel, outcome);
@@ -142,6 +146,7 @@ void RecordWriter::Interrupted(int channel, int signalNumber) {
   ProductionRecord r = Common(channel);
   r.origin = RecordOrigin::Auto;
   r.optionSum = OptionSum(station_.optionBytes()).optionSum;
+  r.jobFingerprint = station_.ChannelJobFingerprint(channel);
   r.result = 128 + signalNumber;
   const char* name = sigabbrev_np(signalNumber);
   r.resultText = Format("Interrupted by SIG%s during %s", name ? name : "?",

@@ -79,6 +79,7 @@ class RecordWriter {
     std::uint16_t step = 0;
     std::uint32_t address = 0;
     std::uint32_t goodParts = 0;
+    std::string jobFingerprint;  // of the job the download gave it
   };
   std::array<Numbering, kChannelCount> numbering_{};
   std::size_t written_ = 0;

@@ -1,10 +1,13 @@
 #include "core/host/station_host.h"
 
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "core/host/serial_guard.h"
 #include "core/line/line_database.h"
 #include "core/trace/tracing_port.h"
+#include "core/util/format.h"
 
 namespace korvan {
 
@@ -28,6 +31,7 @@ StationHost::StationHost(Station& station) : station_(station) {}
 
 StationHost::~StationHost() {
   station_.SetSerialNumberCheck(nullptr);
+  station_.SetJobCheck(nullptr);
   if (recording_) station_.RemoveListener(recording_.get());
 }
 
@@ -79,7 +83,57 @@ std::string StationHost::StartLine(const std::string& url, const std::string& so
   }
   station_.AddInfoLine("Production records are forwarded to the line database " +
                        LineDatabaseName(url));
+  lineUrl_ = url;
+  CheckJobs();
   return {};
+}
+
+std::string StationHost::RequireApprovedJobsFrom(const std::string& file) {
+  approvals_ = {true, {}, "the approved jobs file " + file};
+  CheckJobs();
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string problem;
+  if (!in.is_open() || in.bad()) {
+    problem = "cannot be read";
+  } else if (const auto jobs = ParseApprovedJobs(text.str(), &problem)) {
+    approvals_.jobs = *jobs;
+    station_.AddInfoLine(
+        Format("Only approved jobs run: %zu listed in %s", jobs->size(), file.c_str()));
+    return "";
+  }
+  const std::string said =
+      "The approved jobs file " + file + " " + problem + ": no job is approved, none runs";
+  station_.AddInfoLine(said);
+  return said;
+}
+
+void StationHost::CheckJobs() {
+  station_.SetJobCheck([this](const std::string& fingerprint) { return JobAllowed(fingerprint); });
+}
+
+bool StationHost::JobAllowed(const std::string& fingerprint) {
+  if (!lineUrl_.empty()) {
+    const std::filesystem::path folder =
+        records_ ? records_->log().folder() : station_.logLocation().shutdownDir;
+    std::string note, error;
+    if (auto line = LineJobApprovals(lineUrl_, folder, &note, &error)) {
+      approvals_ = std::move(*line);
+      // Only where approved jobs decide is the copy's list worth a word.
+      if (!approvals_.required) note.clear();
+    } else {
+      // Not known whether the line requires approved jobs: the last answer stands.
+      note = "The line's approved jobs cannot be read: " + error;
+    }
+    if (note != lastApprovalsNote_ && !note.empty()) station_.AddInfoLine(note);
+    lastApprovalsNote_ = note;
+  }
+  if (!approvals_.required) return true;
+  const std::string refusal = JobRefusal(approvals_, fingerprint, station_.chip().chipName);
+  if (refusal.empty()) return true;
+  station_.frontend().Ask(MessageKind::Error, "The job is refused: " + refusal, Buttons::Ok);
+  return false;
 }
 
 void StationHost::Close(std::chrono::milliseconds lineFlush) {

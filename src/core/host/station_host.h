@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/app/station.h"
+#include "core/host/job_approval.h"
 #include "core/host/line_link.h"
 #include "core/host/record_writer.h"
 #include "core/serial/port_list.h"
@@ -64,18 +65,34 @@ class StationHost {
   std::string StartLine(const std::string& url, const std::string& source);
   LineLink* line() { return line_.get(); }
 
+  // Jobs the station may put into programmers or parts (Download, Auto, Program), asked before
+  // each such command; a refused job is told in a message box through the station's frontend:
+  //  - RequireApprovedJobsFrom: only the jobs listed in the plain file `file` run (the window's
+  //    KORVAN_APPROVED_JOBS). Returns why the file cannot be used ("" when it can); then every
+  //    job is refused, as none is known to be approved.
+  //  - with a line database (StartLine), its list and its setting decide, asked again at every
+  //    such command; out of reach, the station's copy from the last answer does, which the
+  //    panel says.
+  std::string RequireApprovedJobsFrom(const std::string& file);
+  const JobApprovals& approvals() const { return approvals_; }
+
   // Closing: the line database gets `lineFlush` to take the last records (the panel, and so the
   // log, says when some are left waiting in the store), then the station's shutdown log.
   void Close(std::chrono::milliseconds lineFlush);
 
  private:
   bool NumbersConfirmed();
+  bool JobAllowed(const std::string& fingerprint);
+  void CheckJobs();
 
   Station& station_;
   std::unique_ptr<RecordWriter> records_;
   std::unique_ptr<RecordingListener> recording_;
   std::unique_ptr<LineLink> line_;
   bool numbersChecked_ = false;
+  JobApprovals approvals_;
+  std::string lineUrl_;            // the line database whose list decides, when set
+  std::string lastApprovalsNote_;  // told on the panel once until it changes
 };
 
 }  // namespace korvan

@@ -87,4 +87,25 @@ std::optional<std::vector<SerialHolder>> LineDatabase::Reserve(
   return module_.reserve(session_, stationId, host, ranges, allowReused, error);
 }
 
+std::optional<ApprovedJob> LineDatabase::Approve(const ApprovedJob& job, std::string* error) {
+  return module_.approve(session_, job, error);
+}
+
+std::optional<ApprovedJob> LineDatabase::Revoke(const std::string& fingerprint,
+                                                std::string* error) {
+  return module_.revoke(session_, fingerprint, error);
+}
+
+std::optional<std::vector<ApprovedJob>> LineDatabase::ApprovedJobs(std::string* error) {
+  return module_.approvedJobs(session_, error);
+}
+
+std::optional<bool> LineDatabase::RequiresApprovedJobs(std::string* error) {
+  return module_.requiresApprovedJobs(session_, error);
+}
+
+bool LineDatabase::SetRequireApprovedJobs(bool required, std::string* error) {
+  return module_.setRequireApprovedJobs(session_, required, error);
+}
+
 }  // namespace korvan

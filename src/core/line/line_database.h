@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "core/line/approved_jobs.h"
 #include "core/records/production_record.h"
 #include "core/records/record_store.h"
 
@@ -68,7 +69,7 @@ struct SerialHolder {
 class LineDatabase {
  public:
   // The schema this station knows; a database of a newer version is refused.
-  static constexpr int kSchemaVersion = 3;
+  static constexpr int kSchemaVersion = 4;
 
   // Connects to `url` ("postgresql://user@host:port/database", or any libpq connection text)
   // and brings the schema up to date. nullptr and *error when it cannot.
@@ -100,6 +101,19 @@ class LineDatabase {
                                                    const std::string& host,
                                                    const std::vector<SerialRange>& ranges,
                                                    bool allowReused, std::string* error);
+
+  // Releases a job for the line: `job`'s fingerprint, part, label and who released it, at the
+  // database's time now; a fingerprint approved before (revoked or not) is approved afresh.
+  // Returns the entry as the database holds it; nullopt and *error when it failed.
+  std::optional<ApprovedJob> Approve(const ApprovedJob& job, std::string* error);
+  // Revokes the approval of `fingerprint` at the database's time now. The entry as revoked;
+  // nullopt with *error empty when no approval of it stands, nullopt and *error when it failed.
+  std::optional<ApprovedJob> Revoke(const std::string& fingerprint, std::string* error);
+  // Every approval the line has, revoked ones included, oldest first.
+  std::optional<std::vector<ApprovedJob>> ApprovedJobs(std::string* error);
+  // Whether every station of the line runs approved jobs only (off until set).
+  std::optional<bool> RequiresApprovedJobs(std::string* error);
+  bool SetRequireApprovedJobs(bool required, std::string* error);
 
  private:
   LineDatabase(const LineModule& module, LineSession* session);

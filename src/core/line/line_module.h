@@ -32,7 +32,7 @@ namespace korvan {
 struct LineSession;
 
 // Bump by hand when a function of the table changes its meaning or its signature.
-inline constexpr int kLineModuleAbi = 1;
+inline constexpr int kLineModuleAbi = 2;
 
 // The sizes of the types that cross the boundary, folded into one number: a module built with
 // another layout of them is refused rather than handed records it would misread.
@@ -40,7 +40,8 @@ inline constexpr std::uint64_t kLineModuleLayout = [] {
   std::uint64_t stamp = 0xcbf29ce484222325ULL;
   for (const std::uint64_t size :
        {sizeof(std::string), sizeof(ProductionRecord), sizeof(StoredRecord), sizeof(RecordQuery),
-        sizeof(LineRecord), sizeof(SerialRange), sizeof(SerialHolder),
+        sizeof(LineRecord), sizeof(SerialRange), sizeof(SerialHolder), sizeof(ApprovedJob),
+        sizeof(std::optional<ApprovedJob>), sizeof(std::vector<ApprovedJob>),
         sizeof(std::vector<StoredRecord>), sizeof(std::optional<std::vector<LineRecord>>)}) {
     stamp = (stamp ^ size) * 0x100000001b3ULL;
   }
@@ -69,6 +70,15 @@ struct LineModule {
                                                       const std::string& host,
                                                       const std::vector<SerialRange>& ranges,
                                                       bool allowReused, std::string* error);
+  // The approved jobs (LineDatabase::Approve, Revoke, ApprovedJobs) and the line's setting that
+  // requires them.
+  std::optional<ApprovedJob> (*approve)(LineSession* session, const ApprovedJob& job,
+                                        std::string* error);
+  std::optional<ApprovedJob> (*revoke)(LineSession* session, const std::string& fingerprint,
+                                       std::string* error);
+  std::optional<std::vector<ApprovedJob>> (*approvedJobs)(LineSession* session, std::string* error);
+  std::optional<bool> (*requiresApprovedJobs)(LineSession* session, std::string* error);
+  bool (*setRequireApprovedJobs)(LineSession* session, bool required, std::string* error);
   // What libpq finds wrong in a postgresql:// URL or key=value string (its syntax, a port out
   // of 1..65535); "" when nothing. Nothing is connected to.
   std::string (*connectionStringProblem)(const std::string& url);

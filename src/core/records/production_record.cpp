@@ -81,6 +81,7 @@ constexpr const char* kFields[] = {
     "serial_number_address",
     "record_id",
     "serial_number_derived",
+    "job_fingerprint",
 };
 
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
@@ -155,6 +156,7 @@ std::string RecordJsonLine(const ProductionRecord& r) {
   j["ng_count"] = r.ngCount;
   if (r.interrupted) j["interrupted"] = true;
   j["record_id"] = r.recordId;
+  j["job_fingerprint"] = r.jobFingerprint.empty() ? Json(nullptr) : Json(r.jobFingerprint);
   // A programmer's identity text is ASCII and the station's messages are UTF-8, but a record
   // must never be lost to a stray byte.
   return j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
@@ -193,6 +195,7 @@ std::string RecordCsvLine(const ProductionRecord& r) {
       r.serialNumberAddress ? std::to_string(*r.serialNumberAddress) : std::string(),
       CsvField(r.recordId),
       r.serialNumberDerived ? "derived" : "",
+      CsvField(r.jobFingerprint),
   };
   static_assert(std::size(fields) == std::size(kFields));
   std::string line;
@@ -262,6 +265,11 @@ std::optional<ProductionRecord> ParseRecordJson(std::string_view line) {
   if (const auto it = j.find("chip_uid"); it != j.end() && !it->is_null()) {
     if (!it->is_string()) return std::nullopt;
     r.chipUid = it->get<std::string>();
+  }
+  // Files written before records had a job's fingerprint have none; null: not known.
+  if (const auto it = j.find("job_fingerprint"); it != j.end() && !it->is_null()) {
+    if (!it->is_string()) return std::nullopt;
+    r.jobFingerprint = it->get<std::string>();
   }
   return r;
 }

@@ -76,6 +76,10 @@ struct ProductionRecord {
   // Unique across stations and time (NewRecordId), made when the record is; empty in records
   // read from files written before records had one.
   std::string recordId;
+  // The fingerprint (64 hex digits) of the job that programmed the part: the job an Auto cycle
+  // ran, or the last job downloaded into a programmer working on its own. Empty when not known
+  // (a programmer that got its job from another session, records from before fingerprints).
+  std::string jobFingerprint;
 
   bool operator==(const ProductionRecord&) const = default;
 };

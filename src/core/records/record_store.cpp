@@ -39,7 +39,8 @@ CREATE TABLE IF NOT EXISTS records (
   ng_count INTEGER NOT NULL,
   filed INTEGER NOT NULL DEFAULT 0,
   forwarded INTEGER NOT NULL DEFAULT 0,
-  serial_derived INTEGER NOT NULL DEFAULT 0
+  serial_derived INTEGER NOT NULL DEFAULT 0,
+  job_fingerprint TEXT
 );
 CREATE INDEX IF NOT EXISTS records_time ON records(time);
 CREATE INDEX IF NOT EXISTS records_uid ON records(chip_uid) WHERE chip_uid IS NOT NULL;
@@ -54,16 +55,13 @@ CREATE INDEX IF NOT EXISTS records_unfiled ON records(row_id) WHERE filed = 0;
 CREATE INDEX IF NOT EXISTS records_unforwarded ON records(row_id) WHERE forwarded = 0;
 )sql";
 
-// The columns ReadRow reads; a store made before serial numbers could be derived reads none
-// as derived.
+// The columns ReadRow reads, the last two as the store's schema has them: a store made before
+// serial numbers could be derived reads none as derived, one made before records carried the
+// job's fingerprint reads none.
 constexpr const char* kColumns =
     "row_id, record_id, time, host, station, channel, port, programmer, chip, origin, "
     "image_crc, image_sum, option_sum, serial_number, serial_address, chip_uid, result, "
-    "result_text, pass, interrupted, ok_count, ng_count, forwarded, serial_derived";
-constexpr const char* kColumnsBeforeDerived =
-    "row_id, record_id, time, host, station, channel, port, programmer, chip, origin, "
-    "image_crc, image_sum, option_sum, serial_number, serial_address, chip_uid, result, "
-    "result_text, pass, interrupted, ok_count, ng_count, forwarded, 0";
+    "result_text, pass, interrupted, ok_count, ng_count, forwarded";
 
 // A prepared statement, finalised with its scope.
 class Statement {
@@ -174,6 +172,7 @@ StoredRecord ReadRow(const Statement& s) {
   r.ngCount = static_cast<std::uint32_t>(s.Int(21));
   stored.forwarded = s.Int(22) != 0;
   r.serialNumberDerived = s.Int(23) != 0;
+  if (!s.Null(24)) r.jobFingerprint = s.Text(24);
   return stored;
 }
 
@@ -231,7 +230,7 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::filesystem::path& fold
   if (readOnly) {
     // Read as it is: a damaged file shows at the first query of its schema.
     if (!store->Exec("SELECT count(*) FROM sqlite_master;", &problem)) return fail(problem);
-    store->derivedColumn_ = store->HasColumn("serial_derived");
+    store->columns_ = store->ColumnsOfSchema();
     Statement get(db, "SELECT value FROM meta WHERE key = 'station_id'");
     if (get && get.Step() == SQLITE_ROW) store->stationId_ = get.Text(0);
     return store;
@@ -248,6 +247,12 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::filesystem::path& fold
                    &problem)) {
     return fail(problem);
   }
+  // A store made before records carried the job's fingerprint gets the column (none known).
+  if (!store->HasColumn("job_fingerprint") &&
+      !store->Exec("ALTER TABLE records ADD COLUMN job_fingerprint TEXT;", &problem)) {
+    return fail(problem);
+  }
+  store->columns_ = store->ColumnsOfSchema();
   {
     Statement get(db, "SELECT value FROM meta WHERE key = 'station_id'");
     if (get && get.Step() == SQLITE_ROW) store->stationId_ = get.Text(0);
@@ -273,8 +278,13 @@ bool RecordStore::HasColumn(const char* name) const {
   return s && s.Step() == SQLITE_ROW;
 }
 
+std::string RecordStore::ColumnsOfSchema() const {
+  return std::string(kColumns) + (HasColumn("serial_derived") ? ", serial_derived" : ", 0") +
+         (HasColumn("job_fingerprint") ? ", job_fingerprint" : ", NULL");
+}
+
 const char* RecordStore::Columns() const {
-  return derivedColumn_ ? kColumns : kColumnsBeforeDerived;
+  return columns_.c_str();
 }
 
 bool RecordStore::Exec(const char* sql, std::string* error) {
@@ -298,8 +308,8 @@ std::int64_t RecordStore::Insert(const ProductionRecord& r, bool filed, std::str
                 "INSERT INTO records (record_id, time, host, station, channel, port, programmer, "
                 "chip, origin, image_crc, image_sum, option_sum, serial_number, serial_address, "
                 "chip_uid, result, result_text, pass, interrupted, ok_count, ng_count, filed, "
-                "serial_derived) "
-                "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
+                "serial_derived, job_fingerprint) "
+                "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
                 "ON CONFLICT(record_id) DO NOTHING");
   if (!ins) {
     if (error) *error = DbError(db_, file_);
@@ -329,6 +339,11 @@ std::int64_t RecordStore::Insert(const ProductionRecord& r, bool filed, std::str
   ins.Bind(++i, r.ngCount);
   ins.Bind(++i, filed ? 1 : 0);
   ins.Bind(++i, r.serialNumberDerived ? 1 : 0);
+  if (r.jobFingerprint.empty()) {
+    sqlite3_bind_null(ins.get(), ++i);
+  } else {
+    ins.Bind(++i, r.jobFingerprint);
+  }
   if (ins.Step() != SQLITE_DONE) {
     if (error) *error = DbError(db_, file_);
     return 0;

@@ -121,6 +121,7 @@ class RecordStore {
   bool HasColumn(const char* name) const;
   // The columns ReadRow reads, as this store's schema has them.
   const char* Columns() const;
+  std::string ColumnsOfSchema() const;
 
   sqlite3* db_ = nullptr;
   std::filesystem::path file_;
@@ -128,7 +129,7 @@ class RecordStore {
   Durability durability_ = Durability::Synced;
   mutable std::string readError_;
   bool readOnly_ = false;
-  bool derivedColumn_ = true;
+  std::string columns_;
 };
 
 }  // namespace korvan

@@ -182,6 +182,8 @@ void SummaryBuilder::Add(const ProductionRecord& r) {
   add(days_[{day, 0}]);
   add(hours_[{hour, 0}]);
   add(channels_[r.channel]);
+  if (!jobs_.contains(r.jobFingerprint)) jobOrder_.emplace_back(r.jobFingerprint, r.chip);
+  add(jobs_[r.jobFingerprint]);
   add(total_);
   if (!r.pass) ++ngTexts_[r.result][r.resultText];
 }
@@ -219,6 +221,9 @@ RecordSummary SummaryBuilder::Finish() const {
   if (dayTotal) s.days.push_back(*dayTotal);
   for (const auto& [key, tally] : hours_) s.hours.push_back({key.first, 0, counts(tally)});
   for (const auto& [channel, tally] : channels_) s.channels.push_back({"", channel, counts(tally)});
+  for (const auto& [fingerprint, chip] : jobOrder_) {
+    s.jobs.push_back({fingerprint, chip, counts(jobs_.at(fingerprint))});
+  }
   s.total = counts(total_);
   for (const auto& [code, texts] : ngTexts_) {
     NgCode ng;
@@ -245,6 +250,13 @@ std::string SummaryText(const RecordSummary& s) {
            CountsText(row.counts) + '\n';
   }
   out += Format("%-10s %7s ", "total", "all") + CountsText(s.total) + '\n';
+  out += "job               chip          parts     OK     NG   yield   parts/h\n";
+  for (const JobSummaryRow& row : s.jobs) {
+    out += Format("%-17s %-12s ",
+                  row.fingerprint.empty() ? "unknown" : row.fingerprint.substr(0, 16).c_str(),
+                  row.chip.c_str()) +
+           CountsText(row.counts) + '\n';
+  }
   if (s.ngCodes.empty()) {
     out += "no NG parts\n";
   } else {
@@ -276,6 +288,13 @@ std::string SummaryJson(const RecordSummary& s) {
     r["day"] = row.key;
     r["channel"] = row.channel == 0 ? Json("all") : Json(row.channel);
     j["days"].push_back(r);
+  }
+  j["jobs"] = Json::array();
+  for (const JobSummaryRow& row : s.jobs) {
+    Json r = counts(row.counts);
+    r["job_fingerprint"] = row.fingerprint.empty() ? Json(nullptr) : Json(row.fingerprint);
+    r["chip"] = row.chip;
+    j["jobs"].push_back(r);
   }
   j["hours"] = Json::array();
   for (const SummaryRow& row : s.hours) {

@@ -1,5 +1,6 @@
 // What a set of production records says about production: per day and channel the parts, OK,
-// NG, yield and parts per hour; per hour the same for the whole station; the NG result codes
+// NG, yield and parts per hour; per hour the same for the whole station; per job (its
+// fingerprint) the same; the NG result codes
 // with their texts, most frequent first. As text, JSON, and a self-contained HTML page (inline
 // CSS and SVG, nothing fetched) with yield bars and a Pareto chart of the NG codes.
 #pragma once
@@ -38,8 +39,17 @@ struct NgCode {
   std::size_t count = 0;
 };
 
+// The parts of one job (its fingerprint; "" for records that name none) and the parts it was
+// chosen for.
+struct JobSummaryRow {
+  std::string fingerprint;
+  std::string chip;  // the chip of its first record
+  PartCounts counts;
+};
+
 struct RecordSummary {
   std::vector<SummaryRow> days;      // by day, each day's channels then its total (channel 0)
+  std::vector<JobSummaryRow> jobs;   // per job, in the order each first appears
   std::vector<SummaryRow> channels;  // the whole selection per channel (key empty)
   std::vector<SummaryRow> hours;     // per hour, every channel together
   std::vector<NgCode> ngCodes;       // most frequent first, then by code
@@ -59,6 +69,8 @@ class SummaryBuilder {
   };
   std::map<std::pair<std::string, int>, Tally> days_, hours_;  // (day or hour, channel)
   std::map<int, Tally> channels_;
+  std::map<std::string, Tally> jobs_;
+  std::vector<std::pair<std::string, std::string>> jobOrder_;  // fingerprint, chip
   Tally total_;
   std::map<int, std::map<std::string, std::size_t>> ngTexts_;  // code -> text -> count
 };

@@ -1,12 +1,14 @@
 // The station's services as a front end wires them through its host: the serial-number check the
 // station asks before every command that numbers parts (the window's question, the command
-// line's plan), and the line database refused before anything is forwarded.
+// line's plan), the job check before every command that puts the job into parts (the window's
+// message box), and the line database refused before anything is forwarded.
 #include "core/host/station_host.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "core/job/job_fingerprint.h"
 #include "support/fake_frontend.h"
 #include "unit/app/app_test_support.h"
 
@@ -80,6 +82,41 @@ TEST_F(StationHostTest, ALineDatabaseStringThatNamesNoneIsRefusedOnThePanel) {
   EXPECT_EQ(host_.line(), nullptr);
   ASSERT_FALSE(station_.info().Lines().empty());
   EXPECT_NE(station_.info().Lines().back().find(problem), std::string::npos);
+}
+
+// The window with approved jobs required: Download, Auto and Program of a job the list does not
+// hold are refused with a message box that names the job and the approved ones, before anything
+// is sent; a listed job runs.
+TEST_F(StationHostTest, TheWindowRefusesAJobNotOnTheApprovedListWithAMessageBox) {
+  const auto job = FingerprintJob(station_.job());
+  ASSERT_TRUE(job);
+  const std::string other = std::string(64, '0');
+  const std::string file = dir_.Write("approved.txt", other + " fan 1.0\n");
+  EXPECT_EQ(host_.RequireApprovedJobsFrom(file), "");
+
+  const std::string refusal = "The job is refused: job " + job->hex +
+                              " (N32G452CBL7) is not approved in the approved jobs file " + file +
+                              "; approved there: 0000000000000000 \"fan 1.0\"";
+  EXPECT_FALSE(Download());
+  for (auto command : {&Station::AutoSpdBtnClick, &Station::SpdBtnProgClick}) {
+    (station_.*command)();
+    EXPECT_EQ(station_.channel(1).busy, 0);
+  }
+  ASSERT_EQ(fe_.questions.size(), 3u);
+  for (const auto& question : fe_.questions) {
+    EXPECT_EQ(question.kind, MessageKind::Error);
+    EXPECT_EQ(question.text, refusal);
+  }
+
+  dir_.Write("approved.txt", other + "\n" + job->hex + " pump 2.4.1\n");
+  EXPECT_EQ(host_.RequireApprovedJobsFrom(file), "");
+  EXPECT_TRUE(Download());
+  EXPECT_EQ(fe_.questions.size(), 3u);
+  EXPECT_EQ(station_.ChannelJobFingerprint(1), job->hex);
+
+  // A list that cannot be read approves nothing.
+  EXPECT_NE(host_.RequireApprovedJobsFrom((dir_.path() / "missing.txt").string()), "");
+  EXPECT_FALSE(Download());
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ ProductionRecord FullRecord() {
   r.serialNumberAddress = 0xFFF0;
   r.chipUid = "0102030405060708090A0B0C";
   r.recordId = "00112233445566778899aabbccddeeff";
+  r.jobFingerprint = "3f1c00000000000000000000000000000000000000000000000000000000e0a9";
   r.result = 6;
   r.resultText = "Successed!";
   r.pass = true;
@@ -77,23 +78,26 @@ TEST(ProductionRecord, Iso8601CarriesTheOffset) {
 }
 
 TEST(ProductionRecord, JsonAndCsvLinesHoldEveryField) {
-  EXPECT_EQ(RecordJsonLine(FullRecord()),
-            R"({"time":"2026-12-10T14:03:22+08:00","host":"line-3","station":1,"channel":2,)"
-            R"("port":"/dev/ttyUSB1","programmer":"Korvan200NAT V2.3","chip":"N32G452CBL7",)"
-            R"("origin":"stand-alone","image_crc":"0x1A2B","image_sum":"0x00FF",)"
-            R"("option_sum":"0x5AA5","serial_number":1073741827,"serial_number_address":65520,)"
-            R"("chip_uid":"0102030405060708090A0B0C","result":6,"result_text":"Successed!",)"
-            R"("verdict":"OK","ok_count":3,"ng_count":1,)"
-            R"("record_id":"00112233445566778899aabbccddeeff"})"
-            "\n");
+  EXPECT_EQ(
+      RecordJsonLine(FullRecord()),
+      R"({"time":"2026-12-10T14:03:22+08:00","host":"line-3","station":1,"channel":2,)"
+      R"("port":"/dev/ttyUSB1","programmer":"Korvan200NAT V2.3","chip":"N32G452CBL7",)"
+      R"("origin":"stand-alone","image_crc":"0x1A2B","image_sum":"0x00FF",)"
+      R"("option_sum":"0x5AA5","serial_number":1073741827,"serial_number_address":65520,)"
+      R"("chip_uid":"0102030405060708090A0B0C","result":6,"result_text":"Successed!",)"
+      R"("verdict":"OK","ok_count":3,"ng_count":1,)"
+      R"("record_id":"00112233445566778899aabbccddeeff",)"
+      R"("job_fingerprint":"3f1c00000000000000000000000000000000000000000000000000000000e0a9"})"
+      "\n");
   EXPECT_EQ(RecordCsvHeader(),
             "time,host,channel,port,programmer,chip,origin,image_crc,image_sum,option_sum,"
             "serial_number,chip_uid,result,result_text,verdict,ok_count,ng_count,station,"
-            "serial_number_address,record_id,serial_number_derived\r\n");
+            "serial_number_address,record_id,serial_number_derived,job_fingerprint\r\n");
   EXPECT_EQ(RecordCsvLine(FullRecord()),
             "2026-12-10T14:03:22+08:00,line-3,2,/dev/ttyUSB1,Korvan200NAT V2.3,N32G452CBL7,"
             "stand-alone,0x1A2B,0x00FF,0x5AA5,1073741827,0102030405060708090A0B0C,6,Successed!,"
-            "OK,3,1,1,65520,00112233445566778899aabbccddeeff,\r\n");
+            "OK,3,1,1,65520,00112233445566778899aabbccddeeff,,"
+            "3f1c00000000000000000000000000000000000000000000000000000000e0a9\r\n");
 
   // Absent serial number and UID: null in JSON, empty in CSV.
   ProductionRecord r = FullRecord();
@@ -121,7 +125,16 @@ TEST(ProductionRecord, JsonAndCsvLinesHoldEveryField) {
       << derivedJson;
   EXPECT_EQ(ParseRecordJson(derivedJson.substr(0, derivedJson.size() - 1)), derived);
   const std::string csv = RecordCsvLine(derived);
-  EXPECT_EQ(csv.substr(csv.size() - 10), ",derived\r\n");
+  EXPECT_NE(csv.find(",derived,3f1c"), std::string::npos) << csv;
+
+  // A record whose job is not known: null in JSON, an empty last column in CSV.
+  ProductionRecord unknownJob = FullRecord();
+  unknownJob.jobFingerprint.clear();
+  const std::string unknownJson = RecordJsonLine(unknownJob);
+  EXPECT_NE(unknownJson.find(R"("job_fingerprint":null})"), std::string::npos) << unknownJson;
+  EXPECT_EQ(ParseRecordJson(unknownJson.substr(0, unknownJson.size() - 1)), unknownJob);
+  const std::string unknownCsv = RecordCsvLine(unknownJob);
+  EXPECT_EQ(unknownCsv.substr(unknownCsv.size() - 3), ",\r\n");
 }
 
 TEST(ProductionRecord, CsvQuotesCommasQuotesAndLineBreaks) {
@@ -310,7 +323,8 @@ TEST(RecordLog, KilledWritersLeaveOnlyWholeLines) {
       const std::string& row = rows[i];
       ASSERT_EQ(row.rfind("2026-12-10T14:03:22+08:00,line-3,2,", 0), 0u) << row.substr(0, 80);
       ASSERT_NE(row.find("x, \"\"long\"\"\",OK,"), std::string::npos) << row.substr(0, 80);
-      const std::string end = ",1,65520,00112233445566778899aabbccddeeff,";
+      const std::string end =
+          ",1,65520,00112233445566778899aabbccddeeff,," + FullRecord().jobFingerprint;
       ASSERT_EQ(row.substr(row.size() - end.size()), end) << row.substr(0, 80);
     }
   }

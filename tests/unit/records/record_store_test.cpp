@@ -3,6 +3,7 @@
 // record silently, queries and the serial-number questions, export and rebuild.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -80,6 +81,7 @@ TEST(RecordKeeper, StoreAndDayFilesHoldTheSameRecords) {
   };
   written[1].interrupted = true;
   written[1].chip = "名字,\"quoted\"";
+  written[2].jobFingerprint = std::string(60, 'e') + "0f19";
   for (const ProductionRecord& r : written) ASSERT_EQ(keeper.Append(r), std::nullopt);
   // The same record again (a retry) is stored once.
   ASSERT_EQ(keeper.store()->Append(written[0], nullptr), 1);
@@ -102,6 +104,47 @@ TEST(RecordKeeper, StoreAndDayFilesHoldTheSameRecords) {
   EXPECT_EQ(id.size(), 32u);
   std::string error;
   EXPECT_EQ(RecordStore::Open(dir.path(), &error)->stationId(), id);
+}
+
+// A store made before records carried serial-number marks and the job's fingerprint: opening it
+// adds the columns; its records read with none, and new ones keep theirs.
+TEST(RecordStoreFiles, AStoreOfAnOlderSchemaGainsTheNewColumnsAndKeepsItsRecords) {
+  TempDir dir;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir.path() / kRecordStoreFile).c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+                         "INSERT INTO meta VALUES ('station_id', 'old-station');"
+                         "CREATE TABLE records (row_id INTEGER PRIMARY KEY, record_id TEXT NOT "
+                         "NULL UNIQUE, time TEXT NOT NULL, host TEXT NOT NULL, station INTEGER "
+                         "NOT NULL, channel INTEGER NOT NULL, port TEXT NOT NULL, programmer TEXT "
+                         "NOT NULL, chip TEXT NOT NULL, origin INTEGER NOT NULL, image_crc "
+                         "INTEGER NOT NULL, image_sum INTEGER NOT NULL, option_sum INTEGER NOT "
+                         "NULL, serial_number INTEGER, serial_address INTEGER, chip_uid TEXT, "
+                         "result INTEGER NOT NULL, result_text TEXT NOT NULL, pass INTEGER NOT "
+                         "NULL, interrupted INTEGER NOT NULL, ok_count INTEGER NOT NULL, ng_count "
+                         "INTEGER NOT NULL, filed INTEGER NOT NULL DEFAULT 0, forwarded INTEGER "
+                         "NOT NULL DEFAULT 0);"
+                         "INSERT INTO records VALUES (1, 'old', '2024-01-05T14:03:22+08:00', "
+                         "'line-1', 1, 2, '/dev/ttyUSB1', 'Korvan200NAT', 'N32G452CBL7', 0, 1, 2, "
+                         "3, NULL, NULL, NULL, 6, 'OK', 1, 0, 1, 0, 1, 0);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  std::string error;
+  auto store = RecordStore::Open(dir.path(), &error);
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->stationId(), "old-station");
+  ProductionRecord fresh = Part("2024-01-05T14:04:00+08:00", 1, true);
+  fresh.jobFingerprint = std::string(64, '7');
+  ASSERT_GT(store->Append(fresh, &error), 0) << error;
+  const std::vector<StoredRecord> rows = store->Find({});
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].record.recordId, "old");
+  EXPECT_EQ(rows[0].record.jobFingerprint, "");
+  EXPECT_FALSE(rows[0].record.serialNumberDerived);
+  EXPECT_EQ(rows[1].record, fresh);
 }
 
 TEST(RecordKeeper, DayFilesRefusingARecordTakeItBackFromTheStore) {

@@ -104,6 +104,39 @@ TEST(RecordSummary, CountsPerDayAndChannelAndTheNgCodesMostFrequentFirst) {
       << text;
 }
 
+// Per job: the parts of each fingerprint in the order it first appears; records that name none
+// count as one unknown job.
+TEST(RecordSummary, CountsPerJob) {
+  std::vector<ProductionRecord> records = Fixture();
+  const std::string a = std::string(64, 'a'), b = "b1" + std::string(62, '0');
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    records[i].chip = "N32G452CBL7";
+    records[i].jobFingerprint = i < 4 ? b : i < 6 ? a : "";
+  }
+  const RecordSummary s = Summarise(records);
+  ASSERT_EQ(s.jobs.size(), 3u);
+  EXPECT_EQ(s.jobs[0].fingerprint, b);
+  EXPECT_EQ(s.jobs[0].counts.parts, 4u);
+  EXPECT_EQ(s.jobs[0].counts.ng, 1u);
+  EXPECT_EQ(s.jobs[1].fingerprint, a);
+  EXPECT_EQ(s.jobs[1].counts.ok, 2u);
+  EXPECT_EQ(s.jobs[2].fingerprint, "");
+  EXPECT_EQ(s.jobs[2].counts.ng, 3u);
+
+  const std::string text = SummaryText(s);
+  EXPECT_NE(text.find("b100000000000000  N32G452CBL7       4      3      1    75.0%       6.0\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("unknown           N32G452CBL7       3      0      3     0.0%"),
+            std::string::npos)
+      << text;
+  const std::string json = SummaryJson(s);
+  EXPECT_NE(json.find("\"job_fingerprint\":\"" + a + "\",\"chip\":\"N32G452CBL7\""),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"job_fingerprint\":null"), std::string::npos) << json;
+}
+
 TEST(RecordSummary, TimesWithTheirOffsetsAreComparedInUtc) {
   EXPECT_EQ(RecordEpochSeconds("1970-01-01T00:00:00+00:00"), 0);
   EXPECT_EQ(RecordEpochSeconds("1970-01-01T08:00:00+08:00"), 0);

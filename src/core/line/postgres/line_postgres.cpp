@@ -71,6 +71,17 @@ constexpr const char* kMigrations[] = {
     // 3: serial numbers worked out from the downloaded settings (stand-alone parts) say so.
     "ALTER TABLE production_records"
     "  ADD COLUMN serial_number_derived boolean NOT NULL DEFAULT false;",
+    // 4: the fingerprint of the job that programmed each part, the jobs released for the line,
+    // and the line's settings (whether its stations run released jobs only).
+    "ALTER TABLE production_records ADD COLUMN job_fingerprint text;"
+    "CREATE TABLE approved_jobs ("
+    "  fingerprint text PRIMARY KEY,"
+    "  part text NOT NULL,"
+    "  label text NOT NULL,"
+    "  approved_by text NOT NULL,"
+    "  approved_at timestamptz NOT NULL DEFAULT now(),"
+    "  revoked_at timestamptz);"
+    "CREATE TABLE line_settings (name text PRIMARY KEY, value text NOT NULL);",
 };
 static_assert(std::size(kMigrations) == LineDatabase::kSchemaVersion);
 
@@ -118,7 +129,7 @@ constexpr const char* kRecordColumns =
     "line_id, station_id, station_row, record_id, host, station_number, channel, port, "
     "programmer, chip, origin, time, image_crc, image_sum, option_sum, serial_number, "
     "serial_number_address, chip_uid, result, result_text, pass, interrupted, ok_count, "
-    "ng_count, serial_number_derived";
+    "ng_count, serial_number_derived, job_fingerprint";
 
 LineRecord ReadRecord(const pqxx::row& row) {
   LineRecord out;
@@ -151,6 +162,7 @@ LineRecord ReadRecord(const pqxx::row& row) {
   r.okCount = static_cast<std::uint32_t>(row[22].as<std::int64_t>());
   r.ngCount = static_cast<std::uint32_t>(row[23].as<std::int64_t>());
   r.serialNumberDerived = row[24].as<bool>();
+  if (!row[25].is_null()) r.jobFingerprint = row[25].as<std::string>();
   return out;
 }
 
@@ -262,7 +274,8 @@ std::optional<std::size_t> Insert(LineSession* session, const std::string& stati
         "INSERT INTO production_records (station_id, station_row, record_id, host, "
         "station_number, channel, port, programmer, chip, origin, time, local_date, image_crc, "
         "image_sum, option_sum, serial_number, serial_number_address, chip_uid, result, "
-        "result_text, pass, interrupted, ok_count, ng_count, serial_number_derived) VALUES ";
+        "result_text, pass, interrupted, ok_count, ng_count, serial_number_derived, "
+        "job_fingerprint) VALUES ";
     const std::string station = work.quote(stationId);
     bool first = true;
     for (const StoredRecord& stored : records) {
@@ -283,7 +296,8 @@ std::optional<std::size_t> Insert(LineSession* session, const std::string& stati
              std::to_string(r.result) + ',' + work.quote(r.resultText) + ',' +
              (r.pass ? "true" : "false") + ',' + (r.interrupted ? "true" : "false") + ',' +
              std::to_string(r.okCount) + ',' + std::to_string(r.ngCount) + ',' +
-             (r.serialNumberDerived ? "true" : "false") + ')';
+             (r.serialNumberDerived ? "true" : "false") + ',' +
+             (r.jobFingerprint.empty() ? std::string("NULL") : work.quote(r.jobFingerprint)) + ')';
     }
     sql += " ON CONFLICT (station_id, record_id) DO NOTHING";
     const pqxx::result result = work.exec(sql);
@@ -383,6 +397,116 @@ std::optional<std::vector<SerialHolder>> Reserve(LineSession* session, const std
   }
 }
 
+// Times as ISO 8601 in UTC, to the second: "2024-03-01T09:30:00+00:00".
+constexpr const char* kApprovedColumns =
+    "fingerprint, part, label, approved_by, "
+    "to_char(approved_at AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"+00:00\"'), "
+    "to_char(revoked_at AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"+00:00\"')";
+
+ApprovedJob ReadApproved(const pqxx::row& row) {
+  ApprovedJob job;
+  job.fingerprint = row[0].as<std::string>();
+  job.part = row[1].as<std::string>();
+  job.label = row[2].as<std::string>();
+  job.approvedBy = row[3].as<std::string>();
+  job.approvedAt = row[4].as<std::string>();
+  if (!row[5].is_null()) job.revokedAt = row[5].as<std::string>();
+  return job;
+}
+
+std::optional<ApprovedJob> Approve(LineSession* session, const ApprovedJob& job,
+                                   std::string* error) {
+  if (!Open(*session, error)) return std::nullopt;
+  try {
+    pqxx::work work(*session->connection);
+    const pqxx::result row = work.exec(
+        "INSERT INTO approved_jobs (fingerprint, part, label, approved_by) VALUES (" +
+        work.quote(job.fingerprint) + ',' + work.quote(job.part) + ',' + work.quote(job.label) +
+        ',' + work.quote(job.approvedBy) +
+        ") ON CONFLICT (fingerprint) DO UPDATE SET part = excluded.part, label = excluded.label,"
+        " approved_by = excluded.approved_by, approved_at = now(), revoked_at = NULL"
+        " RETURNING " +
+        kApprovedColumns);
+    work.commit();
+    return ReadApproved(row[0]);
+  } catch (const std::exception& e) {
+    *error = std::string("the line database could not approve the job: ") + OneLine(e.what());
+    session->connection.reset();
+    return std::nullopt;
+  }
+}
+
+std::optional<ApprovedJob> Revoke(LineSession* session, const std::string& fingerprint,
+                                  std::string* error) {
+  if (!Open(*session, error)) return std::nullopt;
+  try {
+    pqxx::work work(*session->connection);
+    const pqxx::result row = work.exec(
+        "UPDATE approved_jobs SET revoked_at = now() WHERE fingerprint = " +
+        work.quote(fingerprint) + " AND revoked_at IS NULL RETURNING " + kApprovedColumns);
+    work.commit();
+    if (row.empty()) {
+      error->clear();
+      return std::nullopt;
+    }
+    return ReadApproved(row[0]);
+  } catch (const std::exception& e) {
+    *error = std::string("the line database could not revoke the job: ") + OneLine(e.what());
+    session->connection.reset();
+    return std::nullopt;
+  }
+}
+
+std::optional<std::vector<ApprovedJob>> ApprovedJobs(LineSession* session, std::string* error) {
+  if (!Open(*session, error)) return std::nullopt;
+  try {
+    pqxx::nontransaction work(*session->connection);
+    std::vector<ApprovedJob> jobs;
+    for (const pqxx::row& row :
+         work.exec(std::string("SELECT ") + kApprovedColumns +
+                   " FROM approved_jobs ORDER BY approved_at, fingerprint")) {
+      jobs.push_back(ReadApproved(row));
+    }
+    return jobs;
+  } catch (const std::exception& e) {
+    *error = std::string("the line database query failed: ") + OneLine(e.what());
+    session->connection.reset();
+    return std::nullopt;
+  }
+}
+
+constexpr const char* kRequireApprovedJobs = "require_approved_jobs";
+
+std::optional<bool> RequiresApprovedJobs(LineSession* session, std::string* error) {
+  if (!Open(*session, error)) return std::nullopt;
+  try {
+    pqxx::nontransaction work(*session->connection);
+    const pqxx::result row = work.exec(
+        std::string("SELECT value FROM line_settings WHERE name = '") + kRequireApprovedJobs + "'");
+    return !row.empty() && row[0][0].as<std::string>() == "on";
+  } catch (const std::exception& e) {
+    *error = std::string("the line database query failed: ") + OneLine(e.what());
+    session->connection.reset();
+    return std::nullopt;
+  }
+}
+
+bool SetRequireApprovedJobs(LineSession* session, bool required, std::string* error) {
+  if (!Open(*session, error)) return false;
+  try {
+    pqxx::work work(*session->connection);
+    work.exec(std::string("INSERT INTO line_settings (name, value) VALUES ('") +
+              kRequireApprovedJobs + "', '" + (required ? "on" : "off") +
+              "') ON CONFLICT (name) DO UPDATE SET value = excluded.value");
+    work.commit();
+    return true;
+  } catch (const std::exception& e) {
+    *error = std::string("the line database could not change the setting: ") + OneLine(e.what());
+    session->connection.reset();
+    return false;
+  }
+}
+
 constexpr LineModule kModule = {
     .abi = kLineModuleAbi,
     .layout = kLineModuleLayout,
@@ -392,6 +516,11 @@ constexpr LineModule kModule = {
     .insert = &Insert,
     .find = &Find,
     .reserve = &Reserve,
+    .approve = &Approve,
+    .revoke = &Revoke,
+    .approvedJobs = &ApprovedJobs,
+    .requiresApprovedJobs = &RequiresApprovedJobs,
+    .setRequireApprovedJobs = &SetRequireApprovedJobs,
     .connectionStringProblem = &ConnectionStringProblem,
 };
 
