@@ -144,10 +144,10 @@ std::optional<JobFingerprint> FingerprintJob(const Job& job, std::string* error)
   const std::size_t blocks = std::max<std::size_t>(
       1, (chip.flashSizeKB + p::kImageBlockStepKiB - 1) / p::kImageBlockStepKiB);
   const std::size_t extent = blocks * p::kImageBlockBytes;
-  const std::span<const std::uint8_t> flash(job.Image().flash);
-  const std::size_t have = std::min(extent, flash.size());
+  const std::size_t have = std::min<std::size_t>(extent, FlashPicture::size());
+  const std::span<const std::uint8_t> flash = job.Image().flash.First(have);
   const std::vector<std::uint8_t> padding(extent - have, 0xFF);
-  c.Add("flash", {flash.first(have), padding},
+  c.Add("flash", {flash, padding},
         Format("%zu bytes from 0x%08X, as the download sends them", extent, chip.flashStart));
 
   if (chip.otpPresent) {
