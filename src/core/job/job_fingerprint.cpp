@@ -1,5 +1,6 @@
 #include "core/job/job_fingerprint.h"
 
+#include <dlfcn.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -20,11 +21,49 @@ namespace {
 
 namespace p = protocol;
 
+// OpenSSL's digest calls, from libcrypto loaded when the first fingerprint is taken: most
+// commands take none (convert, records, --version), and loading it would cost each of them a
+// few milliseconds of start-up. All null when it cannot be loaded; the fingerprint then
+// cannot be taken, and says so.
+struct Crypto {
+  decltype(&EVP_MD_CTX_new) ctxNew = nullptr;
+  decltype(&EVP_MD_CTX_free) ctxFree = nullptr;
+  decltype(&EVP_sha256) sha256 = nullptr;
+  decltype(&EVP_DigestInit_ex) init = nullptr;
+  decltype(&EVP_DigestUpdate) update = nullptr;
+  decltype(&EVP_DigestFinal_ex) final = nullptr;
+
+  bool loaded() const { return ctxNew && ctxFree && sha256 && init && update && final; }
+};
+
+template <typename F>
+void Find(void* library, const char* name, F& to) {
+  to = reinterpret_cast<F>(::dlsym(library, name));
+}
+
+const Crypto& LoadCrypto() {
+  static const Crypto crypto = [] {
+    Crypto c;
+    // The library of OpenSSL 3, the version the build was made against; kept loaded.
+    void* library = ::dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return c;
+    Find(library, "EVP_MD_CTX_new", c.ctxNew);
+    Find(library, "EVP_MD_CTX_free", c.ctxFree);
+    Find(library, "EVP_sha256", c.sha256);
+    Find(library, "EVP_DigestInit_ex", c.init);
+    Find(library, "EVP_DigestUpdate", c.update);
+    Find(library, "EVP_DigestFinal_ex", c.final);
+    return c.loaded() ? c : Crypto{};
+  }();
+  return crypto;
+}
+
 // The digest being taken, with the fields it covered and their values in words.
 class Canonical {
  public:
-  Canonical() : ctx_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-    ok_ = ctx_ && EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr) == 1;
+  Canonical() : crypto_(LoadCrypto()), ctx_(nullptr, Free{crypto_.ctxFree}) {
+    if (crypto_.loaded()) ctx_.reset(crypto_.ctxNew());
+    ok_ = ctx_ && crypto_.init(ctx_.get(), crypto_.sha256(), nullptr) == 1;
     Update(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>("KJF1"), 4));
   }
 
@@ -68,7 +107,12 @@ class Canonical {
   std::optional<JobFingerprint> Finish(std::string* error) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    if (!ok_ || EVP_DigestFinal_ex(ctx_.get(), digest.data(), &length) != 1 || length != 32) {
+    if (!crypto_.loaded()) {
+      if (error)
+        *error = "the SHA-256 digest could not be taken: libcrypto.so.3 (OpenSSL 3) is missing";
+      return std::nullopt;
+    }
+    if (!ok_ || crypto_.final(ctx_.get(), digest.data(), &length) != 1 || length != 32) {
       if (error) *error = "the SHA-256 digest could not be taken";
       return std::nullopt;
     }
@@ -80,10 +124,17 @@ class Canonical {
 
  private:
   void Update(std::span<const std::uint8_t> bytes) {
-    if (ok_ && !bytes.empty()) ok_ = EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size()) == 1;
+    if (ok_ && !bytes.empty()) ok_ = crypto_.update(ctx_.get(), bytes.data(), bytes.size()) == 1;
   }
 
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx_;
+  const Crypto& crypto_;
+  struct Free {
+    decltype(&EVP_MD_CTX_free) free;
+    void operator()(EVP_MD_CTX* ctx) const {
+      if (free) free(ctx);
+    }
+  };
+  std::unique_ptr<EVP_MD_CTX, Free> ctx_;
   bool ok_ = false;
   std::vector<FingerprintItem> covered_;
 };
