@@ -1,6 +1,9 @@
 #include "core/image/readers.h"
 
 #include <fcntl.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -245,12 +248,29 @@ const char* PastLineEnd(const char* p, const char* end) {
 }
 
 const char* FindLineEnd(const char* p, const char* end) {
+#if defined(__SSE2__)
+  // Sixteen characters at a time for CR or LF: a record's line is some 45 characters, so this
+  // finds its end in three steps where two searches of the line would call out twice.
+  const __m128i cr16 = _mm_set1_epi8('\r');
+  const __m128i lf16 = _mm_set1_epi8('\n');
+  for (; end - p >= 16; p += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int hits = _mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(chunk, cr16), _mm_cmpeq_epi8(chunk, lf16)));
+    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+  for (; p < end; ++p) {
+    if (*p == '\r' || *p == '\n') return p;
+  }
+  return end;
+#else
   const auto* lf =
       static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
   const char* stop = lf ? lf : end;
   const auto* cr =
       static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)));
   return cr ? cr : stop;
+#endif
 }
 
 // The lines of a text already in memory. CR, LF and CR LF all end a line; a line longer than
