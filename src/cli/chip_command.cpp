@@ -133,4 +133,4 @@ class ChipCommand : public Command {
 }  // namespace korvan::cli
 
 using korvan::cli::ChipCommand;
-KORVAN_REGISTER_COMMAND(ChipCommand)
+KORVAN_REGISTER_COMMAND(ChipCommand, "chip")

@@ -7,18 +7,18 @@
 namespace korvan::cli {
 
 namespace {
-std::vector<CommandFactory>& Registry() {
-  static std::vector<CommandFactory> registry;
+std::vector<RegisteredCommand>& Registry() {
+  static std::vector<RegisteredCommand> registry;
   return registry;
 }
 }  // namespace
 
-bool RegisterCommand(CommandFactory factory) {
-  Registry().push_back(factory);
+bool RegisterCommand(const char* name, CommandFactory factory) {
+  Registry().push_back({name, factory});
   return true;
 }
 
-const std::vector<CommandFactory>& RegisteredCommands() {
+const std::vector<RegisteredCommand>& RegisteredCommands() {
   return Registry();
 }
 

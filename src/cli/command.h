@@ -38,14 +38,21 @@ class Command {
 
 using CommandFactory = std::unique_ptr<Command> (*)();
 
-// Registers a factory; called from static initialisers, so it only stores the pointer.
-bool RegisterCommand(CommandFactory factory);
-const std::vector<CommandFactory>& RegisteredCommands();
+// A sub-command's name (the one its Setup gives it) and its factory.
+struct RegisteredCommand {
+  const char* name;
+  CommandFactory make;
+};
+
+// Registers a factory; called from static initialisers, so it only stores the pointers.
+bool RegisterCommand(const char* name, CommandFactory factory);
+const std::vector<RegisteredCommand>& RegisteredCommands();
 
 }  // namespace korvan::cli
 
-#define KORVAN_REGISTER_COMMAND(ClassName)                                                        \
+#define KORVAN_REGISTER_COMMAND(ClassName, name)                                                  \
   namespace {                                                                                     \
   [[maybe_unused]] const bool registered_##ClassName = ::korvan::cli::RegisterCommand(            \
+      name,                                                                                       \
       []() -> std::unique_ptr<::korvan::cli::Command> { return std::make_unique<ClassName>(); }); \
   }

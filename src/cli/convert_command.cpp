@@ -134,4 +134,4 @@ class ConvertCommand : public Command {
 }  // namespace korvan::cli
 
 using korvan::cli::ConvertCommand;
-KORVAN_REGISTER_COMMAND(ConvertCommand)
+KORVAN_REGISTER_COMMAND(ConvertCommand, "convert")

@@ -305,4 +305,4 @@ class JobCommand : public Command {
 }  // namespace korvan::cli
 
 using korvan::cli::JobCommand;
-KORVAN_REGISTER_COMMAND(JobCommand)
+KORVAN_REGISTER_COMMAND(JobCommand, "job")

@@ -1,5 +1,6 @@
 // korvan-cli: the command-line station for scripts and production lines.
 #include <csignal>
+#include <cstring>
 #include <iostream>
 
 #include "cli/command.h"
@@ -19,10 +20,18 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("korvan-cli ") + korvan::kStationVersion);
   app.require_subcommand(0, 1);
 
+  // A run names its sub-command first: only that one is set up, since setting up the options
+  // of every sub-command costs each start; the top level's help, a mistyped name and anything
+  // else set up all of them.
+  const RegisteredCommand* named = nullptr;
+  for (const RegisteredCommand& c : RegisteredCommands()) {
+    if (argc > 1 && std::strcmp(argv[1], c.name) == 0) named = &c;
+  }
   std::vector<std::unique_ptr<Command>> commands;
   std::vector<std::pair<CLI::App*, Command*>> bound;
-  for (CommandFactory factory : RegisteredCommands()) {
-    commands.push_back(factory());
+  for (const RegisteredCommand& c : RegisteredCommands()) {
+    if (named && named != &c) continue;
+    commands.push_back(c.make());
     bound.emplace_back(commands.back()->Setup(app), commands.back().get());
   }
 

@@ -214,4 +214,4 @@ class PortsCommand : public Command {
 }  // namespace korvan::cli
 
 using korvan::cli::PortsCommand;
-KORVAN_REGISTER_COMMAND(PortsCommand)
+KORVAN_REGISTER_COMMAND(PortsCommand, "ports")

@@ -368,4 +368,4 @@ class RecordsCommand : public Command {
 }  // namespace korvan::cli
 
 using korvan::cli::RecordsCommand;
-KORVAN_REGISTER_COMMAND(RecordsCommand)
+KORVAN_REGISTER_COMMAND(RecordsCommand, "records")

@@ -692,4 +692,4 @@ class RunCommand : public Command {
 }  // namespace korvan::cli
 
 using korvan::cli::RunCommand;
-KORVAN_REGISTER_COMMAND(RunCommand)
+KORVAN_REGISTER_COMMAND(RunCommand, "run")

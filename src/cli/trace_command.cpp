@@ -254,4 +254,4 @@ class TraceCommand : public Command {
 }  // namespace korvan::cli
 
 using korvan::cli::TraceCommand;
-KORVAN_REGISTER_COMMAND(TraceCommand)
+KORVAN_REGISTER_COMMAND(TraceCommand, "trace")

@@ -1,4 +1,5 @@
 // korvan-cli run: command lines it refuses, before any port is touched.
+#include "cli/command.h"
 #include "integration/cli_fixture.h"
 
 namespace {
@@ -35,6 +36,17 @@ namespace {
 using namespace korvan::testing::cli;
 
 // Every program answers --help and --version and ends with 0; nonsense is refused with a reason.
+// korvan-cli sets up only the sub-command a run names: each must be registered under the name
+// its Setup gives it, or naming it would set up the others instead.
+TEST(CliCommands, EachIsRegisteredUnderTheNameItIsSetUpWith) {
+  for (const korvan::cli::RegisteredCommand& c : korvan::cli::RegisteredCommands()) {
+    CLI::App app;
+    const auto command = c.make();
+    EXPECT_EQ(command->Setup(app)->get_name(), c.name);
+  }
+  EXPECT_GE(korvan::cli::RegisteredCommands().size(), 7u);
+}
+
 TEST_F(CliRun, TheOtherProgramsAnswerHelpAndVersionAndRefuseNonsense) {
   const std::string sim = KORVAN_SIM_PATH;
   const std::string kfw = KORVAN_BINARY_DIR "/tools/kfw/korvan-kfw";
