@@ -11,12 +11,12 @@ LinkEngine::~LinkEngine() {
 }
 
 int LinkEngine::AddChannels(LinkHost& host, int count, const PortFactory& makePort) {
-  const int first = ChannelCount() + 1;
+  const std::size_t first = links_.size();
   for (int n = 1; n <= count; ++n) {
     links_.push_back({&host, std::make_unique<ChannelLink>(n, makePort(events_, n), host)});
   }
-  if (std::find(hosts_.begin(), hosts_.end(), &host) == hosts_.end()) hosts_.push_back(&host);
-  return first;
+  hosts_.push_back({&host, first, links_.size() - first});
+  return static_cast<int>(first) + 1;
 }
 
 void LinkEngine::ReleaseHost(LinkHost& host) {
@@ -25,7 +25,7 @@ void LinkEngine::ReleaseHost(LinkHost& host) {
     e.link->port().ClosePort();
     e.host = nullptr;
   }
-  hosts_.erase(std::remove(hosts_.begin(), hosts_.end(), &host), hosts_.end());
+  std::erase_if(hosts_, [&](const HostChannels& h) { return h.host == &host; });
 }
 
 template <typename Test>
@@ -53,20 +53,31 @@ bool LinkEngine::AnyRestartAnswerDue() const {
 }
 
 void LinkEngine::Tick() {
-  for (LinkHost* host : hosts_) TickHost(*host);
+  // By index, each entry taken by value: a host released during a tick is not ticked after.
+  for (std::size_t i = 0; i < hosts_.size(); ++i) TickChannels(hosts_[i]);
 }
 
 void LinkEngine::TickHost(LinkHost& host) {
+  for (const HostChannels& h : hosts_) {
+    if (h.host == &host) {
+      TickChannels(h);
+      return;
+    }
+  }
+}
+
+void LinkEngine::TickChannels(HostChannels channels) {
+  LinkHost& host = *channels.host;
   // While a question is open the links stall: no time passes for them.
   if (host.LinksStalled()) return;
   host.BeforeTick();
   if (host.LinksStalled()) return;
   bool gauges = false;
-  for (Entry& e : links_) {
-    if (e.host != &host) continue;
-    const LinkTick tick = e.link->Tick();
+  for (std::size_t i = channels.first; i < channels.first + channels.count; ++i) {
+    ChannelLink& link = *links_[i].link;
+    const LinkTick tick = link.Tick();
     gauges = gauges || tick.gaugeMoved;
-    if (tick.expired) host.ChannelTimedOut(e.link->number(), tick);
+    if (tick.expired) host.ChannelTimedOut(link.number(), tick);
   }
   host.AfterTick(gauges);
 }

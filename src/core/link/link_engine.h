@@ -32,7 +32,7 @@ class LinkEngine {
 
   // Adds `count` channels served by `host`, known to it as 1..count, each with the port
   // `makePort` makes for its number among the host's. Returns the engine's number of the
-  // first. The links stay where they are for the engine's life.
+  // first. The links stay where they are for the engine's life. Once per host.
   int AddChannels(LinkHost& host, int count, const PortFactory& makePort);
 
   // The host goes (before the engine): its channels' ports close, and its channels are neither
@@ -74,8 +74,16 @@ class LinkEngine {
 
   EventQueue events_;
   std::vector<Entry> links_;
-  // The hosts in the order they added channels, each once.
-  std::vector<LinkHost*> hosts_;
+  // The hosts in the order they added channels, each with its channels: links_[first] and the
+  // `count` - 1 after it.
+  struct HostChannels {
+    LinkHost* host;
+    std::size_t first;
+    std::size_t count;
+  };
+  void TickChannels(HostChannels channels);
+
+  std::vector<HostChannels> hosts_;
 };
 
 }  // namespace korvan
